@@ -1,0 +1,69 @@
+#include <GL/freeglut.h>
+#include <GL/glu.h>
+#include <plib/pu.h>
+
+#include "app/shell.h"
+#include "scene/wall.h"
+
+float cameraPitch = 0;
+float cameraYaw = 0;
+float cameraPosition[3] = {0, 150, 100};
+float fieldOfView = 60;
+float aspectRatio = 0;
+
+namespace {
+const GLfloat light0Position[] = {0, 200, 250, 1};
+const GLfloat light1Position[] = {0, 200, 0, 1};
+const GLfloat light2Position[] = {0, 200, -250, 1};
+const GLfloat light3Position[] = {1, 0.2f, 0, 0};
+const GLfloat eyeLightPosition[] = {0, 0, 0, 1};
+const GLfloat eyeLightDirection[] = {0, 0, -1};
+}  // namespace
+
+void onDisplay() {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    // The wall is drawn in eye coordinates, before the camera: it stays in
+    // front of the viewer however the camera turns.
+    drawWall();
+    glLightfv(GL_LIGHT4, GL_POSITION, eyeLightPosition);
+    glLightfv(GL_LIGHT4, GL_SPOT_DIRECTION, eyeLightDirection);
+    glRotatef(cameraPitch, 1, 0, 0);
+    glRotatef(cameraYaw, 0, 1, 0);
+    glTranslatef(-cameraPosition[0], -cameraPosition[1], -cameraPosition[2]);
+    glEnable(GL_TEXTURE_2D);
+    glLightfv(GL_LIGHT0, GL_POSITION, light0Position);
+    glLightfv(GL_LIGHT1, GL_POSITION, light1Position);
+    glLightfv(GL_LIGHT2, GL_POSITION, light2Position);
+    glLightfv(GL_LIGHT3, GL_POSITION, light3Position);
+    // Lighting is on only for the first frame; from then on the wall is drawn
+    // with the colours of its textures alone.
+    glDisable(GL_LIGHTING);
+    glColor4f(0.8f, 0, 0, 0.85f);
+    puDisplay();
+    glutSwapBuffers();
+}
+
+void onTimer(int) {
+    glutPostRedisplay();
+    glutTimerFunc(1, onTimer, 0);
+}
+
+float windowAspect(int width, int height) {
+    if (height == 0) height = 1;
+    return static_cast<float>(static_cast<double>(width) / static_cast<double>(height));
+}
+
+void setProjection() {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(fieldOfView, aspectRatio, 0.1, 1000000);
+    glMatrixMode(GL_MODELVIEW);
+}
+
+void onReshape(int width, int height) {
+    if (height == 0) height = 1;
+    glViewport(0, 0, width, height);
+    aspectRatio = windowAspect(width, height);
+    setProjection();
+}

@@ -1,0 +1,33 @@
+// The application shell: frame display, projection, timer and mouse
+// dragging, with the camera values they share.
+#pragma once
+
+extern float cameraPitch;        // degrees about the x axis
+extern float cameraYaw;          // degrees about the y axis
+extern float cameraPosition[3];  // the display translates by its negation
+extern float fieldOfView;        // vertical, degrees
+extern float aspectRatio;        // window width / height
+
+// Where the last left-button press anchored a drag.
+extern int dragAnchorX;
+extern int dragAnchorY;
+extern float dragAnchorPitch;
+extern float dragAnchorYaw;
+
+void onDisplay();
+void onTimer(int value);
+void onReshape(int width, int height);
+void setProjection();
+void onMouse(int button, int state, int x, int y);
+void onMotion(int x, int y);
+
+// The camera angle a drag gives: the anchor's angle minus the pixel distance
+// from the anchor divided by 5, computed in double precision.
+float dragAngle(float anchorAngle, int anchorPosition, int position);
+
+// The aspect ratio of a window; a height of 0 counts as 1.
+float windowAspect(int width, int height);
+
+// Registers every callback, runs the scene set-up and the GUI layer's
+// initialisation. Needs the window made current.
+void startShell();

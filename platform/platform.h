@@ -1,0 +1,29 @@
+// The operating-system layer: the only code that knows which system Quillon
+// runs on. Everything else asks here for the desktop size, for opening a web
+// address in the user's browser, for replacing a file in one step and for
+// ending the process.
+#pragma once
+
+#include <string>
+
+// Width and height in pixels of the primary desktop.
+void getDesktopSize(int& width, int& height);
+
+// Hands a web address to the desktop's default handler without waiting for
+// it. The address travels as one argument to the handler; no shell is
+// involved. Failures (no handler installed) are ignored.
+void openAddress(const std::string& address);
+
+// Replaces `target` with a copy of `source` in one step: the bytes go to a
+// temporary file in the target's folder, which is then renamed over the
+// target. A missing or unreadable source, or a target that cannot be
+// replaced, leaves the target exactly as it was and no temporary file behind.
+// Returns whether the target now holds the source's bytes.
+bool copyFileOver(const std::string& source, const std::string& target);
+
+// Replaces `target` with `bytes` in one step, like copyFileOver. A reader
+// never sees the target truncated or half-written. Returns whether it worked.
+bool replaceFileContents(const std::string& target, const std::string& bytes);
+
+// Ends the process with `status`; exit-time clean-up runs.
+[[noreturn]] void endProcess(int status);

@@ -1,0 +1,44 @@
+#include "tools/jpeg_writer.h"
+
+#include <cstdio>
+
+#include <jpeglib.h>
+
+bool writeJpeg(const std::string& path, int width, int height, int components,
+               const std::vector<unsigned char>& pixels, int quality) {
+    if (width <= 0 || height <= 0) return false;
+    if (pixels.size() < static_cast<size_t>(width) * height * components) return false;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = components;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const size_t stride = static_cast<size_t>(width) * components;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<unsigned char*>(&pixels[cinfo.next_scanline * stride]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return std::fclose(file) == 0;
+}
+
+bool writeSolidJpeg(const std::string& path, int width, int height, unsigned char red,
+                    unsigned char green, unsigned char blue) {
+    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 3);
+    for (size_t i = 0; i < pixels.size(); i += 3) {
+        pixels[i] = red;
+        pixels[i + 1] = green;
+        pixels[i + 2] = blue;
+    }
+    return writeJpeg(path, width, height, 3, pixels);
+}
