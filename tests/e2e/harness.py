@@ -1,0 +1,312 @@
+"""Shared helpers for the end-to-end tests: a private X server, the real
+program in its window, keys and mouse through xdotool, and screenshots read
+back as pixels."""
+
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SCREEN_W, SCREEN_H = 1920, 1080
+
+
+def parse_args():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quillon", required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
+    args = parser.parse_args()
+    args.quillon = os.path.abspath(args.quillon)
+    args.build = os.path.abspath(args.build)
+    args.source = os.path.abspath(args.source)
+    return args
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_until(predicate, timeout=20.0, interval=0.1, what="condition"):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(interval)
+
+
+class XServer:
+    """A private Xvfb, so tests never share a display or the keyboard focus."""
+
+    def __init__(self, width=SCREEN_W, height=SCREEN_H):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+             "%dx%dx24" % (width, height), "-nolisten", "tcp", "+extension", "GLX"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as reader:
+            while not number.endswith(b"\n"):
+                chunk = reader.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip():
+            raise Failure("Xvfb did not start")
+        self.display = ":" + number.decode().strip()
+
+    def env(self, extra=None):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.display
+        env.pop("XAUTHORITY", None)
+        # The graphics driver keeps allocations until exit; only real memory
+        # errors and undefined behaviour should fail a sanitizer build.
+        env.setdefault("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1")
+        env.setdefault("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1")
+        if extra:
+            env.update(extra)
+        return env
+
+    def run(self, *args, check_status=True):
+        result = subprocess.run(list(args), env=self.env(), capture_output=True, text=True)
+        if check_status and result.returncode != 0:
+            raise Failure("%s failed: %s" % (" ".join(args), result.stderr.strip()))
+        return result.stdout
+
+    def close(self):
+        self.process.terminate()
+        try:
+            self.process.wait(5)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+
+
+class Image:
+    """A screenshot as rows of RGB pixels (x right, y down from the top left)."""
+
+    def __init__(self, width, height, data, origin=(0, 0)):
+        self.width, self.height, self.data = width, height, data
+        self.origin = origin  # where the window's top left lies in the image
+
+    def pixel(self, x, y):
+        """The pixel at window coordinates (x, y)."""
+        x = int(x) + self.origin[0]
+        y = int(y) + self.origin[1]
+        x = min(max(x, 0), self.width - 1)
+        y = min(max(int(y), 0), self.height - 1)
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+    def average(self, x, y, radius=3):
+        total = [0, 0, 0]
+        count = 0
+        for dy in range(-radius, radius + 1):
+            for dx in range(-radius, radius + 1):
+                p = self.pixel(x + dx, y + dy)
+                for c in range(3):
+                    total[c] += p[c]
+                count += 1
+        return tuple(t // count for t in total)
+
+
+def parse_ppm(data):
+    # Binary PPM: "P6\n<w> <h>\n<max>\n" then bytes.
+    fields = []
+    i = 0
+    while len(fields) < 4:
+        while data[i:i + 1].isspace():
+            i += 1
+        if data[i:i + 1] == b"#":
+            while data[i:i + 1] != b"\n":
+                i += 1
+            continue
+        start = i
+        while not data[i:i + 1].isspace():
+            i += 1
+        fields.append(data[start:i])
+    i += 1
+    if fields[0] != b"P6":
+        raise Failure("not a PPM image")
+    width, height = int(fields[1]), int(fields[2])
+    return Image(width, height, data[i:i + width * height * 3])
+
+
+def close_colour(a, b, tolerance=40):
+    return all(abs(int(x) - int(y)) <= tolerance for x, y in zip(a, b))
+
+
+class Quillon:
+    """The real program, started in `folder` (its working directory)."""
+
+    def __init__(self, server, exe, folder, env=None):
+        self.server = server
+        self.folder = folder
+        self.log_path = os.path.join(folder, "quillon.log")
+        self.log = open(self.log_path, "ab")
+        self.process = subprocess.Popen([exe], cwd=folder, env=server.env(env),
+                                        stdout=self.log, stderr=subprocess.STDOUT)
+        self.window = None
+        self.window = wait_until(self._find_window, 60, what="the Quillon window")
+        # No window manager runs: give the window the keyboard focus directly.
+        server.run("xdotool", "windowfocus", "--sync", self.window, check_status=False)
+
+    def _find_window(self):
+        if self.process.poll() is not None:
+            raise Failure("Quillon ended during start-up with status %s:\n%s"
+                          % (self.process.returncode, self.output()))
+        out = self.server.run("xdotool", "search", "--onlyvisible", "--pid",
+                              str(self.process.pid), "--name", "^Quillon$", check_status=False)
+        ids = out.split()
+        return ids[0] if ids else None
+
+    def output(self):
+        self.log.flush()
+        with open(self.log_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def placement(self):
+        out = self.server.run("xdotool", "getwindowgeometry", "--shell", self.window)
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        return (int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"]))
+
+    def geometry(self):
+        return self.placement()[2:]
+
+    def key(self, *names, delay_ms=60):
+        self.server.run("xdotool", "windowfocus", "--sync", self.window, check_status=False)
+        self.server.run("xdotool", "key", "--delay", str(delay_ms), *names)
+
+    def drag(self, x0, y0, x1, y1, button=1):
+        run = self.server.run
+        run("xdotool", "mousemove", "--window", self.window, str(x0), str(y0))
+        run("xdotool", "mousedown", str(button))
+        steps = 10
+        for s in range(1, steps + 1):
+            x = x0 + (x1 - x0) * s // steps
+            y = y0 + (y1 - y0) * s // steps
+            run("xdotool", "mousemove", "--window", self.window, str(x), str(y))
+            time.sleep(0.02)
+        run("xdotool", "mouseup", str(button))
+
+    def screenshot(self, path=None):
+        """The screen as the user sees it, addressed in window coordinates.
+        Without a window manager the toolkit places the window at (-1, -1), so
+        the screen shows all of it but its outermost row and column."""
+        x, y, _, _ = self.placement()
+        xwd = subprocess.run(["xwd", "-root", "-silent"], env=self.server.env(),
+                             capture_output=True, check=True)
+        ppm = subprocess.run(["/usr/bin/convert", "xwd:-", "ppm:-"], input=xwd.stdout,
+                             capture_output=True, check=True)
+        if path:
+            subprocess.run(["/usr/bin/convert", "xwd:-", path], input=xwd.stdout, check=True)
+        image = parse_ppm(ppm.stdout)
+        image.origin = (x, y)
+        return image
+
+    def alive(self):
+        return self.process.poll() is None
+
+    def wait_exit(self, timeout=20):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("Quillon did not end")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.log.close()
+
+
+def read(folder, relative):
+    with open(os.path.join(folder, relative), "rb") as f:
+        return f.read().decode("latin-1")
+
+
+def write(folder, relative, text):
+    path = os.path.join(folder, relative)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(text.encode("latin-1"))
+
+
+def make_sample_root(args, folder):
+    """The full sample data root made by the project's generator."""
+    tool = os.path.join(args.build, "tools", "quillon-make-data")
+    subprocess.run([tool, folder], check=True, stdout=subprocess.DEVNULL)
+
+
+def solid_jpeg(path, rgb, size="64x32"):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    subprocess.run(["/usr/bin/convert", "-size", size, "xc:#%02x%02x%02x" % rgb,
+                    "-quality", "95", path], check=True)
+
+
+def channel_colour(list_number, channel):
+    """A distinct, saturated colour per channel for fixture thumbnails."""
+    palette = [(255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0), (255, 0, 255),
+               (0, 255, 255), (255, 128, 0), (128, 0, 255), (0, 128, 0), (128, 128, 255),
+               (255, 255, 255), (128, 64, 0), (0, 128, 128), (255, 128, 192), (128, 128, 0),
+               (64, 64, 64)]
+    base = palette[(channel - 1) % len(palette)]
+    if list_number == 2:
+        base = tuple(255 - c // 2 for c in base)
+    return base
+
+
+def make_fixture_root(args, folder, channels=range(1, 33), favourites=range(1, 33)):
+    """The sample root with solid-colour thumbnails for the given channels, so
+    tests can tell tiles apart by colour. The rest of the root (models, images,
+    state) is the sample root's."""
+    make_sample_root(args, folder)
+    for n in channels:
+        solid_jpeg(os.path.join(folder, "VESTRALUME/1/%d.Quillon" % n), channel_colour(1, n))
+    for n in favourites:
+        solid_jpeg(os.path.join(folder, "VESTRALUME/2/%d.Quillon" % n), channel_colour(2, n))
+
+
+class Scratch:
+    def __init__(self, keep=False):
+        self.folder = tempfile.mkdtemp(prefix="quillon-e2e-")
+        self.keep = keep
+
+    def close(self):
+        if self.keep:
+            print("scratch folder kept:", self.folder)
+        else:
+            shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def main(test):
+    """Runs test(args, server, scratch_folder) and reports like a test program."""
+    args = parse_args()
+    server = XServer()
+    scratch = Scratch(args.keep)
+    status = 0
+    try:
+        test(args, server, scratch.folder)
+        print("PASS")
+    except Exception as failure:  # any error fails the test, with the folder kept
+        import traceback
+        traceback.print_exc()
+        print("FAIL:", failure)
+        scratch.keep = True
+        status = 1
+    finally:
+        server.close()
+        scratch.close()
+    sys.exit(status)
