@@ -1,5 +1,15 @@
 #include "scene/wall.h"
 
+#include <GL/gl.h>
+#include <cstdio>
+
+#include "assets/model.h"
+#include "assets/texture.h"
+#include "platform/platform.h"
+#include "scene/placement.h"
+#include "state/catalogue.h"
+#include "state/state_files.h"
+
 int currentList = 1;
 Texture* tileTextures[3][17] = {};
 bool thumbnailRefresh[3][17] = {};
@@ -7,6 +17,113 @@ Texture* selectionTexture = nullptr;
 Model* tileModel = nullptr;
 Model* selectionModel = nullptr;
 
-void setupScene() {}
+namespace {
 
-void drawWall() {}
+void setLightColour(GLenum light, GLenum which, float r, float g, float b) {
+    const GLfloat colour[] = {r, g, b, 1};
+    glLightfv(light, which, colour);
+}
+
+// The wall cannot be drawn without its two models: a missing one ends
+// start-up with a message rather than drawing from nothing.
+Model* loadRequiredModel(const std::string& path) {
+    Model* model = loadModel(path);
+    if (!model) {
+        std::printf("Impossível carregar modelo: %s\n", path.c_str());
+        std::fprintf(stderr, "Quillon cannot start: the model %s is missing or unreadable.\n",
+                     path.c_str());
+        endProcess(1);
+    }
+    return model;
+}
+
+int textureName(const Texture* texture) { return texture ? texture->id : -1; }
+
+}  // namespace
+
+void setupScene() {
+    glClearColor(0, 0, 0, 1);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+
+    setLightColour(GL_LIGHT0, GL_AMBIENT, 0.1f, 0.1f, 0.1f);
+    setLightColour(GL_LIGHT0, GL_DIFFUSE, 0.4f, 0.4f, 0.4f);
+    setLightColour(GL_LIGHT0, GL_SPECULAR, 0, 0, 0);
+    const GLenum sideLights[] = {GL_LIGHT1, GL_LIGHT2};
+    for (GLenum light : sideLights) {
+        setLightColour(light, GL_AMBIENT, 0.1f, 0.1f, 0.1f);
+        setLightColour(light, GL_DIFFUSE, 0.4f, 0.4f, 0.4f);
+    }
+    setLightColour(GL_LIGHT3, GL_AMBIENT, 0.1f, 0.1f, 0.1f);
+    setLightColour(GL_LIGHT3, GL_DIFFUSE, 0.4f, 0.2f, 0);
+    setLightColour(GL_LIGHT4, GL_AMBIENT, 0.1f, 0.1f, 0.1f);
+    setLightColour(GL_LIGHT4, GL_DIFFUSE, 0.8f, 0.8f, 0.8f);
+    for (GLenum light = GL_LIGHT0; light <= GL_LIGHT4; ++light) glEnable(light);
+    glEnable(GL_LIGHTING);
+
+    const GLfloat ambient[] = {0.2f, 0.2f, 0.2f, 1};
+    const GLfloat diffuse[] = {1, 1, 1, 1};
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, ambient);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, diffuse);
+    glColorMaterial(GL_FRONT, GL_DIFFUSE);
+    glEnable(GL_COLOR_MATERIAL);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_NORMALIZE);
+    glEnable(GL_DEPTH_TEST);
+
+    selectionTexture = loadTexture(dataRoot + "t/b.jpg");
+    for (int list = 1; list <= 2; ++list)
+        for (int tile = 1; tile <= 16; ++tile)
+            tileTextures[list][tile] = loadTexture(placeholderPath(tile + 16 * (list - 1)));
+
+    loadModel(stateFile("w.txt"));
+    loadModel(stateFile("r.txt"));
+    loadModel(stateFile("m.txt"));
+    tileModel = loadRequiredModel(stateFile("rp.txt"));
+    selectionModel = loadRequiredModel(stateFile("mp.txt"));
+
+    thumbnailRefresh[1][1] = true;
+    setTextureFilters(-1, GL_NEAREST_MIPMAP_NEAREST, GL_LINEAR);
+}
+
+void advanceThumbnailRefresh(int list) {
+    for (int tile = 16; tile >= 1; --tile) {
+        if (!thumbnailRefresh[list][tile]) continue;
+        std::string path = readPath(tilePathFile(list, tile), narrowScan);
+        discardTexture(tileTextures[list][tile]);
+        tileTextures[list][tile] = loadTextureOrPlaceholder(path, tile);
+        thumbnailRefresh[list][tile] = false;
+        if (tile < 16) thumbnailRefresh[list][tile + 1] = true;
+    }
+}
+
+void drawWall() {
+    std::optional<int> selected = readInt(stateFile("b.txt"));
+    std::optional<float> scale = readFloat(stateFile("u.txt"));
+    if (currentList != 1 && currentList != 2) return;
+    const int list = currentList;
+    const float s = scale ? *scale : defaultWallScale;
+
+    glPushMatrix();
+    glTranslatef(0, static_cast<float>(wallLift), 0);
+    float offset[3];
+    wallBandOffset(wallPlacementBand(s), offset);
+    glTranslatef(offset[0], offset[1], offset[2]);
+    glScalef(s, s, s);
+    for (int tile : tileDrawOrder) {
+        glPushMatrix();
+        glTranslatef(static_cast<float>(tileSpacingX * tileColumn(tile)),
+                     static_cast<float>(-tileSpacingY * tileRow(tile)), 0);
+        if (tileModel) {
+            tileModel->textureOverride = textureName(tileTextures[list][tile]);
+            drawModel(*tileModel);
+        }
+        if (selected && *selected == tile && selectionModel) {
+            selectionModel->textureOverride = textureName(selectionTexture);
+            drawModel(*selectionModel);
+        }
+        glPopMatrix();
+    }
+    glPopMatrix();
+
+    advanceThumbnailRefresh(list);
+}

@@ -9,7 +9,8 @@ struct Model;
 // The list on the wall: 1 the catalogue, 2 the favourites. 1 at start-up.
 extern int currentList;
 
-// Per list (index 1 and 2) and tile (index 1 to 16): the texture the tile shows.
+// Per list (index 1 and 2) and tile (index 1 to 16): the texture the tile
+// shows. Each entry is one holder of its texture (see loadTexture).
 extern Texture* tileTextures[3][17];
 
 // Per list and tile: the thumbnail refresh chain. Setting flag 1 makes the
@@ -26,3 +27,9 @@ void setupScene();
 
 // Draws the wall of the current list and advances its thumbnail refresh.
 void drawWall();
+
+// One step of a list's thumbnail refresh: every tile whose flag is set, from
+// tile 16 down to tile 1, reloads its thumbnail from its tile path file (or
+// shows its placeholder when that cannot be loaded) and passes the flag on
+// to the next tile. So an armed refresh replaces one tile per step.
+void advanceThumbnailRefresh(int list);

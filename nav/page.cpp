@@ -1,0 +1,91 @@
+#include "nav/page.h"
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "assets/texture.h"
+#include "scene/wall.h"
+#include "state/catalogue.h"
+#include "state/state_files.h"
+
+namespace {
+
+// Rotation: every build advances one of two counters that walk through the
+// 16 tiles (1c.txt after a backward scroll, 2c.txt after a forward one,
+// shared by both lists) and discards that tile's texture, so its thumbnail
+// is decoded afresh from disk.
+void rotateOneTile(int list, int direction) {
+    std::string counterFile;
+    if (direction == 2)
+        counterFile = stateFile("1c.txt");
+    else if (direction == 1)
+        counterFile = stateFile("2c.txt");
+    else
+        return;
+    std::optional<int> counter = readInt(counterFile);
+    if (!counter || *counter < 1 || *counter > 16) {
+        setFromTemplate(1, counterFile);
+        return;
+    }
+    const int tile = *counter;
+    discardTexture(tileTextures[list][tile]);
+    tileTextures[list][tile] = loadTextureOrPlaceholder(placeholderPath(tile), tile);
+    setFromTemplate(tile == 16 ? 1 : tile + 1, counterFile);
+    // After a full round of forward builds the catalogue reloads all its tiles.
+    if (list == 1 && direction == 1 && tile == 16) thumbnailRefresh[1][1] = true;
+}
+
+}  // namespace
+
+void buildPage(int list) {
+    if (list != 1 && list != 2) return;
+    std::optional<int> direction = readInt(stateFile("nn.txt"));
+    // A page file that is missing or short leaves the wall and every file as
+    // they are: nothing undefined is ever written into a tile path file.
+    std::optional<std::vector<int>> page = readIntList(pageFile(list), 16);
+    if (!page) return;
+
+    for (int tile = 1; tile <= 16; ++tile)
+        writeText(tilePathFile(list, tile), thumbnailPath(currentList, (*page)[tile - 1]));
+
+    rotateOneTile(list, direction ? *direction : 0);
+
+    std::string paths[17];
+    for (int tile = 1; tile <= 16; ++tile) paths[tile] = readPath(tilePathFile(list, tile), narrowScan);
+
+    // The texture a tile held before stays registered, so a later build that
+    // shows the same channel again finds it without reading the file. The
+    // new texture is taken first, so a tile that keeps its thumbnail is not
+    // decoded again.
+    for (int tile = 1; tile <= 16; ++tile) {
+        Texture* previous = tileTextures[list][tile];
+        tileTextures[list][tile] = loadTextureOrPlaceholder(paths[tile], tile);
+        releaseTexture(previous);
+    }
+
+    // The favourites' thumbnails change on disk (adding and removing
+    // favourites), so every build of that list reloads them, one per frame.
+    if (list == 2) thumbnailRefresh[2][1] = true;
+}
+
+void scrollPage() {
+    std::optional<int> direction = readInt(stateFile("nn.txt"));
+    const int list = currentList;
+    if (list != 1 && list != 2) return;
+    if (!direction || (*direction != 1 && *direction != 2)) return;
+    std::optional<std::vector<int>> page = readIntList(pageFile(list), 16);
+    if (!page) return;
+    const bool forward = *direction == 1;
+    // The first page starts at 1 and the last at 1989 (channels 1989 to 2004).
+    if (forward ? (*page)[0] >= 1989 : (*page)[0] <= 1) return;
+    const long long step = forward ? 4 : -4;
+    for (int& number : *page) {
+        long long moved = number + step;
+        // A page that would leave the range of numbers is not scrolled.
+        if (moved > INT_MAX || moved < INT_MIN) return;
+        number = static_cast<int>(moved);
+    }
+    writeText(pageFile(list), formatIntList(*page));
+    buildPage(list);
+}
