@@ -1,0 +1,39 @@
+// Opening the selected channel: the selected tile, the current list's page,
+// the channel's link file and its link number lead, hop by hop through the
+// state files, to an address of the URL directory.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "launch/launch.h"
+#include "platform/platform.h"
+#include "scene/wall.h"
+#include "state/catalogue.h"
+#include "state/state_files.h"
+
+void openWebAddress(const std::string& address) {
+    if (isSafeWebAddress(address)) openAddress(address);
+}
+
+void openSelectedChannel() {
+    const int list = currentList;
+    if (list != 1 && list != 2) return;
+    const std::string linkPathFile = stateFile("npt.txt");
+    const std::string linkCopy = stateFile("hl.txt");
+
+    std::optional<int> tile = readInt(stateFile("b.txt"));
+    std::optional<std::vector<int>> page = readIntList(pageFile(list), 12);
+    // Without the page there is no telling which channel the user sees.
+    if (!page) return;
+    // A tile outside the selectable rows leaves npt.txt as it is, so the
+    // channel opened last (or added to the favourites last) opens again.
+    if (tile && *tile >= 1 && *tile <= 12)
+        writeText(linkPathFile, linkPath(list, (*page)[static_cast<size_t>(*tile - 1)]));
+
+    // A missing link file leaves hl.txt as it was: the previous channel's
+    // link number is used again.
+    copyOver(readPath(linkPathFile, wideScan), linkCopy);
+    std::optional<int> linkNumber = readInt(linkCopy);
+    if (!linkNumber) return;
+    if (std::optional<std::string> address = findUrl(*linkNumber)) openWebAddress(*address);
+}

@@ -1,0 +1,290 @@
+// Opening a channel: the URL directory and its checks, and the resolution of
+// the selected tile through page file, link file and link number to the
+// address handed to the desktop.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "launch/launch.h"
+#include "scene/wall.h"
+#include "state/state_files.h"
+#include "tests/support/address_recorder.h"
+#include "tests/support/scratch.h"
+
+namespace {
+
+using Addresses = std::vector<std::string>;
+
+std::string address(int linkNumber) {
+    return "https://video.example/c/channel" + std::to_string(linkNumber) + "/videos";
+}
+
+// The directory lines every resolution test uses: a few ordinary entries,
+// the first and the last number, and one shared address.
+const char* const sharedAddress = "https://video.example/user/shared/videos";
+
+std::string sampleDirectory() {
+    std::string text = "# link number, tab, address\n\n";
+    for (int n : {1, 13, 377, 1290}) text += std::to_string(n) + "\t" + address(n) + "\n";
+    text += "25\t" + std::string(sharedAddress) + "\n";
+    text += "340\t" + std::string(sharedAddress) + "\n";
+    return text;
+}
+
+std::vector<int> consecutive(int first, int count) {
+    std::vector<int> numbers;
+    for (int i = 0; i < count; ++i) numbers.push_back(first + i);
+    return numbers;
+}
+
+TEST(UrlDirectory, KeepsValidLinesAndReportsEveryOtherOne) {
+    ScratchRoot root;
+    struct Line {
+        std::string text;
+        bool reported;
+    };
+    const std::vector<Line> lines = {
+        {"# comment", false},
+        {"", false},
+        {"   \t ", false},
+        {"  # indented comment", false},
+        {"1\thttps://first.example/", false},
+        {"377\thttps://video.example/user/a/videos", false},
+        {"1290\thttps://last.example/p/x.html", false},
+        {"21\thttps://crlf.example/live\r", false},
+        {"22\thttps://video.example/watch?v=abc&list=def", false},
+        {"0377x\thttps://junk.example/", true},
+        {"abc", true},
+        {"12 https://space-not-tab.example/", true},
+        {"0\thttps://zero.example/", true},
+        {"1291\thttps://above.example/", true},
+        {"-5\thttps://negative.example/", true},
+        {"+6\thttps://sign.example/", true},
+        {"99999999999999\thttps://huge.example/", true},
+        {"\thttps://no-number.example/", true},
+        {"7\t", true},
+        {"8\thttp://plain.example/", true},
+        {"9\tjavascript:alert(1)", true},
+        {"10\tfile:///etc/passwd", true},
+        {"11\thttps://a b.example/", true},
+        {"12\thttps://tab.example/\tx", true},
+        {"14\thttps://ctl.example/\x01", true},
+        {"15\thttps:///etc/passwd", true},
+        {"16\thttps://", true},
+        {"17\tHTTPS://upper.example/", true},
+        {"18\thttps://na\xc3\xafve.example/", true},
+        {"19\t-https://option.example/", true},
+        {"20\t https://leading-space.example/", true},
+        {"377\thttps://duplicate.example/", true},
+        {"23\t$(touch /tmp/x)", true},
+    };
+    std::string table;
+    for (const Line& line : lines) table += line.text + "\n";
+    writeFile("VESTRALUME/links.tsv", table);
+
+    testing::internal::CaptureStdout();
+    loadUrlDirectory();
+    const std::string output = testing::internal::GetCapturedStdout();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string mark = "linha " + std::to_string(i + 1) + " ignorada";
+        EXPECT_EQ(output.find(mark) != std::string::npos, lines[i].reported)
+            << "line " << i + 1 << ": " << lines[i].text;
+    }
+
+    struct Lookup {
+        int number;
+        std::optional<std::string> expected;
+    };
+    const Lookup lookups[] = {
+        {1, "https://first.example/"},
+        {377, "https://video.example/user/a/videos"},  // the first line of a number wins
+        {1290, "https://last.example/p/x.html"},
+        {21, "https://crlf.example/live"},
+        {22, "https://video.example/watch?v=abc&list=def"},
+        {0, std::nullopt},    {-5, std::nullopt},   {1291, std::nullopt},
+        {INT_MIN, std::nullopt}, {INT_MAX, std::nullopt},
+        {2, std::nullopt},  // no line at all
+    };
+    for (const Lookup& lookup : lookups)
+        EXPECT_EQ(findUrl(lookup.number), lookup.expected) << "link number " << lookup.number;
+    for (int n = 6; n <= 20; ++n) EXPECT_EQ(findUrl(n), std::nullopt) << "link number " << n;
+}
+
+TEST(UrlDirectory, MissingTableOpensNothingAndReloadingReplacesTheTable) {
+    ScratchRoot root;
+    writeFile("VESTRALUME/links.tsv", "5\thttps://five.example/\n");
+    loadUrlDirectory();
+    EXPECT_EQ(findUrl(5), "https://five.example/");
+
+    writeFile("VESTRALUME/links.tsv", "6\thttps://six.example/\n");
+    loadUrlDirectory();
+    EXPECT_EQ(findUrl(5), std::nullopt);
+    EXPECT_EQ(findUrl(6), "https://six.example/");
+
+    testing::internal::CaptureStdout();
+    loadUrlDirectory("VESTRALUME/none.tsv");
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("VESTRALUME/none.tsv"), std::string::npos);
+    for (int n = 0; n <= maxLinkNumber + 1; ++n) ASSERT_EQ(findUrl(n), std::nullopt) << n;
+}
+
+TEST(UrlDirectory, EveryNumberOfAFullTableHasItsEntry) {
+    ScratchRoot root;
+    std::string table;
+    for (int n = 1; n <= maxLinkNumber; ++n) table += std::to_string(n) + "\t" + address(n) + "\n";
+    writeFile("VESTRALUME/links.tsv", table);
+    loadUrlDirectory();
+    for (int n = 1; n <= maxLinkNumber; ++n) ASSERT_EQ(findUrl(n), address(n)) << n;
+}
+
+// The first lookup of a process loads the table from the data root by itself.
+TEST(UrlDirectoryDeathTest, FirstLookupLoadsTheInstalledTable) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            int status = 1;
+            {
+                ScratchRoot root;
+                writeFile("VESTRALUME/links.tsv", "42\thttps://forty-two.example/\n");
+                if (findUrl(42) == std::optional<std::string>("https://forty-two.example/"))
+                    status = 0;
+            }
+            std::exit(status);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+TEST(WebAddress, OnlyPlainHttpsAddressesAreSafe) {
+    const std::pair<const char*, bool> cases[] = {
+        {"https://quillon.example/", true},
+        {"https://video.example/playlist?list=PL1", true},
+        {"https://x", true},
+        {"http://video.example/", false},
+        {"https:/video.example/", false},
+        {"https://", false},
+        {"https:///etc/passwd", false},
+        {"file:///etc/passwd", false},
+        {"/usr/bin/xterm", false},
+        {"-https://x", false},
+        {"--help", false},
+        {"", false},
+        {"https://a b", false},
+        {"https://a\nb", false},
+        {"https://a\x7f", false},
+        {"https://\xe2\x82\xac.example/", false},
+        {" https://x", false},
+    };
+    for (const auto& [text, safe] : cases) EXPECT_EQ(isSafeWebAddress(text), safe) << text;
+    EXPECT_TRUE(isSafeWebAddress(productWebPage));
+}
+
+// A scratch data root with the sample directory, pages 9..24 (list 1) and
+// 101..116 (list 2), and a stand-in desktop handler.
+class OpenChannel : public testing::Test {
+protected:
+    void SetUp() override {
+        writeFile("VESTRALUME/links.tsv", sampleDirectory());
+        loadUrlDirectory();
+        writeFile("VESTRALUME/n/z1.txt", formatIntList(consecutive(9, 16)));
+        writeFile("VESTRALUME/n/z2.txt", formatIntList(consecutive(101, 16)));
+        currentList = 1;
+    }
+    void TearDown() override { currentList = 1; }
+
+    // Selects `tile`, gives channel `channel` of `list` the link file text
+    // `link`, and opens the selected channel of `list`.
+    Addresses open(int list, const std::string& tile) {
+        currentList = list;
+        writeFile("VESTRALUME/n/b.txt", tile);
+        openSelectedChannel();
+        return opened.drain();
+    }
+
+    ScratchRoot root;
+    AddressRecorder opened{root.folder()};
+};
+
+TEST_F(OpenChannel, ResolvesTileThroughPageAndLinkFile) {
+    writeFile("VESTRALUME/1/13.txt", "377");
+    EXPECT_EQ(open(1, "5"), Addresses{address(377)});
+    EXPECT_EQ(readFile("VESTRALUME/n/npt.txt"), "VESTRALUME/1/13.txt");
+    EXPECT_EQ(readFile("VESTRALUME/n/hl.txt"), "377");
+
+    // The favourites' page and folder.
+    writeFile("VESTRALUME/2/105.txt", "1290\r\n");
+    EXPECT_EQ(open(2, "5"), Addresses{address(1290)});
+    EXPECT_EQ(readFile("VESTRALUME/n/npt.txt"), "VESTRALUME/2/105.txt");
+    EXPECT_EQ(readFile("VESTRALUME/n/hl.txt"), "1290\r\n");
+
+    // Tiles 1 and 12 are the ends of the selectable rows; a longer page
+    // file changes nothing.
+    writeFile("VESTRALUME/n/z1.txt", formatIntList(consecutive(1, 30)));
+    writeFile("VESTRALUME/1/1.txt", "1");
+    EXPECT_EQ(open(1, "1"), Addresses{address(1)});
+    writeFile("VESTRALUME/1/12.txt", " 13 trailing words");
+    EXPECT_EQ(open(1, "12\n"), Addresses{address(13)});
+}
+
+TEST_F(OpenChannel, TileOutsideTheSelectableRowsReopensThePreviousChannel) {
+    writeFile("VESTRALUME/1/13.txt", "377");
+    ASSERT_EQ(open(1, "5"), Addresses{address(377)});
+    for (const char* tile : {"13", "16", "0", "-1", "", "x"}) {
+        EXPECT_EQ(open(1, tile), Addresses{address(377)}) << "tile [" << tile << "]";
+        EXPECT_EQ(readFile("VESTRALUME/n/npt.txt"), "VESTRALUME/1/13.txt");
+    }
+    // Even from the other list: the path names list 1's channel.
+    EXPECT_EQ(open(2, "13"), Addresses{address(377)});
+}
+
+TEST_F(OpenChannel, MissingLinkFileReusesThePreviousLinkNumber) {
+    writeFile("VESTRALUME/1/13.txt", "377");
+    ASSERT_EQ(open(1, "5"), Addresses{address(377)});
+    // Tile 6 is channel 14, which has no link file.
+    EXPECT_EQ(open(1, "6"), Addresses{address(377)});
+    EXPECT_EQ(readFile("VESTRALUME/n/npt.txt"), "VESTRALUME/1/14.txt");
+    EXPECT_EQ(readFile("VESTRALUME/n/hl.txt"), "377");
+}
+
+TEST_F(OpenChannel, LinkNumberWithoutEntryOpensNothing) {
+    for (const char* link : {"0", "1291", "-377", "abc", "", "2"}) {
+        writeFile("VESTRALUME/1/13.txt", link);
+        EXPECT_EQ(open(1, "5"), Addresses{}) << "link file [" << link << "]";
+        EXPECT_EQ(readFile("VESTRALUME/n/hl.txt"), link);
+    }
+}
+
+TEST_F(OpenChannel, SharedAddressOpensOncePerPress) {
+    writeFile("VESTRALUME/1/13.txt", "25");
+    writeFile("VESTRALUME/1/14.txt", "340");
+    EXPECT_EQ(open(1, "5"), Addresses{sharedAddress});
+    EXPECT_EQ(open(1, "6"), Addresses{sharedAddress});
+}
+
+TEST_F(OpenChannel, UnreadableOrShortPageOpensNothing) {
+    writeFile("VESTRALUME/1/13.txt", "377");
+    writeFile("VESTRALUME/n/npt.txt", "VESTRALUME/1/13.txt");
+    writeFile("VESTRALUME/n/hl.txt", "1");
+    for (const std::string& page : {formatIntList(consecutive(9, 11)), std::string("nine ten")}) {
+        writeFile("VESTRALUME/n/z1.txt", page);
+        EXPECT_EQ(open(1, "5"), Addresses{}) << page;
+        EXPECT_EQ(open(1, "13"), Addresses{}) << page;
+    }
+    std::filesystem::remove("VESTRALUME/n/z1.txt");
+    EXPECT_EQ(open(1, "5"), Addresses{});
+    EXPECT_EQ(readFile("VESTRALUME/n/npt.txt"), "VESTRALUME/1/13.txt");
+    EXPECT_EQ(readFile("VESTRALUME/n/hl.txt"), "1");
+}
+
+TEST_F(OpenChannel, OnlySafeAddressesReachTheDesktop) {
+    openWebAddress(productWebPage);
+    EXPECT_EQ(opened.drain(), Addresses{productWebPage});
+    for (const char* unsafe : {"file:///etc/passwd", "/bin/sh", "-x", "http://a.example/",
+                               "https://a b", ""}) {
+        openWebAddress(unsafe);
+        EXPECT_EQ(opened.drain(), Addresses{}) << unsafe;
+    }
+}
+
+}  // namespace
