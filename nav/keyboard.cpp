@@ -1,11 +1,146 @@
+// The keyboard callback: five commands chosen by the key's character code.
+// Every command works through the state files and ends by rebuilding a page
+// or by opening the selected channel; the redisplay requested first shows
+// the result.
 #include <GL/freeglut.h>
 #include <plib/pu.h>
 
+#include <climits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "assets/texture.h"
+#include "launch/launch.h"
 #include "nav/keys.h"
+#include "nav/page.h"
 #include "platform/platform.h"
+#include "scene/wall.h"
+#include "state/catalogue.h"
+#include "state/state_files.h"
+
+namespace {
+
+// The favourites count; no value, or a value below 0, counts as no
+// favourites at all.
+int favouritesCount() {
+    std::optional<int> count = readInt(stateFile("d.txt"));
+    return count && *count > 0 ? *count : 0;
+}
+
+// Backspace: the catalogue and the favourites take turns on the wall.
+void switchList() {
+    currentList = currentList == 2 ? 1 : 2;
+    buildPage(currentList);
+}
+
+// Enter: the launch counter walks through 1..20; counts 1 and 10 open the
+// product's own page before the channel. A counter without a value, or
+// outside 1..19, starts again at 1.
+void openChannel() {
+    const std::string counterFile = stateFile("h.txt");
+    const int count = readInt(counterFile).value_or(0);
+    if (count == 1 || count == 10) openWebAddress(productWebPage);
+    setFromTemplate(count >= 1 && count <= 19 ? count + 1 : 1, counterFile);
+    openSelectedChannel();
+}
+
+// Esc: all state already lives in files.
+void quit() { endProcess(0); }
+
+// A/a: copies the selected catalogue channel into the favourites under the
+// next number and shows the favourites. The count only stays raised when the
+// new favourite's files were really copied; otherwise it goes back to what
+// it was and the catalogue stays on the wall, so nothing looks added that
+// was not.
+void addFavourite() {
+    // Decode every favourite's thumbnail afresh in the build below: files in
+    // the favourites folder change on disk.
+    for (int tile = 1; tile <= 16; ++tile) {
+        discardTexture(tileTextures[2][tile]);
+        tileTextures[2][tile] = loadTextureOrPlaceholder(placeholderPath(tile), tile);
+    }
+    std::optional<std::vector<int>> page = readIntList(pageFile(1), 12);
+    std::optional<int> tile = readInt(stateFile("b.txt"));
+    const bool tileSelectable = tile && *tile >= 1 && *tile <= 12;
+    // A selected tile whose channel cannot be told adds nothing.
+    if (tileSelectable && !page) return;
+
+    const std::string countFile = stateFile("d.txt");
+    const int count = favouritesCount();
+    if (count == INT_MAX) return;
+    writeText(countFile, std::to_string(count + 1));
+    // The number read back is the one used; a count that could not be
+    // written would otherwise name, and overwrite, the newest favourite.
+    const std::optional<int> number = readInt(countFile);
+    if (number != count + 1) return;
+
+    writeText(stateFile("nppi.txt"), thumbnailPath(2, *number));
+    writeText(stateFile("nppt.txt"), linkPath(2, *number));
+    // Any other selected tile leaves the source paths of the last add.
+    if (tileSelectable) {
+        const int channel = (*page)[static_cast<size_t>(*tile - 1)];
+        writeText(stateFile("npi.txt"), thumbnailPath(1, channel));
+        writeText(stateFile("npt.txt"), linkPath(1, channel));
+    }
+
+    // The link file goes first: should the thumbnail then fail, the count
+    // goes back and the copied link file lies beyond it, unused, like the
+    // link file a removed favourite leaves behind.
+    const bool linked = copyOver(readPath(stateFile("npt.txt"), narrowScan),
+                                 readPath(stateFile("nppt.txt"), narrowScan));
+    const bool pictured = linked && copyOver(readPath(stateFile("npi.txt"), narrowScan),
+                                             readPath(stateFile("nppi.txt"), narrowScan));
+    if (!pictured) {
+        writeText(countFile, std::to_string(count));
+        return;
+    }
+    currentList = 2;
+    buildPage(2);
+}
+
+// Delete: the newest favourite's thumbnail becomes the blank image and the
+// count goes down by one; its link file stays for the next add to reuse.
+void removeLastFavourite() {
+    const std::string removedFile = stateFile("dd.txt");
+    const int count = favouritesCount();
+    // Only a removal whose path and lowered count were both stored goes on
+    // to blank the thumbnail. With no favourites left, the favourite removed
+    // last is blanked again; before any removal there is none, and nothing
+    // is copied.
+    const bool stored = count == 0 || (writeText(removedFile, thumbnailPath(2, count)) &&
+                                       writeText(stateFile("d.txt"), std::to_string(count - 1)));
+    if (stored) {
+        const std::string removed = readPath(removedFile, wideScan);
+        if (!removed.empty()) copyOver(placeholderPath(1), removed);
+    }
+    buildPage(2);
+}
+
+// Which command each key runs, and the list it needs (0: either list).
+struct KeyCommand {
+    unsigned char key;
+    int onlyInList;
+    void (*run)();
+};
+
+const KeyCommand keyCommands[] = {
+    {8, 0, switchList},    // Backspace
+    {13, 0, openChannel},  // Enter
+    {27, 0, quit},         // Esc
+    {'A', 1, addFavourite},
+    {'a', 1, addFavourite},
+    {127, 2, removeLastFavourite},  // Delete
+};
+
+}  // namespace
 
 void onKeyboard(unsigned char key, int, int) {
     puKeyboard(key, PU_DOWN);
     glutPostRedisplay();
-    if (key == 27) endProcess(0);
+    for (const KeyCommand& command : keyCommands) {
+        if (command.key != key) continue;
+        if (command.onlyInList == 0 || command.onlyInList == currentList) command.run();
+        return;
+    }
 }
