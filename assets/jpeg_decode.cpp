@@ -1,0 +1,206 @@
+// Decoding JPEG files into pixel buffers for the texture registry. No
+// OpenGL here, so that the decoder can be exercised on its own (tests,
+// fuzzing).
+//
+// libjpeg reports fatal errors through its error manager, whose standard
+// version ends the process. Here the error manager prints libjpeg's message
+// on standard error and jumps back into the decoder, so that a damaged or
+// foreign file is an ordinary load failure. A file that ends while image data
+// is still needed (a truncated download, a half-written thumbnail) counts as
+// damaged too, although libjpeg itself would pad the picture with grey and go
+// on. A file that only lacks its end marker decodes whole and is kept; other
+// recoverable damage only prints libjpeg's warning and decoding goes on.
+#include "assets/texture.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <new>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "assets/file_bytes.h"
+
+namespace {
+
+// Images beyond these sizes are refused rather than allocated: no image the
+// wall shows comes near them, and a damaged header may claim anything.
+constexpr JDIMENSION maxImageSide = 16384;
+constexpr unsigned long long maxImagePixels = 1ull << 26;
+// Working memory libjpeg may take beside the pixel buffer (progressive files
+// keep every coefficient of the image).
+constexpr long maxDecoderMemory = 512L << 20;
+// Real progressive files have about ten scans; thousands of tiny scans only
+// make decoding slow.
+constexpr int maxScans = 256;
+
+// Everything the decoder holds while libjpeg runs, so that the error path
+// can release it after jumping back.
+struct DecodeJob {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    jpeg_progress_mgr progress{};
+    void (*standardMessage)(j_common_ptr, int) = nullptr;
+    std::jmp_buf resume;
+    bool dataEnded = false;      // libjpeg ran past the end of the data
+    unsigned char* pixels = nullptr;
+    unsigned char* cmykRow = nullptr;
+};
+
+DecodeJob& jobOf(j_common_ptr info) {
+    return *static_cast<DecodeJob*>(info->client_data);
+}
+
+[[noreturn]] void abandonDecode(j_common_ptr info) {
+    std::longjmp(jobOf(info).resume, 1);
+}
+
+[[noreturn]] void failDecode(j_common_ptr info, const char* why) {
+    std::fprintf(stderr, "JPEG: %s\n", why);
+    abandonDecode(info);
+}
+
+// libjpeg's fatal errors: its own message on standard error, then back to
+// the decoder.
+[[noreturn]] void onDecodeError(j_common_ptr info) {
+    (*info->err->output_message)(info);
+    abandonDecode(info);
+}
+
+// Warnings. Running past the end of the data only means the file is
+// truncated once the decoder then misses data it needs (a file without its
+// end marker also runs past the end, with the image complete).
+void onDecodeMessage(j_common_ptr info, int level) {
+    DecodeJob& job = jobOf(info);
+    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) {
+        job.dataEnded = true;
+        return;
+    }
+    if (level < 0 && info->err->msg_code == JWRN_HIT_MARKER && job.dataEnded) {
+        info->err->msg_code = JWRN_JPEG_EOF;
+        onDecodeError(info);
+    }
+    job.standardMessage(info, level);
+}
+
+void onDecodeProgress(j_common_ptr info) {
+    auto decompress = reinterpret_cast<j_decompress_ptr>(info);
+    if (decompress->input_scan_number > maxScans) failDecode(info, "too many scans");
+}
+
+// Adobe's convention (every file with an Adobe marker) stores CMYK
+// inverted, 255 meaning no ink; other files store the ink itself.
+void cmykRowToRgb(const unsigned char* cmyk, unsigned char* rgb, JDIMENSION width, bool inverted) {
+    for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
+        unsigned c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        rgb[0] = static_cast<unsigned char>((c * k + 127) / 255);
+        rgb[1] = static_cast<unsigned char>((m * k + 127) / 255);
+        rgb[2] = static_cast<unsigned char>((y * k + 127) / 255);
+    }
+}
+
+// Decodes into job.pixels; false when libjpeg or a limit gave up. Holds no
+// object with a destructor, since errors jump back here.
+bool runDecode(DecodeJob& job, const unsigned char* data, size_t size, int& components) {
+    if (setjmp(job.resume)) return false;
+    j_decompress_ptr info = &job.info;
+    jpeg_create_decompress(info);
+    info->client_data = &job;
+    info->mem->max_memory_to_use = maxDecoderMemory;
+    job.progress.progress_monitor = onDecodeProgress;
+    info->progress = &job.progress;
+    jpeg_mem_src(info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(info, TRUE);
+
+    bool cmyk = false;
+    switch (info->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        info->out_color_space = JCS_GRAYSCALE;
+        components = 1;
+        break;
+    case JCS_YCbCr:
+    case JCS_RGB:
+        info->out_color_space = JCS_RGB;
+        components = 3;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        info->out_color_space = JCS_CMYK;
+        components = 3;
+        cmyk = true;
+        break;
+    default:
+        failDecode(reinterpret_cast<j_common_ptr>(info), "colour space not supported");
+    }
+    if (info->image_width > maxImageSide || info->image_height > maxImageSide ||
+        static_cast<unsigned long long>(info->image_width) * info->image_height > maxImagePixels)
+        failDecode(reinterpret_cast<j_common_ptr>(info), "image too large");
+
+    jpeg_start_decompress(info);
+    const JDIMENSION width = info->output_width;
+    const JDIMENSION height = info->output_height;
+    const size_t stride = static_cast<size_t>(width) * components;
+    job.pixels = new (std::nothrow) unsigned char[stride * height];
+    if (cmyk) job.cmykRow = new (std::nothrow) unsigned char[static_cast<size_t>(width) * 4];
+    if (!job.pixels || (cmyk && !job.cmykRow))
+        failDecode(reinterpret_cast<j_common_ptr>(info), "out of memory");
+
+    // libjpeg delivers the top row first; it goes to the end of the buffer,
+    // so that the buffer holds the rows bottom-up.
+    while (info->output_scanline < height) {
+        unsigned char* target = job.pixels + stride * (height - 1 - info->output_scanline);
+        JSAMPROW row = cmyk ? job.cmykRow : target;
+        if (jpeg_read_scanlines(info, &row, 1) != 1)
+            failDecode(reinterpret_cast<j_common_ptr>(info), "no scanline delivered");
+        if (cmyk) cmykRowToRgb(job.cmykRow, target, width, info->saw_Adobe_marker);
+    }
+    jpeg_finish_decompress(info);
+    return true;
+}
+
+}  // namespace
+
+long decodeCount = 0;
+
+Texture* decodeJpegMemory(const unsigned char* data, size_t size, const std::string& label) {
+    DecodeJob job;
+    job.info.err = jpeg_std_error(&job.errors);
+    job.standardMessage = job.errors.emit_message;
+    job.errors.error_exit = onDecodeError;
+    job.errors.emit_message = onDecodeMessage;
+    job.info.client_data = &job;
+
+    int components = 0;
+    const bool decoded = runDecode(job, data, size, components);
+    const int width = static_cast<int>(job.info.output_width);
+    const int height = static_cast<int>(job.info.output_height);
+    jpeg_destroy_decompress(&job.info);
+    delete[] job.cmykRow;
+    Texture* texture = decoded ? new (std::nothrow) Texture : nullptr;
+    if (!texture) {
+        delete[] job.pixels;
+        std::printf("Impossível carregar arquivo JPG: %s\n", label.c_str());
+        return nullptr;
+    }
+    texture->components = components;
+    texture->width = width;
+    texture->height = height;
+    texture->pixels = job.pixels;
+    ++decodeCount;
+    return texture;
+}
+
+Texture* decodeJpeg(const std::string& path) {
+    std::string bytes;
+    if (!readFileBytes(path, bytes)) {
+        std::printf("Impossível carregar arquivo JPG: %s\n", path.c_str());
+        return nullptr;
+    }
+    return decodeJpegMemory(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), path);
+}
