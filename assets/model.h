@@ -1,7 +1,9 @@
 // Wavefront OBJ models with MTL material libraries, and drawing them.
 #pragma once
 
+#include <climits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One polygon of a model.
@@ -43,11 +45,45 @@ struct Model {
 extern std::vector<Material*> materialRegistry;
 
 // Reads one OBJ file; prints the loader's report lines. nullptr when the file
-// cannot be opened.
+// cannot be opened. Images named by "usemat" lines are loaded with
+// loadTexture (a missing one ends the process).
 Model* loadModel(const std::string& path);
 
 // Reads one MTL file into the material registry.
 void loadMaterialLibrary(const std::string& path);
+
+// How a model being read turns the path of a "usemat" line into a texture
+// name, and reads the library of an "mtllib" line. loadModel passes
+// loadTexture and loadMaterialLibrary; tests and fuzzing pass their own.
+using ModelImageLoader = int (*)(const std::string& path);
+using MaterialLibraryLoader = void (*)(const std::string& path);
+
+// Reads an OBJ model from its text, printing the report lines that follow
+// "*** Objeto" (counts, dropped faces, bounds). nullptr when memory runs out.
+Model* parseModel(const std::string& text, ModelImageLoader loadImage,
+                  MaterialLibraryLoader loadLibrary);
+
+// Reads an MTL library from its text into the material registry.
+void parseMaterialLibrary(const std::string& text);
+
+// What parseFaceIndex yields for an empty index ("1//3" has no texture
+// coordinate index).
+constexpr int noFaceIndex = INT_MIN;
+
+// Reads one index of a face corner from the front of `cursor`: the characters
+// up to a "/", white space or the end. Moves `cursor` past them and past the
+// character that ended them, which goes to `separator` ('\0' at the end).
+// Yields the index as written (one-based, or negative counting back from the
+// last element read), noFaceIndex when it is empty, and 0 (never a valid
+// index) when it is not a whole number that fits an int.
+int parseFaceIndex(std::string_view& cursor, char& separator);
+
+// Fills `normals` with one unit normal per face (see faceNormal).
+void computeFaceNormals(Model& model);
+
+// The unit normal of the face's first three corners, (p2 - p1) x (p0 - p1);
+// the zero vector when they are in line or the face has fewer corners.
+void faceNormal(const Model& model, const Face& face, float normal[3]);
 
 // Position of the first material named exactly `name`, or -1.
 int findMaterialIndex(const std::string& name);
