@@ -28,6 +28,15 @@ int favouritesCount() {
     return count && *count > 0 ? *count : 0;
 }
 
+// Whether `path` names a file in the favourites folder. dd.txt only ever
+// receives such a path; any other one (edited by hand, or left by another
+// program) is never overwritten with the blank image.
+bool isInFavouritesFolder(const std::string& path) {
+    const std::string folder = dataRoot + "2/";
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path.find("..") == std::string::npos;
+}
+
 // Backspace: the catalogue and the favourites take turns on the wall.
 void switchList() {
     currentList = currentList == 2 ? 1 : 2;
@@ -106,13 +115,13 @@ void removeLastFavourite() {
     const int count = favouritesCount();
     // Only a removal whose path and lowered count were both stored goes on
     // to blank the thumbnail. With no favourites left, the favourite removed
-    // last is blanked again; before any removal there is none, and nothing
-    // is copied.
+    // last is blanked again; before any removal there is none (no dd.txt, or
+    // an empty one), and nothing is copied.
     const bool stored = count == 0 || (writeText(removedFile, thumbnailPath(2, count)) &&
                                        writeText(stateFile("d.txt"), std::to_string(count - 1)));
     if (stored) {
         const std::string removed = readPath(removedFile, wideScan);
-        if (!removed.empty()) copyOver(placeholderPath(1), removed);
+        if (isInFavouritesFolder(removed)) copyOver(placeholderPath(1), removed);
     }
     buildPage(2);
 }

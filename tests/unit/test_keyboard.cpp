@@ -325,11 +325,13 @@ TEST_F(Keyboard, DeleteBlanksTheNewestFavouriteAndLowersTheCount) {
 }
 
 // Before any removal, with no favourites, there is nothing to blank; a count
-// without a value or below 0 is no favourites.
+// without a value or below 0 is no favourites. A removed path outside the
+// favourites folder is never blanked.
 TEST_F(Keyboard, DeleteWithoutFavouritesCopiesNothing) {
     for (const char* count : {"0", "", "-2"}) {
         writeFile(stateFile("d.txt"), count);
-        for (const char* removed : {"(missing)", ""}) {
+        for (const char* removed : {"(missing)", "", "VESTRALUME/1/3.Quillon", "VESTRALUME/2/",
+                                    "VESTRALUME/2/../1/3.Quillon", "VESTRALUME/n/d.txt"}) {
             if (std::string(removed) == "(missing)")
                 fs::remove(stateFile("dd.txt"));
             else
@@ -341,7 +343,7 @@ TEST_F(Keyboard, DeleteWithoutFavouritesCopiesNothing) {
             const Tree after = withoutStateFolder(snapshot());
             const Tree expected = withoutStateFolder(before);
             EXPECT_TRUE(after == expected) << "count [" << count << "], dd.txt " << removed;
-            EXPECT_EQ(readFile(stateFile("d.txt")), count);
+            EXPECT_EQ(readFile(stateFile("d.txt")), count) << "dd.txt " << removed;
         }
     }
 }
