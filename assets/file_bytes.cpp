@@ -1,6 +1,7 @@
 #include "assets/file_bytes.h"
 
 #include <cstdio>
+#include <new>
 
 bool readFileBytes(const std::string& path, std::string& bytes) {
     bytes.clear();
@@ -8,9 +9,14 @@ bool readFileBytes(const std::string& path, std::string& bytes) {
     if (!file) return false;
     char block[65536];
     size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.append(block, got);
-    const bool failed = std::ferror(file) != 0;
+    bool failed = false;
+    try {
+        while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.append(block, got);
+    } catch (const std::bad_alloc&) {
+        failed = true;  // a file larger than the memory left: as unreadable
+    }
+    failed = failed || std::ferror(file) != 0;
     std::fclose(file);
-    if (failed) bytes.clear();
+    if (failed) std::string().swap(bytes);
     return !failed;
 }

@@ -10,8 +10,8 @@
 struct Face {
     int cornerCount = 0;
     std::vector<int> vertexIndices;    // zero-based positions in Model::vertices
-    std::vector<int> normalIndices;    // empty when no corner names a normal
-    std::vector<int> texcoordIndices;  // empty when no corner names a texture coordinate
+    std::vector<int> normalIndices;    // one per corner; empty unless every corner names a normal
+    std::vector<int> texcoordIndices;  // one per corner; empty unless every corner names a texture coordinate
     int material = -1;                 // position in materialRegistry, or -1
     int texture = -1;                  // OpenGL texture name of the face's own image, or -1
 };
@@ -29,7 +29,7 @@ struct Material {
 // One loaded mesh.
 struct Model {
     int vertexCount = 0;
-    int faceCount = 0;
+    int faceCount = 0;    // faces kept (a face line the loader refuses is left out)
     int normalCount = 0;
     int texcoordCount = 0;
     bool hasNormals = false;

@@ -209,16 +209,12 @@ Model* readModel(const std::string& text, ModelImageLoader loadImage, MaterialLi
     endProcess(1);
 }
 
-// Creates and registers a material named `name`.
+// Creates and registers a material named `name`. Running out of memory
+// (std::bad_alloc) ends the process in parseMaterialLibrary.
 Material* addMaterial(std::string_view name) {
-    Material* material = new (std::nothrow) Material;
-    if (!material) outOfMaterialMemory();
-    try {
-        material->name.assign(name);
-        materialRegistry.push_back(material);
-    } catch (const std::bad_alloc&) {
-        outOfMaterialMemory();
-    }
+    Material* material = new Material;
+    material->name.assign(name);
+    materialRegistry.push_back(material);
     material->emission[0] = material->emission[1] = material->emission[2] = 0;
     return material;
 }
@@ -284,13 +280,15 @@ int findMaterialIndex(const std::string& name) {
     return -1;
 }
 
-void parseMaterialLibrary(const std::string& text) {
+namespace {
+
+void readMaterials(const std::string& text) {
     Material* current = nullptr;
     for (std::string_view line : splitLines(text)) {
         if (startsWith(line, "#")) continue;
         if (startsWith(line, "newmtl")) {
-            const std::string name(argumentOf(line, 6));
             // The first definition of a name wins; a later entry changes nothing.
+            const std::string name(argumentOf(line, 6));
             current = findMaterialIndex(name) >= 0 ? nullptr : addMaterial(name);
         } else if (!current) {
             continue;
@@ -314,6 +312,16 @@ void parseMaterialLibrary(const std::string& text) {
             scanLine(line, "d %f", &alpha);
             current->ambient[3] = current->diffuse[3] = current->specular[3] = alpha;
         }
+    }
+}
+
+}  // namespace
+
+void parseMaterialLibrary(const std::string& text) {
+    try {
+        readMaterials(text);
+    } catch (const std::bad_alloc&) {
+        outOfMaterialMemory();
     }
 }
 

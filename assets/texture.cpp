@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -57,17 +58,23 @@ Texture* tryLoadTexture(const std::string& path) {
     }
     Texture* texture = decodeJpeg(path);
     if (!texture) return nullptr;
-    texture->name = path;
-    const bool uploaded = uploadTexture(*texture);
+    bool registered = false;
+    try {
+        texture->name = path;
+        textureRegistry.reserve(textureRegistry.size() + 1);
+        registered = uploadTexture(*texture);
+    } catch (const std::bad_alloc&) {
+        registered = false;  // no memory left for the record: as a failed load
+    }
     delete[] texture->pixels;
     texture->pixels = nullptr;
-    if (!uploaded) {
+    if (!registered) {
         std::printf("Impossível carregar arquivo JPG: %s\n", path.c_str());
         releaseRecord(texture);
         return nullptr;
     }
     texture->holders = 1;
-    textureRegistry.push_back(texture);
+    textureRegistry.push_back(texture);  // cannot throw: room reserved above
     return texture;
 }
 
