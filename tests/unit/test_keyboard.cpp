@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -296,6 +297,34 @@ TEST_F(Keyboard, AddFavouriteThatCannotCopyAddsNothing) {
     press('a');
     EXPECT_EQ(readFile(stateFile("d.txt")), "7");
     EXPECT_EQ(currentList, 1);
+}
+
+// A count that cannot be written must not name the newest favourite as the
+// new one: favourite 7 would be overwritten by the added channel.
+TEST_F(Keyboard, AddFavouriteWithAnUnwritableCountOverwritesNoFavourite) {
+    // Without placeholders the command loads no texture in the child process.
+    for (int k = 1; k <= 16; ++k) fs::remove(placeholderPath(k));
+    for (const char* folder : {"VESTRALUME/n", "VESTRALUME/2"})
+        fs::permissions(folder, fs::perms::all, fs::perm_options::add);
+    for (const auto& entry : fs::directory_iterator("VESTRALUME/2"))
+        fs::permissions(entry.path(), fs::perms::all, fs::perm_options::add);
+    fs::permissions(stateFile("d.txt"), fs::perms::owner_read | fs::perms::group_read |
+                                            fs::perms::others_read);
+    const std::string favourite = readFile(thumbnailPath(2, 7));
+    // Opening an address makes the process reap its children by itself; the
+    // child's status is only available with the default disposition.
+    struct sigaction defaults {}, previous {};
+    defaults.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &defaults, &previous);
+    const int status = runWithoutPrivileges(root, [] {
+        onKeyboard('a', 0, 0);
+        return currentList;
+    });
+    sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_EQ(status, 1) << "the catalogue stays on the wall";
+    EXPECT_EQ(readFile(stateFile("d.txt")), "7");
+    EXPECT_EQ(readFile(thumbnailPath(2, 7)), favourite);
+    EXPECT_EQ(readFile(linkPath(2, 7)), "7");
 }
 
 TEST_F(Keyboard, DeleteBlanksTheNewestFavouriteAndLowersTheCount) {
