@@ -235,6 +235,20 @@ TEST_F(Keyboard, AddFavouriteCopiesTheSelectedChannelAsTheNextFavourite) {
     EXPECT_NE(readFile(thumbnailPath(2, 7)), readFile(thumbnailPath(1, 103)));
 }
 
+// A channel whose thumbnail is damaged is still added; its tile shows the
+// placeholder and the program goes on.
+TEST_F(Keyboard, AddFavouriteWithADamagedThumbnailShowsThePlaceholder) {
+    writeFile(thumbnailPath(1, 3), "not a JPEG");
+    press('a');
+    EXPECT_EQ(readFile(stateFile("d.txt")), "8");
+    EXPECT_EQ(readFile(thumbnailPath(2, 8)), "not a JPEG");
+    EXPECT_EQ(currentList, 2);
+    // The favourites' page runs 1 to 16: favourite 8 is tile 8.
+    ASSERT_NE(tileTextures[2][8], nullptr);
+    EXPECT_EQ(tileTextures[2][8]->name, placeholderPath(8));
+    EXPECT_EQ(tileTextures[2][7]->name, thumbnailPath(2, 7));
+}
+
 // The count read decides the new favourite's number; a count without a
 // value, or below 0, counts as no favourites.
 TEST_F(Keyboard, AddFavouriteNumbersFromTheCount) {
