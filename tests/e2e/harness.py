@@ -310,3 +310,44 @@ def main(test):
         server.close()
         scratch.close()
     sys.exit(status)
+
+
+# Where the wall stands: the same numbers as the program's placement, kept
+# here independently so the tests check the program rather than restate it.
+BANDS = [  # (lower, lower included, upper, offset)
+    (2.3, False, 100.0, (-23, 6, -35)), (2.2, False, 2.3, (-22, 4, -35)),
+    (2.1, False, 2.2, (-21, 4, -35)), (2.0, True, 2.1, (-20.5, 4, -35)),
+    (1.9, False, 2.0, (-20, 4, -35)), (1.8, False, 1.9, (-19, 4, -35)),
+    (1.7, False, 1.8, (-18, 4, -35)), (1.6, False, 1.7, (-17, 4, -35)),
+    (0.0, False, 1.6, (-16, 4, -35)),
+]
+
+
+def float32(value):
+    import struct
+    return struct.unpack("f", struct.pack("f", value))[0]
+
+
+def band_offset(scale):
+    s = float32(scale)
+    for lower, included, upper, offset in BANDS:
+        if (s >= lower if included else s > lower) and s < upper:
+            return offset
+    return (0, 0, 0)
+
+
+def tile_point(scale, tile, dx=0.0, dy=0.0, width=SCREEN_W, height=SCREEN_H):
+    """Window pixel (x from the left, y from the top) of the point (dx, dy)
+    wall units from tile `tile`'s origin, at wall scale `scale`."""
+    import math
+    s = float32(scale)
+    column, row = (tile - 1) % 4, (tile - 1) // 4
+    ox, oy, oz = band_offset(scale)
+    x = ox + s * (6.55 * column + dx)
+    y = 5.5 + oy + s * (-3.75 * row + dy)
+    z = oz
+    f = 1.0 / math.tan(math.radians(30))
+    aspect = width / height
+    ndc_x = (f / aspect) * x / -z
+    ndc_y = f * y / -z
+    return ((ndc_x + 1) / 2 * width, (1 - ndc_y) / 2 * height)

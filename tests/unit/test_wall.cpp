@@ -33,7 +33,7 @@ TEST(WallPlacement, ScalesReadFromTheFileFallIntoTheirBands) {
     }
     // The exact decimal bounds decide in double precision.
     EXPECT_EQ(wallPlacementBand(2.0), 4);
-    EXPECT_EQ(wallPlacementBand(2.1), 3);
+    EXPECT_EQ(wallPlacementBand(2.1), 0);  // exactly on a bound between two open bands
     EXPECT_EQ(wallPlacementBand(1.6), 0);
     EXPECT_EQ(wallPlacementBand(2.3), 0);
 }

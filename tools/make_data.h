@@ -1,0 +1,49 @@
+// Making the sample data root VESTRALUME/: the text data kept in the
+// repository (templates, first-run state, models, the URL directory) copied
+// over, and every image painted and written as JPEG: the placeholder images,
+// the selection texture, the model images, and the thumbnails and link files
+// of both channel lists.
+#pragma once
+
+#include <map>
+#include <string>
+
+// How many channels each list of the sample root holds: enough for every
+// page that scrolling can reach from a page starting at 1 (up to 2004).
+constexpr int sampleChannelCount = 2004;
+
+// The size of thumbnails and placeholder images: powers of two, so the
+// mipmap builder needs no rescale, and the tiles' aspect ratio.
+constexpr int thumbnailWidth = 256;
+constexpr int thumbnailHeight = 128;
+
+enum MakeMode {
+    makeFresh,    // refuse when the target already holds VESTRALUME
+    makeReplace,  // replace an existing VESTRALUME entirely
+    makeUpdate,   // rewrite the delivered files, keep the state files and list 2
+};
+
+// Writes <target>/VESTRALUME from the text data root `textRoot` (a folder
+// laid out like VESTRALUME itself: n/, links.tsv). A new root is built in a
+// staging folder beside the target and moved into place only when complete.
+// On failure returns false with a message in plain words in `error`.
+bool makeDataRoot(const std::string& target, const std::string& textRoot, MakeMode mode,
+                  std::string& error);
+
+// Whether a file of the text data, named relative to the data root (for
+// example "n/b.txt"), is user-interface state that a running program changes,
+// as opposed to delivered data (templates, models, materials, the URL
+// directory).
+bool isStateFile(const std::string& relativePath);
+
+// Reads "<link number>\t<address>" lines, skipping blank lines and lines
+// starting with '#'; malformed lines are ignored. A missing file gives an
+// empty table.
+std::map<int, std::string> readLinkTable(const std::string& path);
+
+// A readable label for the channel behind an address: the channel, station or
+// broadcaster name taken from its path or host, in capitals, words split.
+std::string channelLabel(const std::string& address);
+
+// The link number of channel n of the sample lists: 1 to 1290 in turn.
+int sampleLinkNumber(int channel);
