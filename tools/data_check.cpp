@@ -13,6 +13,7 @@
 
 #include <jpeglib.h>
 
+#include "launch/launch.h"
 #include "state/state_files.h"
 
 namespace fs = std::filesystem;
@@ -22,7 +23,6 @@ namespace {
 constexpr int templateCount = 20;
 constexpr int tileCount = 16;
 constexpr int placeholderCount = 32;
-constexpr int linkCount = 1290;
 constexpr size_t maxAddressLength = 100;
 constexpr size_t maxModelLine = 254;
 constexpr size_t maxMaterialName = 19;
@@ -428,7 +428,7 @@ void checkList(Checker& check, int list) {
             continue;
         }
         const std::optional<int> link = readInt(base + ".txt");
-        if (!link || *link < 1 || *link > linkCount) badLinks.push_back(channel);
+        if (!link || *link < 1 || *link > maxLinkNumber) badLinks.push_back(channel);
     }
     const std::string prefix = listName + " (VESTRALUME/" + number(list) + "/): ";
     if (!missing.empty())
@@ -441,7 +441,7 @@ void checkList(Checker& check, int list) {
         check.add(prefix + "no link file for channel numbers " + describeNumbers(unlinked));
     if (!badLinks.empty())
         check.add(prefix + "the link files of channel numbers " + describeNumbers(badLinks) +
-                  " hold no link number from 1 to " + number(linkCount));
+                  " hold no link number from 1 to " + number(maxLinkNumber));
 }
 
 bool isPrintableAddress(const std::string& address) {
@@ -512,9 +512,9 @@ std::vector<std::string> checkLinkTable(const std::string& path, const std::stri
         }
         link = std::stoll(digits);
         const std::string address = line.substr(tab + 1);
-        if (link < 1 || link > linkCount) {
+        if (link < 1 || link > maxLinkNumber) {
             problems.push_back(where + ": link number " + number(link) + " is outside 1 to " +
-                               number(linkCount));
+                               number(maxLinkNumber));
             continue;
         }
         const int key = static_cast<int>(link);
@@ -527,6 +527,7 @@ std::vector<std::string> checkLinkTable(const std::string& path, const std::stri
         lineOf[key] = lineNumber;
         addresses[key] = address;
         const std::string what = where + ": the address of link " + number(link);
+        const size_t before = problems.size();
         if (address.compare(0, 8, "https://") != 0 || address.size() == 8 || address[8] == '/')
             problems.push_back(what + " does not start with https:// and a host");
         if (!isPrintableAddress(address))
@@ -535,9 +536,11 @@ std::vector<std::string> checkLinkTable(const std::string& path, const std::stri
             problems.push_back(what + " has " + number(static_cast<long long>(address.size())) +
                                " characters, more than " +
                                number(static_cast<long long>(maxAddressLength)));
+        if (problems.size() == before && !isSafeWebAddress(address))
+            problems.push_back(what + " is one the program refuses to open");
     }
     std::vector<long long> absent;
-    for (int link = 1; link <= linkCount; ++link)
+    for (int link = 1; link <= maxLinkNumber; ++link)
         if (!addresses.count(link)) absent.push_back(link);
     if (!absent.empty())
         problems.push_back(name + " has no address for link numbers " + describeNumbers(absent));

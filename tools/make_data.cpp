@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "launch/launch.h"
 #include "tools/bitmap_font.h"
 #include "tools/jpeg_writer.h"
 
@@ -373,7 +374,7 @@ std::string channelLabel(const std::string& address) {
     return splitWords(labels.size() >= 2 ? labels[labels.size() - 2] : host);
 }
 
-int sampleLinkNumber(int channel) { return (channel - 1) % 1290 + 1; }
+int sampleLinkNumber(int channel) { return (channel - 1) % maxLinkNumber + 1; }
 
 bool makeDataRoot(const std::string& target, const std::string& textRoot, MakeMode mode,
                   std::string& error) {
