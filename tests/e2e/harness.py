@@ -253,7 +253,7 @@ def make_sample_root(args, folder):
 def solid_jpeg(path, rgb, size="64x32"):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     subprocess.run(["/usr/bin/convert", "-size", size, "xc:#%02x%02x%02x" % rgb,
-                    "-quality", "95", path], check=True)
+                    "-quality", "95", "jpg:" + path], check=True)
 
 
 def channel_colour(list_number, channel):

@@ -5,7 +5,7 @@ status 0."""
 import os
 
 import harness
-from harness import check
+from harness import check, wait_until
 
 
 def test(args, server, folder):
@@ -17,7 +17,12 @@ def test(args, server, folder):
         check((width, height) == (harness.SCREEN_W, harness.SCREEN_H),
               "window is %dx%d, screen is %dx%d" % (width, height, harness.SCREEN_W,
                                                     harness.SCREEN_H))
-        shot = app.screenshot(os.path.join(folder, "smoke.png"))
+        def drawn():
+            shot = app.screenshot()
+            centre = shot.average(width // 2, height // 2, 20)
+            return shot if sum(centre) > 60 else None
+        shot = wait_until(drawn, 30, 0.3, "the wall to be drawn")
+        app.screenshot(os.path.join(folder, "smoke.png"))
         check((shot.width, shot.height) == (harness.SCREEN_W, harness.SCREEN_H), "screenshot size")
         app.key("Escape")
         status = app.wait_exit()
