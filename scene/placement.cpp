@@ -1,6 +1,6 @@
 #include "scene/placement.h"
 
-const float defaultWallScale = 1.0f;
+const float defaultWallScale = 1.79f;
 
 namespace {
 
