@@ -1,6 +1,7 @@
 #include "tools/jpeg_writer.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <jpeglib.h>
 
@@ -30,6 +31,38 @@ bool writeJpeg(const std::string& path, int width, int height, int components,
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     return std::fclose(file) == 0;
+}
+
+std::vector<unsigned char> encodeJpeg(int width, int height, int components,
+                                      const std::vector<unsigned char>& pixels, int quality) {
+    std::vector<unsigned char> bytes;
+    if (width <= 0 || height <= 0 || (components != 1 && components != 3 && components != 4))
+        return bytes;
+    if (pixels.size() < static_cast<size_t>(width) * height * components) return bytes;
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = components;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const size_t stride = static_cast<size_t>(width) * components;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<unsigned char*>(&pixels[cinfo.next_scanline * stride]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    bytes.assign(buffer, buffer + size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return bytes;
 }
 
 bool writeSolidJpeg(const std::string& path, int width, int height, unsigned char red,

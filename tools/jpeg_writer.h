@@ -10,6 +10,11 @@
 bool writeJpeg(const std::string& path, int width, int height, int components,
                const std::vector<unsigned char>& pixels, int quality = 90);
 
+// The same JPEG in memory: the file's bytes, or an empty vector when the
+// arguments are unusable.
+std::vector<unsigned char> encodeJpeg(int width, int height, int components,
+                                      const std::vector<unsigned char>& pixels, int quality = 90);
+
 // A JPEG of one colour.
 bool writeSolidJpeg(const std::string& path, int width, int height, unsigned char red,
                     unsigned char green, unsigned char blue);

@@ -162,20 +162,37 @@ void paintStripes(Canvas& canvas, Rgb a, Rgb b, int width) {
             putPixel(canvas, x, y, (x + 2 * y) / width % 2 ? a : b);
 }
 
-bool writeImage(const fs::path& path, const Canvas& canvas, std::string& error) {
-    if (writeJpeg(path.string(), canvas.width, canvas.height, 3, canvas.pixels, imageQuality))
-        return true;
-    error = "cannot write the image " + path.string();
-    return false;
-}
-
-bool writeTextFile(const fs::path& path, const std::string& text, std::string& error) {
+// Writes the bytes unless the file already holds exactly them, so that
+// refreshing a root rewrites only what changed.
+bool writeBytes(const fs::path& path, const char* data, size_t size, std::string& error) {
+    std::error_code code;
+    if (fs::file_size(path, code) == size && !code) {
+        std::ifstream in(path, std::ios::binary);
+        std::string old(size, '\0');
+        if (in.read(&old[0], static_cast<std::streamsize>(size)) &&
+            std::equal(old.begin(), old.end(), data))
+            return true;
+    }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    out.write(data, static_cast<std::streamsize>(size));
     out.close();
     if (out) return true;
     error = "cannot write " + path.string();
     return false;
+}
+
+bool writeImage(const fs::path& path, const Canvas& canvas, std::string& error) {
+    const std::vector<unsigned char> bytes =
+        encodeJpeg(canvas.width, canvas.height, 3, canvas.pixels, imageQuality);
+    if (bytes.empty()) {
+        error = "cannot encode the image " + path.string();
+        return false;
+    }
+    return writeBytes(path, reinterpret_cast<const char*>(bytes.data()), bytes.size(), error);
+}
+
+bool writeTextFile(const fs::path& path, const std::string& text, std::string& error) {
+    return writeBytes(path, text.data(), text.size(), error);
 }
 
 bool makeFolders(const fs::path& root, std::string& error) {
