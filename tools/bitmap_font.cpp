@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace {
 
@@ -92,8 +93,18 @@ void fillRect(Canvas& canvas, int x, int y, int width, int height, Rgb colour) {
     const int top = std::max(y, 0);
     const int right = std::min(x + width, canvas.width);
     const int bottom = std::min(y + height, canvas.height);
-    for (int row = top; row < bottom; ++row)
-        for (int column = left; column < right; ++column) putPixel(canvas, column, row, colour);
+    if (left >= right || top >= bottom) return;
+    // Paint the first row, then copy it to the others.
+    const size_t stride = static_cast<size_t>(canvas.width) * 3;
+    const size_t span = static_cast<size_t>(right - left) * 3;
+    unsigned char* first = &canvas.pixels[top * stride + static_cast<size_t>(left) * 3];
+    for (size_t i = 0; i < span; i += 3) {
+        first[i] = colour.red;
+        first[i + 1] = colour.green;
+        first[i + 2] = colour.blue;
+    }
+    for (int row = top + 1; row < bottom; ++row)
+        std::memcpy(first + (row - top) * stride, first, span);
 }
 
 void drawBorder(Canvas& canvas, int thickness, Rgb colour) {

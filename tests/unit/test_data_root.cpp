@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <numeric>
+#include <unistd.h>
 
 #include "state/state_files.h"
 #include "tests/support/scratch.h"
@@ -171,31 +172,43 @@ TEST(DescribeNumbers, JoinsRunsAndCapsTheList) {
 
 // ---- The generated root -------------------------------------------------
 
+// A new empty folder, in memory when the machine offers a memory file system:
+// a data root is thousands of small files.
+std::string makeTemporaryFolder() {
+    std::error_code code;
+    const fs::path base =
+        fs::is_directory("/dev/shm", code) && access("/dev/shm", W_OK) == 0
+            ? fs::path("/dev/shm")
+            : fs::temp_directory_path();
+    std::string pattern = (base / "quillon-data-root-XXXXXX").string();
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
 class GeneratedRoot : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        scratch = new ScratchRoot();
+        folder = makeTemporaryFolder();
         std::string error;
-        made = makeDataRoot(scratch->folder(), textRoot, makeReplace, error);
-        EXPECT_TRUE(made) << error;
+        made = !folder.empty() && makeDataRoot(folder, textRoot, makeReplace, error);
+        EXPECT_TRUE(made) << folder << ": " << error;
     }
     static void TearDownTestSuite() {
-        delete scratch;
-        scratch = nullptr;
+        std::error_code ignored;
+        if (!folder.empty()) fs::remove_all(folder, ignored);
     }
     void SetUp() override { ASSERT_TRUE(made); }
 
-    static std::string root() { return scratch->folder() + "/VESTRALUME/"; }
+    static std::string root() { return folder + "/VESTRALUME/"; }
 
-    static ScratchRoot* scratch;
+    static std::string folder;
     static bool made;
 };
 
-ScratchRoot* GeneratedRoot::scratch = nullptr;
+std::string GeneratedRoot::folder;
 bool GeneratedRoot::made = false;
 
 TEST_F(GeneratedRoot, PassesTheChecker) {
-    EXPECT_EQ(checkDataRoot(scratch->folder()), std::vector<std::string>());
+    EXPECT_EQ(checkDataRoot(folder), std::vector<std::string>());
 }
 
 TEST_F(GeneratedRoot, HoldsBothListsWithDistinctThumbnailsAndSpreadLinkNumbers) {
@@ -217,7 +230,7 @@ TEST_F(GeneratedRoot, HoldsBothListsWithDistinctThumbnailsAndSpreadLinkNumbers) 
 
 TEST_F(GeneratedRoot, IsRewrittenOnlyAsAskedAndUpdateKeepsStateAndFavourites) {
     std::string error;
-    EXPECT_FALSE(makeDataRoot(scratch->folder(), textRoot, makeFresh, error));
+    EXPECT_FALSE(makeDataRoot(folder, textRoot, makeFresh, error));
     EXPECT_NE(error.find("already exists"), std::string::npos) << error;
     EXPECT_NE(error.find("--force"), std::string::npos) << error;
 
@@ -228,19 +241,19 @@ TEST_F(GeneratedRoot, IsRewrittenOnlyAsAskedAndUpdateKeepsStateAndFavourites) {
     fs::remove(root() + "1/40.Quillon");
     fs::remove(root() + "n/h.txt");
 
-    ASSERT_TRUE(makeDataRoot(scratch->folder(), textRoot, makeUpdate, error)) << error;
+    ASSERT_TRUE(makeDataRoot(folder, textRoot, makeUpdate, error)) << error;
     EXPECT_EQ(readFile(root() + "n/b.txt"), "7");
     EXPECT_EQ(readFile(root() + "n/d.txt"), "1");
     EXPECT_EQ(readFile(root() + "2/1.Quillon"), readFile(root() + "1/40.Quillon"));
     EXPECT_EQ(readFile(root() + "n/7.txt"), "7");
     EXPECT_EQ(readFile(root() + "n/h.txt"), "1") << "a missing state file is made again";
 
-    ASSERT_TRUE(makeDataRoot(scratch->folder(), textRoot, makeReplace, error)) << error;
+    ASSERT_TRUE(makeDataRoot(folder, textRoot, makeReplace, error)) << error;
     EXPECT_EQ(readFile(root() + "n/b.txt"), "1");
     EXPECT_EQ(readFile(root() + "n/d.txt"), "0");
     EXPECT_NE(readFile(root() + "2/1.Quillon"), readFile(root() + "1/40.Quillon"));
-    EXPECT_FALSE(fs::exists(scratch->folder() + "/.VESTRALUME.partial"));
-    EXPECT_FALSE(fs::exists(scratch->folder() + "/.VESTRALUME.old"));
+    EXPECT_FALSE(fs::exists(folder + "/.VESTRALUME.partial"));
+    EXPECT_FALSE(fs::exists(folder + "/.VESTRALUME.old"));
 }
 
 TEST(DataRootMaker, MissingTextDataIsReportedAndNothingIsWritten) {
@@ -308,21 +321,21 @@ TEST_F(GeneratedRoot, CheckerCatchesEachBreakage) {
             writeFile(file, breakage.content);
         else
             fs::remove(file);
-        const std::vector<std::string> problems = checkDataRoot(scratch->folder());
+        const std::vector<std::string> problems = checkDataRoot(folder);
         EXPECT_TRUE(mentions(problems, breakage.expected))
             << "expected \"" << breakage.expected << "\" in:\n"
             << testing::PrintToString(problems);
         if (existed) writeFile(file, saved);
     }
-    EXPECT_EQ(checkDataRoot(scratch->folder()), std::vector<std::string>())
+    EXPECT_EQ(checkDataRoot(folder), std::vector<std::string>())
         << "the root was not restored";
 }
 
 TEST_F(GeneratedRoot, FavouriteSlotsAboveTheCountNeedNoLinkFile) {
     fs::rename(root() + "2/5.txt", root() + "2/5.keep");
-    EXPECT_EQ(checkDataRoot(scratch->folder()), std::vector<std::string>());
+    EXPECT_EQ(checkDataRoot(folder), std::vector<std::string>());
     writeFile(root() + "n/d.txt", "5");
-    EXPECT_TRUE(mentions(checkDataRoot(scratch->folder()), "no link file for channel numbers 5"));
+    EXPECT_TRUE(mentions(checkDataRoot(folder), "no link file for channel numbers 5"));
     writeFile(root() + "n/d.txt", "0");
     fs::rename(root() + "2/5.keep", root() + "2/5.txt");
 }
