@@ -37,6 +37,17 @@ Model* loadRequiredModel(const std::string& path) {
     return model;
 }
 
+// The scene images: the program cannot start without them.
+Texture* loadRequiredImage(const std::string& path) {
+    Texture* texture = tryLoadTexture(path);
+    if (!texture) {
+        std::fprintf(stderr, "Quillon cannot start: the image %s is missing or damaged.\n",
+                     path.c_str());
+        endProcess(1);
+    }
+    return texture;
+}
+
 int textureName(const Texture* texture) { return texture ? texture->id : -1; }
 
 }  // namespace
@@ -70,10 +81,10 @@ void setupScene() {
     glEnable(GL_NORMALIZE);
     glEnable(GL_DEPTH_TEST);
 
-    selectionTexture = loadTexture(dataRoot + "t/b.jpg");
+    selectionTexture = loadRequiredImage(dataRoot + "t/b.jpg");
     for (int list = 1; list <= 2; ++list)
         for (int tile = 1; tile <= 16; ++tile)
-            tileTextures[list][tile] = loadTexture(placeholderPath(tile + 16 * (list - 1)));
+            tileTextures[list][tile] = loadRequiredImage(placeholderPath(tile + 16 * (list - 1)));
 
     loadModel(stateFile("w.txt"));
     loadModel(stateFile("r.txt"));

@@ -54,7 +54,7 @@ class XServer:
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-             "%dx%dx24" % (width, height), "-nolisten", "tcp", "+extension", "GLX"],
+             "%dx%dx24" % (width, height), "-nolisten", "tcp", "-noreset", "+extension", "GLX"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
@@ -151,12 +151,15 @@ def close_colour(a, b, tolerance=40):
 class Quillon:
     """The real program, started in `folder` (its working directory)."""
 
-    def __init__(self, server, exe, folder, env=None):
+    def __init__(self, server, exe, folder, env=None, launcher=(), log_path=None):
+        """`launcher` goes before the program on its command line (for
+        example to run it as another user); its output goes to `log_path`,
+        by default quillon.log in its working directory."""
         self.server = server
         self.folder = folder
-        self.log_path = os.path.join(folder, "quillon.log")
+        self.log_path = log_path or os.path.join(folder, "quillon.log")
         self.log = open(self.log_path, "ab")
-        self.process = subprocess.Popen([exe], cwd=folder, env=server.env(env),
+        self.process = subprocess.Popen(list(launcher) + [exe], cwd=folder, env=server.env(env),
                                         stdout=self.log, stderr=subprocess.STDOUT)
         self.window = None
         self.window = wait_until(self._find_window, 60, what="the Quillon window")
@@ -245,14 +248,16 @@ def write(folder, relative, text):
 
 
 def make_sample_root(args, folder):
-    """The full sample data root made by the project's generator: a copy of
-    the one the build made, or a fresh one."""
-    built = os.path.join(args.build, "run", "VESTRALUME")
-    if os.path.isfile(os.path.join(built, "links.tsv")):
-        subprocess.run(["cp", "-a", built, os.path.join(folder, "VESTRALUME")], check=True)
-        return
+    """The full sample data root made by the project's generator. It is made
+    once per build into <build>/e2e-template (never run, so never changed)
+    and copied from there."""
     tool = os.path.join(args.build, "tools", "quillon-make-data")
-    subprocess.run([tool, folder], check=True, stdout=subprocess.DEVNULL)
+    template = os.path.join(args.build, "e2e-template")
+    stamp = os.path.join(template, "VESTRALUME", "links.tsv")
+    if not os.path.isfile(stamp) or os.path.getmtime(stamp) < os.path.getmtime(tool):
+        subprocess.run([tool, "--force", template], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cp", "-a", os.path.join(template, "VESTRALUME"),
+                    os.path.join(folder, "VESTRALUME")], check=True)
 
 
 def solid_jpeg(path, rgb, size="64x32"):
@@ -359,3 +364,45 @@ def tile_point(scale, tile, dx=0.0, dy=0.0, width=SCREEN_W, height=SCREEN_H):
     ndc_x = (f / aspect) * x / -z
     ndc_y = f * y / -z
     return ((ndc_x + 1) / 2 * width, (1 - ndc_y) / 2 * height)
+
+
+def run_checker(args, folder):
+    """The data-root checker's verdict: (sound, problem lines)."""
+    tool = os.path.join(args.build, "tools", "quillon-check-data")
+    result = subprocess.run([tool, folder], capture_output=True, text=True)
+    lines = [line for line in result.stdout.splitlines() if line.strip()]
+    return result.returncode == 0, lines
+
+
+def state_snapshot(folder):
+    """Every file of the state folder with its bytes."""
+    state = os.path.join(folder, "VESTRALUME", "n")
+    snapshot = {}
+    for name in sorted(os.listdir(state)):
+        path = os.path.join(state, name)
+        if os.path.isfile(path):
+            with open(path, "rb") as f:
+                snapshot[name] = f.read()
+    return snapshot
+
+
+def wait_settled(folder, quiet=2.0, timeout=120):
+    """Waits until the state files have not changed for `quiet` seconds: the
+    program has worked through every key it was sent."""
+    last = [state_snapshot(folder), time.monotonic()]
+
+    def settled():
+        now = state_snapshot(folder)
+        if now != last[0]:
+            last[0], last[1] = now, time.monotonic()
+            return False
+        return time.monotonic() - last[1] >= quiet
+    wait_until(settled, timeout, 0.25, "the program to work through its keys")
+
+
+SANITIZER_MARKS = ("AddressSanitizer", "UndefinedBehaviorSanitizer", "runtime error:",
+                   "LeakSanitizer")
+
+
+def sanitizer_reports(text):
+    return [line for line in text.splitlines() if any(m in line for m in SANITIZER_MARKS)]

@@ -1,0 +1,317 @@
+"""Installs Quillon like a desktop program and runs it from there: builds a
+Release tree of the source in <build>/package-build, makes the .deb with
+cpack, installs it with dpkg, starts the launcher /usr/bin/quillon for a user
+whose home is a scratch folder, and checks that the launcher makes the user's
+data root from the installed template, that the program draws and writes
+only there, and that Esc ends it with status 0. Then it removes the package
+again and checks the launcher from a moved copy of the installed files, and
+how the launcher fails.
+
+Needs root (dpkg); CI runs as root. Leaves no package installed."""
+
+import glob
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+import harness
+from harness import Failure, check, wait_until
+
+PACKAGE = "quillon"
+LAUNCHER = "/usr/bin/quillon"
+PROGRAM = "/usr/libexec/quillon/quillon"
+TEMPLATE = "/usr/share/quillon/VESTRALUME"
+INSTALLED = [LAUNCHER, PROGRAM, TEMPLATE + "/n/b.txt", TEMPLATE + "/links.tsv",
+             "/usr/share/applications/quillon.desktop",
+             "/usr/share/icons/hicolor/48x48/apps/quillon.png",
+             "/usr/share/icons/hicolor/256x256/apps/quillon.png",
+             "/usr/share/icons/hicolor/scalable/apps/quillon.svg"]
+# What the package puts under /usr, copied for the moved-prefix run.
+PACKAGE_TREE = ["bin/quillon", "libexec/quillon", "share/quillon"]
+
+started = time.monotonic()
+
+
+def step(text):
+    print("[%5.1f s] %s" % (time.monotonic() - started, text), flush=True)
+
+
+def run(*command, cwd=None, env=None):
+    result = subprocess.run(list(command), cwd=cwd, env=env, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise Failure("%s failed with status %d:\n%s\n%s" % (
+            " ".join(command), result.returncode, result.stdout[-3000:], result.stderr[-3000:]))
+    return result.stdout
+
+
+def build_package(args):
+    """A Release build of the source without tests or sanitizers, and its .deb."""
+    build = os.path.join(args.build, "package-build")
+    step("configuring the package build in " + build)
+    run("cmake", "-S", args.source, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+        "-DQUILLON_TESTS=OFF", "-DQUILLON_BENCH=OFF", "-DQUILLON_SANITIZE=OFF",
+        "-DQUILLON_FUZZ=OFF")
+    step("building it")
+    run("cmake", "--build", build, "-j2")
+    for old in glob.glob(os.path.join(build, "quillon_*.deb")):
+        os.remove(old)
+    step("making the package")
+    run("cpack", "-G", "DEB", cwd=build)
+    debs = glob.glob(os.path.join(build, "quillon_*.deb"))
+    check(len(debs) == 1, "cpack made %s, expected one quillon_*.deb" % debs)
+    return debs[0]
+
+
+def check_package_fields(deb, folder):
+    fields = run("dpkg-deb", "-f", deb, "Package", "Depends", "Maintainer", "Description")
+    step("package fields:\n" + fields.rstrip())
+    check("Package: quillon\n" in fields, "package name")
+    check("Maintainer: " in fields, "no maintainer")
+    depends = fields.split("Depends:", 1)[1].split("\n", 1)[0]
+    for needed in ["xdg-utils", "libc6", "libjpeg", "libglut", "libplib"]:
+        check(needed in depends, "Depends lacks %s: %s" % (needed, depends))
+    check("libasan" not in depends and "libubsan" not in depends,
+          "the package depends on the sanitizer runtimes: " + depends)
+    # The packaged program itself carries no sanitizer.
+    extracted = os.path.join(folder, "deb")
+    run("dpkg-deb", "-x", deb, extracted)
+    with open(os.path.join(extracted, PROGRAM.lstrip("/")), "rb") as f:
+        program = f.read()
+    check(b"__asan_init" not in program and b"__ubsan_handle" not in program,
+          "the packaged program is built with sanitizers")
+    shutil.rmtree(extracted)
+
+
+def snapshot(root):
+    """Every file and folder under root with its size, mode and time, and the
+    contents of the state files, to tell whether anything wrote there."""
+    listing = {}
+    for parent, folders, files in os.walk(root):
+        for name in folders + files:
+            path = os.path.join(parent, name)
+            info = os.lstat(path)
+            listing[os.path.relpath(path, root)] = (info.st_size, info.st_mode, info.st_mtime_ns)
+    for path in glob.glob(os.path.join(root, "n", "*.txt")):
+        with open(path, "rb") as f:
+            listing["sha256 " + os.path.relpath(path, root)] = hashlib.sha256(f.read()).hexdigest()
+    return listing
+
+
+def files_under(root):
+    return sorted(os.path.relpath(os.path.join(parent, name), root)
+                  for parent, _, files in os.walk(root) for name in files)
+
+
+def leftovers(user_dir):
+    return [name for name in os.listdir(user_dir) if name.startswith(".VESTRALUME")] \
+        if os.path.isdir(user_dir) else []
+
+
+def user_env(home):
+    """The environment of a user whose home is `home` and who set no
+    XDG_DATA_HOME."""
+    os.environ.pop("XDG_DATA_HOME", None)
+    return {"HOME": home}
+
+
+def start_and_check_drawn(server, launcher, cwd, env, program, data_folder, shot=None):
+    """Starts the launcher and checks that the program it became runs in
+    data_folder and draws its wall."""
+    app = harness.Quillon(server, launcher, cwd, env)
+    pid = app.process.pid
+    check(os.path.realpath("/proc/%d/exe" % pid) == program,
+          "the launcher started %s, expected %s" % (os.path.realpath("/proc/%d/exe" % pid),
+                                                    program))
+    check(os.path.realpath("/proc/%d/cwd" % pid) == os.path.realpath(data_folder),
+          "the program runs in %s, expected %s" % (os.path.realpath("/proc/%d/cwd" % pid),
+                                                   data_folder))
+    width, height = app.geometry()
+    check((width, height) == (harness.SCREEN_W, harness.SCREEN_H),
+          "window is %dx%d" % (width, height))
+
+    def drawn():
+        centre = app.screenshot().average(width // 2, height // 2, 20)
+        return sum(centre) > 60
+
+    wait_until(drawn, 30, 0.3, "the wall to be drawn")
+    if shot:
+        app.screenshot(shot)
+    return app
+
+
+def quit_with_escape(app):
+    app.key("Escape")
+    status = app.wait_exit()
+    check(status == 0, "Esc ended the program with status %s:\n%s" % (status, app.output()))
+
+
+def run_installed(server, folder):
+    """The first and only run from the installed package."""
+    home = os.path.join(folder, "home")
+    elsewhere = os.path.join(folder, "elsewhere")
+    os.makedirs(home)
+    os.makedirs(elsewhere)
+    user_dir = os.path.join(home, ".local", "share", "quillon")
+    root = os.path.join(user_dir, "VESTRALUME")
+
+    step("first run of " + LAUNCHER)
+    app = start_and_check_drawn(server, LAUNCHER, elsewhere, user_env(home), PROGRAM, user_dir,
+                                os.path.join(folder, "installed.png"))
+    try:
+        check(files_under(root) == files_under(TEMPLATE),
+              "the user's data root is not a full copy of the template")
+        check(leftovers(user_dir) == [], "copy leftovers: %s" % leftovers(user_dir))
+        check("making your data folder " + root in app.output(),
+              "the launcher did not say it made the data folder:\n" + app.output())
+        # A key that changes state writes into the user's root.
+        app.key("Right")
+        wait_until(lambda: harness.read(root, "n/b.txt").strip() == "2", 10, 0.1,
+                   "the selection to move to tile 2 in the user's root")
+        quit_with_escape(app)
+    finally:
+        app.stop()
+    return home, root
+
+
+def check_removed():
+    status = subprocess.run(["dpkg-query", "-W", "-f=${Status}", PACKAGE],
+                            capture_output=True, text=True).stdout
+    check("install ok installed" not in status, "still installed: " + status)
+    for path in [LAUNCHER, "/usr/libexec/quillon", "/usr/share/quillon",
+                 "/usr/share/applications/quillon.desktop"]:
+        check(not os.path.lexists(path), path + " is left after removing the package")
+
+
+def run_moved(server, folder, prefix, home, root):
+    """The launcher from a moved copy of the installed files, started through a
+    symbolic link, with the package (and so its fallback paths) removed: it
+    finds the program and the template beside itself, and reuses the root the
+    first run made."""
+    links = os.path.join(folder, "links")
+    os.makedirs(links)
+    os.symlink(os.path.join(prefix, "bin", "quillon"), os.path.join(links, "quillon"))
+    step("second run, from the moved prefix " + prefix)
+    user_dir = os.path.dirname(root)
+    app = start_and_check_drawn(server, os.path.join(links, "quillon"), folder, user_env(home),
+                                os.path.join(prefix, "libexec", "quillon", "quillon"), user_dir)
+    try:
+        check("making your data folder" not in app.output(),
+              "the second run made the data folder again:\n" + app.output())
+        check(harness.read(root, "n/b.txt").strip() == "2",
+              "the selection of the first run is lost")
+        quit_with_escape(app)
+    finally:
+        app.stop()
+
+
+# A stand-in for cp: copies part of the root, then fails, or then has the
+# launcher interrupted (as by Ctrl+C in its terminal or a logout).
+BROKEN_COPY = """#!/bin/sh
+for target; do :; done
+mkdir -p "$target/n" && echo 1 > "$target/n/b.txt"
+case $QUILLON_TEST_COPY in
+    fail) echo "cp: writing: No space left on device" >&2; exit 1 ;;
+    interrupt) kill -TERM $PPID; exit 1 ;;
+esac
+"""
+
+
+def check_launcher_failures(folder, prefix):
+    """What the launcher does when it cannot make or use the data root: a clear
+    message, a failure status, no program started and no half root."""
+    launcher = os.path.join(prefix, "bin", "quillon")
+    shims = os.path.join(folder, "shims")
+    os.makedirs(shims)
+    with open(os.path.join(shims, "cp"), "w") as f:
+        f.write(BROKEN_COPY)
+    os.chmod(os.path.join(shims, "cp"), 0o755)
+    blocked = os.path.join(folder, "blocked")
+    harness.write(folder, "blocked", "a file where a folder should be")
+    lonely = os.path.join(folder, "lonely", "bin")
+    os.makedirs(lonely)
+    shutil.copy(launcher, lonely)
+
+    base = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "XDG_DATA_HOME")}
+    cases = [  # (name, launcher, environment changes, status, message, data folder)
+        ("data folder cannot be made", launcher,
+         {"XDG_DATA_HOME": os.path.join(blocked, "share")}, 1,
+         "quillon: cannot create the folder " + os.path.join(blocked, "share", "quillon"), None),
+        ("copy fails half way", launcher,
+         {"XDG_DATA_HOME": os.path.join(folder, "full"), "QUILLON_TEST_COPY": "fail",
+          "PATH": shims + ":" + os.environ["PATH"]}, 1,
+         "quillon: could not copy", os.path.join(folder, "full", "quillon")),
+        ("copy interrupted", launcher,
+         {"XDG_DATA_HOME": os.path.join(folder, "cut"), "QUILLON_TEST_COPY": "interrupt",
+          "PATH": shims + ":" + os.environ["PATH"]}, 143,
+         "", os.path.join(folder, "cut", "quillon")),
+        ("root is a file", launcher,
+         {"XDG_DATA_HOME": os.path.join(folder, "odd")}, 1,
+         os.path.join(folder, "odd", "quillon", "VESTRALUME") + " is not a folder", None),
+        ("no home", launcher, {"HOME": None}, 1,
+         "quillon: neither HOME nor XDG_DATA_HOME is set", None),
+        ("program missing", os.path.join(lonely, "quillon"),
+         {"XDG_DATA_HOME": os.path.join(folder, "lonely-data")}, 1,
+         "quillon: the program or its data are missing", None),
+    ]
+    harness.write(folder, "odd/quillon/VESTRALUME", "not a folder")
+    for name, command, changes, status, message, user_dir in cases:
+        env = dict(base)
+        for key, value in changes.items():
+            if value is None:
+                env.pop(key, None)
+            else:
+                env[key] = value
+        result = subprocess.run([command], cwd=folder, env=env, capture_output=True, text=True,
+                                timeout=60)
+        step("launcher, %s: status %d, %s" % (name, result.returncode, result.stderr.strip()))
+        check(result.returncode == status,
+              "%s: status %d, expected %d" % (name, result.returncode, status))
+        check(message in result.stderr, "%s: no message %r in %r" % (name, message,
+                                                                      result.stderr))
+        if user_dir:
+            check(not os.path.lexists(os.path.join(user_dir, "VESTRALUME")),
+                  "%s: a half data root was left in place" % name)
+            check(leftovers(user_dir) == [], "%s: copy leftovers %s" % (name,
+                                                                          leftovers(user_dir)))
+    check(not os.path.exists(os.path.join(folder, "lonely-data")),
+          "a launcher without its program made a data folder")
+
+
+def test(args, server, folder):
+    deb = build_package(args)
+    check_package_fields(deb, folder)
+    step("installing " + os.path.basename(deb))
+    run("dpkg", "-i", deb)
+    prefix = os.path.join(folder, "opt")
+    try:
+        for path in INSTALLED:
+            check(os.path.exists(path), path + " is not installed")
+        check(os.access(LAUNCHER, os.X_OK), "the launcher is not executable")
+        before = snapshot(TEMPLATE)
+        home, root = run_installed(server, folder)
+        check(snapshot(TEMPLATE) == before, "the installed template was written")
+        check(snapshot(root) != before, "the user's root is unchanged")
+        for path in PACKAGE_TREE:
+            target = os.path.join(prefix, os.path.dirname(path))
+            os.makedirs(target, exist_ok=True)
+            run("cp", "-a", os.path.join("/usr", path), target + "/")
+    finally:
+        step("removing the package")
+        run("dpkg", "-r", PACKAGE)
+    check_removed()
+    run_moved(server, folder, prefix, home, root)
+    check_launcher_failures(folder, prefix)
+    step("done")
+
+
+if __name__ == "__main__":
+    if os.geteuid() != 0:
+        print("SKIP: installing the package needs root (dpkg -i); CI runs as root")
+        sys.exit(0)
+    if shutil.which("dpkg") is None or shutil.which("cpack") is None:
+        print("SKIP: dpkg or cpack is missing; this test needs a Debian machine")
+        sys.exit(0)
+    harness.main(test)
