@@ -280,6 +280,24 @@ def check_launcher_failures(folder, prefix):
           "a launcher without its program made a data folder")
 
 
+def check_simultaneous_first_runs(folder, prefix):
+    """Two first runs at once for the same user end with one complete root
+    and nothing else; no display, so the program they start ends at once."""
+    launcher = os.path.join(prefix, "bin", "quillon")
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    env["XDG_DATA_HOME"] = os.path.join(folder, "twice")
+    runs = [subprocess.Popen([launcher], cwd=folder, env=env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.PIPE, text=True) for _ in range(2)]
+    errors = [run.communicate(timeout=120)[1] for run in runs]
+    step("launcher, two first runs at once: statuses %s" % [run.returncode for run in runs])
+    user_dir = os.path.join(folder, "twice", "quillon")
+    template = os.path.join(prefix, "share", "quillon", "VESTRALUME")
+    check(files_under(os.path.join(user_dir, "VESTRALUME")) == files_under(template),
+          "two first runs made a damaged root:\n" + "\n".join(errors))
+    check(sorted(os.listdir(user_dir)) == ["VESTRALUME"],
+          "two first runs left %s" % os.listdir(user_dir))
+
+
 def test(args, server, folder):
     deb = build_package(args)
     check_package_fields(deb, folder)
@@ -304,6 +322,7 @@ def test(args, server, folder):
     check_removed()
     run_moved(server, folder, prefix, home, root)
     check_launcher_failures(folder, prefix)
+    check_simultaneous_first_runs(folder, prefix)
     step("done")
 
 
