@@ -5,10 +5,37 @@
 
 #include <jpeglib.h>
 
+namespace {
+
+bool validImage(int width, int height, int components, const std::vector<unsigned char>& pixels) {
+    if (width <= 0 || height <= 0 || (components != 1 && components != 3 && components != 4))
+        return false;
+    return pixels.size() >= static_cast<size_t>(width) * height * components;
+}
+
+// Compresses the image into the destination already attached to `cinfo`.
+void compressImage(jpeg_compress_struct& cinfo, int width, int height, int components,
+                   const std::vector<unsigned char>& pixels, int quality) {
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = components;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const size_t stride = static_cast<size_t>(width) * components;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<unsigned char*>(&pixels[cinfo.next_scanline * stride]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+}
+
+}  // namespace
+
 bool writeJpeg(const std::string& path, int width, int height, int components,
                const std::vector<unsigned char>& pixels, int quality) {
-    if (width <= 0 || height <= 0) return false;
-    if (pixels.size() < static_cast<size_t>(width) * height * components) return false;
+    if (!validImage(width, height, components, pixels)) return false;
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
     jpeg_compress_struct cinfo;
@@ -16,19 +43,7 @@ bool writeJpeg(const std::string& path, int width, int height, int components,
     cinfo.err = jpeg_std_error(&jerr);
     jpeg_create_compress(&cinfo);
     jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = components;
-    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    const size_t stride = static_cast<size_t>(width) * components;
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<unsigned char*>(&pixels[cinfo.next_scanline * stride]);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
+    compressImage(cinfo, width, height, components, pixels, quality);
     jpeg_destroy_compress(&cinfo);
     return std::fclose(file) == 0;
 }
@@ -36,9 +51,7 @@ bool writeJpeg(const std::string& path, int width, int height, int components,
 std::vector<unsigned char> encodeJpeg(int width, int height, int components,
                                       const std::vector<unsigned char>& pixels, int quality) {
     std::vector<unsigned char> bytes;
-    if (width <= 0 || height <= 0 || (components != 1 && components != 3 && components != 4))
-        return bytes;
-    if (pixels.size() < static_cast<size_t>(width) * height * components) return bytes;
+    if (!validImage(width, height, components, pixels)) return bytes;
     jpeg_compress_struct cinfo;
     jpeg_error_mgr jerr;
     cinfo.err = jpeg_std_error(&jerr);
@@ -46,19 +59,7 @@ std::vector<unsigned char> encodeJpeg(int width, int height, int components,
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = components;
-    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    const size_t stride = static_cast<size_t>(width) * components;
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<unsigned char*>(&pixels[cinfo.next_scanline * stride]);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
+    compressImage(cinfo, width, height, components, pixels, quality);
     bytes.assign(buffer, buffer + size);
     jpeg_destroy_compress(&cinfo);
     std::free(buffer);

@@ -22,3 +22,16 @@ void readPixel(int x, int y, unsigned char rgb[3]) {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(x, y, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, rgb);
 }
+
+#include "assets/texture.h"
+#include "scene/wall.h"
+
+void resetWall() {
+    for (int list = 1; list <= 2; ++list)
+        for (int k = 1; k <= 16; ++k) {
+            discardTexture(tileTextures[list][k]);
+            tileTextures[list][k] = nullptr;
+            thumbnailRefresh[list][k] = false;
+        }
+    currentList = 1;
+}

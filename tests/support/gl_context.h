@@ -9,3 +9,7 @@ void ensureGlContext();
 // Reads the colour of one pixel of the back buffer after drawing
 // (x, y from the bottom left), as red, green, blue in 0..255.
 void readPixel(int x, int y, unsigned char rgb[3]);
+
+// Gives up every tile texture of both lists, clears both thumbnail refreshes
+// and makes list 1 current, so that each test starts with an empty wall.
+void resetWall();

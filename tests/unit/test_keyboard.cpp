@@ -96,16 +96,6 @@ protected:
         resetWall();
     }
 
-    static void resetWall() {
-        for (int list = 1; list <= 2; ++list)
-            for (int k = 1; k <= 16; ++k) {
-                discardTexture(tileTextures[list][k]);
-                tileTextures[list][k] = nullptr;
-                thumbnailRefresh[list][k] = false;
-            }
-        currentList = 1;
-    }
-
     static void press(unsigned char key) { onKeyboard(key, 0, 0); }
 
     ScratchRoot root;

@@ -25,16 +25,6 @@ std::string page(int first) {
     return formatIntList(numbers);
 }
 
-void resetWall() {
-    for (int list = 1; list <= 2; ++list)
-        for (int k = 1; k <= 16; ++k) {
-            discardTexture(tileTextures[list][k]);
-            tileTextures[list][k] = nullptr;
-            thumbnailRefresh[list][k] = false;
-        }
-    currentList = 1;
-}
-
 // A data root without images: builds find no thumbnails and leave the tiles
 // empty, so the file effects can be checked without a window.
 class NavigationFiles : public ::testing::Test {

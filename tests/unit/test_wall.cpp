@@ -87,14 +87,7 @@ protected:
             }
         currentList = 1;
     }
-    void TearDown() override {
-        for (int list = 1; list <= 2; ++list)
-            for (int k = 1; k <= 16; ++k) {
-                discardTexture(tileTextures[list][k]);
-                tileTextures[list][k] = nullptr;
-                thumbnailRefresh[list][k] = false;
-            }
-    }
+    void TearDown() override { resetWall(); }
     static std::string shown(int list, int tile) {
         return tileTextures[list][tile] ? tileTextures[list][tile]->name : "(none)";
     }
