@@ -10,6 +10,7 @@ void ensureGlContext();
 // (x, y from the bottom left), as red, green, blue in 0..255.
 void readPixel(int x, int y, unsigned char rgb[3]);
 
-// Gives up every tile texture of both lists, clears both thumbnail refreshes
-// and makes list 1 current, so that each test starts with an empty wall.
+// Gives up every tile texture of both lists, empties the texture registry,
+// clears both thumbnail refreshes and makes list 1 current, so that each test
+// starts with an empty wall.
 void resetWall();
