@@ -61,7 +61,10 @@ Texture* tryLoadTexture(const std::string& path) {
     bool registered = false;
     try {
         texture->name = path;
-        textureRegistry.reserve(textureRegistry.size() + 1);
+        // Room for the record, grown geometrically: reserving one more place
+        // on every load would move the whole registry each time.
+        if (textureRegistry.size() == textureRegistry.capacity())
+            textureRegistry.reserve(textureRegistry.empty() ? 64 : 2 * textureRegistry.capacity());
         registered = uploadTexture(*texture);
     } catch (const std::bad_alloc&) {
         registered = false;  // no memory left for the record: as a failed load

@@ -86,7 +86,7 @@ std::string temporaryNameFor(const std::string& target) {
 // A target that exists but may not be written is left alone, as a plain
 // overwrite would leave it.
 bool targetMayBeReplaced(const std::string& target) {
-    return access(target.c_str(), F_OK) != 0 || access(target.c_str(), W_OK) == 0;
+    return access(target.c_str(), W_OK) == 0 || errno == ENOENT;
 }
 
 bool writeAll(int fd, const char* data, size_t size) {
