@@ -4,29 +4,29 @@
 #include <optional>
 #include <string>
 
+#include "catalogue/url_directory_file.h"
+
 // The address of the product's own web page, opened on launch counts 1 and 10.
 extern const std::string productWebPage;
 
-// Link numbers run from 1 to this; the directory has no other entries.
+// The delivered directory's link numbers run from 1 to this; importing a
+// playlist adds entries after them.
 constexpr int maxLinkNumber = 1290;
 
-// Loads the URL directory from `path` (one "<link number>\t<address>" per
-// line; blank lines and lines starting with '#' are skipped). A line that is
-// malformed, repeats a link number already read or holds an address that
-// isSafeWebAddress refuses is skipped with a report line on standard output;
-// the rest still loads. A missing file leaves the directory empty. findUrl
-// loads the default path on first use; a later call reloads.
+// Loads the URL directory from `path` (lines as catalogue/url_directory_file.h
+// describes them). A line that is malformed, repeats a link number already
+// read or holds an address its kind does not allow is skipped with a report
+// line on standard output; the rest still loads. A missing file leaves the
+// directory empty. findUrl loads the default path on first use; a later call
+// reloads.
 void loadUrlDirectory(const std::string& path = "VESTRALUME/links.tsv");
 
-// The address of a link number, or none (numbers outside 1 to 1290, and
-// numbers without a valid line in the table).
-std::optional<std::string> findUrl(int linkNumber);
+// The entry of a link number, or none (numbers without a valid line in the
+// table).
+std::optional<DirectoryEntry> findDirectoryEntry(int linkNumber);
 
-// Whether an address may be handed to the desktop: "https://", a host, and
-// nothing but printable ASCII without spaces. Nothing else reaches the
-// desktop's handler, so no data file can make it run a program or open a
-// local file.
-bool isSafeWebAddress(const std::string& address);
+// The address of a link number, or none.
+std::optional<std::string> findUrl(int linkNumber);
 
 // Hands `address` to the desktop's default handler when isSafeWebAddress
 // accepts it; any other address is dropped.

@@ -27,13 +27,18 @@ void openSelectedChannel() {
     if (!page) return;
     // A tile outside the selectable rows leaves npt.txt as it is, so the
     // channel opened last (or added to the favourites last) opens again.
-    if (tile && *tile >= 1 && *tile <= 12)
-        writeText(linkPathFile, linkPath(list, (*page)[static_cast<size_t>(*tile - 1)]));
+    if (tile && *tile >= 1 && *tile <= 12) {
+        const int channel = (*page)[static_cast<size_t>(*tile - 1)];
+        // Past the end of an imported catalogue a tile shows its placeholder
+        // and opens nothing, rather than the channel opened before.
+        if (!channelExists(list, channel, readChannelCount())) return;
+        writeText(linkPathFile, linkPath(list, channel));
+    }
 
     // A missing link file leaves hl.txt as it was: the previous channel's
     // link number is used again.
     copyOver(readPath(linkPathFile, wideScan), linkCopy);
     std::optional<int> linkNumber = readInt(linkCopy);
     if (!linkNumber) return;
-    if (std::optional<std::string> address = findUrl(*linkNumber)) openWebAddress(*address);
+    if (std::optional<DirectoryEntry> entry = findDirectoryEntry(*linkNumber)) openWebAddress(entry->address);
 }

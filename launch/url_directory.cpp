@@ -1,41 +1,22 @@
-// The URL directory: the fixed table of web addresses keyed by link number,
-// read once from VESTRALUME/links.tsv. It is the only source of the
-// addresses that opening a channel hands to the desktop, so every line is
-// checked as it is read and only plain https:// addresses are kept.
+// The URL directory: the table of addresses keyed by link number, read once
+// from VESTRALUME/links.tsv. It is the only source of the addresses that
+// opening a channel hands on, so every line is checked as it is read: web
+// pages must be plain https:// addresses, media addresses (entries added by
+// importing a playlist) one of the stream schemes.
 #include <cstdio>
 #include <fstream>
 #include <string>
-#include <vector>
+#include <unordered_map>
 
+#include "catalogue/data_root.h"
 #include "launch/launch.h"
 
 const std::string productWebPage = "https://quillon.example/";
 
 namespace {
 
-// Index = link number; an empty string is a number without an entry.
-std::vector<std::string> addresses;
+std::unordered_map<int, DirectoryEntry> entries;
 bool directoryLoaded = false;
-
-bool isBlankOrComment(const std::string& line) {
-    for (char c : line) {
-        if (c == '#') return true;
-        if (c != ' ' && c != '\t' && c != '\r') return false;
-    }
-    return true;
-}
-
-// The link number of a line's first field: plain decimal digits from 1 to
-// maxLinkNumber, or 0 when the field is anything else.
-int parseLinkNumber(const std::string& field) {
-    if (field.empty() || field.size() > 9) return 0;
-    int number = 0;
-    for (char c : field) {
-        if (c < '0' || c > '9') return 0;
-        number = number * 10 + (c - '0');
-    }
-    return number <= maxLinkNumber ? number : 0;
-}
 
 void reportSkippedLine(const std::string& path, long lineNumber, const char* reason) {
     std::printf("Diretório de URLs %s: linha %ld ignorada (%s)\n", path.c_str(), lineNumber, reason);
@@ -43,19 +24,8 @@ void reportSkippedLine(const std::string& path, long lineNumber, const char* rea
 
 }  // namespace
 
-bool isSafeWebAddress(const std::string& address) {
-    static const std::string scheme = "https://";
-    if (address.compare(0, scheme.size(), scheme) != 0) return false;
-    // A host must follow the scheme: "https:///etc/passwd" names no host.
-    if (address.size() == scheme.size() || address[scheme.size()] == '/') return false;
-    // Printable ASCII only: no space, no control character, no byte above 126.
-    for (unsigned char c : address)
-        if (c <= 32 || c >= 127) return false;
-    return true;
-}
-
 void loadUrlDirectory(const std::string& path) {
-    addresses.assign(maxLinkNumber + 1, std::string());
+    entries.clear();
     directoryLoaded = true;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -67,33 +37,32 @@ void loadUrlDirectory(const std::string& path) {
     long lineNumber = 0;
     while (std::getline(in, line)) {
         ++lineNumber;
-        if (isBlankOrComment(line)) continue;
-        // Files edited on Windows end their lines with a carriage return.
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::string::size_type tab = line.find('\t');
-        int number = tab == std::string::npos ? 0 : parseLinkNumber(line.substr(0, tab));
-        if (number == 0) {
-            reportSkippedLine(path, lineNumber, "esperado: número de link de 1 a 1290, tab, endereço");
+        DirectoryEntry entry;
+        switch (parseDirectoryLine(line, entry)) {
+        case directoryComment: continue;
+        case directoryMalformed:
+            reportSkippedLine(path, lineNumber, "esperado: número de link, tab, endereço");
             continue;
-        }
-        std::string address = line.substr(tab + 1);
-        if (!isSafeWebAddress(address)) {
-            reportSkippedLine(path, lineNumber, "endereço que não é https:// simples");
+        case directoryUnsafeAddress:
+            reportSkippedLine(path, lineNumber, "endereço que não é https:// simples nem de mídia");
             continue;
+        case directoryEntry: break;
         }
-        if (!addresses[number].empty()) {
+        if (!entries.emplace(entry.link, entry).second)
             reportSkippedLine(path, lineNumber, "número de link repetido");
-            continue;
-        }
-        addresses[number] = address;
     }
     std::fflush(stdout);
 }
 
-std::optional<std::string> findUrl(int linkNumber) {
+std::optional<DirectoryEntry> findDirectoryEntry(int linkNumber) {
     if (!directoryLoaded) loadUrlDirectory();
-    if (linkNumber < 1 || linkNumber > maxLinkNumber) return std::nullopt;
-    const std::string& address = addresses[static_cast<size_t>(linkNumber)];
-    if (address.empty()) return std::nullopt;
-    return address;
+    auto found = entries.find(linkNumber);
+    if (found == entries.end()) return std::nullopt;
+    return found->second;
+}
+
+std::optional<std::string> findUrl(int linkNumber) {
+    std::optional<DirectoryEntry> entry = findDirectoryEntry(linkNumber);
+    if (!entry) return std::nullopt;
+    return entry->address;
 }

@@ -46,8 +46,14 @@ void buildPage(int list) {
     std::optional<std::vector<int>> page = readIntList(pageFile(list), 16);
     if (!page) return;
 
-    for (int tile = 1; tile <= 16; ++tile)
-        writeText(tilePathFile(list, tile), thumbnailPath(currentList, (*page)[tile - 1]));
+    // Tiles past the end of an imported catalogue show their placeholder.
+    const std::optional<int> count = readChannelCount();
+    for (int tile = 1; tile <= 16; ++tile) {
+        const int channel = (*page)[tile - 1];
+        writeText(tilePathFile(list, tile), channelExists(list, channel, count)
+                                                ? thumbnailPath(currentList, channel)
+                                                : placeholderPath(tile));
+    }
 
     rotateOneTile(list, direction ? *direction : 0);
 
@@ -77,9 +83,12 @@ void scrollPage() {
     std::optional<std::vector<int>> page = readIntList(pageFile(list), 16);
     if (!page) return;
     const bool forward = *direction == 1;
-    // The first page starts at 1 and the last at 1989 (channels 1989 to 2004).
-    if (forward ? (*page)[0] >= 1989 : (*page)[0] <= 1) return;
-    const long long step = forward ? 4 : -4;
+    // The first page starts at 1; the last at 1989 for the delivered lists
+    // (channels 1989 to 2004), and for an imported catalogue where its last
+    // channel stands on a selectable row.
+    const int last = lastFirstChannel(list, readChannelCount());
+    if (forward ? (*page)[0] >= last : (*page)[0] <= 1) return;
+    const long long step = forward ? pageStep : -pageStep;
     for (int& number : *page) {
         long long moved = number + step;
         // A page that would leave the range of numbers is not scrolled.

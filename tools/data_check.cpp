@@ -23,7 +23,7 @@ namespace {
 constexpr int templateCount = 20;
 constexpr int tileCount = 16;
 constexpr int placeholderCount = 32;
-constexpr size_t maxAddressLength = 100;
+constexpr size_t maxDeliveredAddressLength = 100;
 constexpr size_t maxModelLine = 254;
 constexpr size_t maxMaterialName = 19;
 constexpr int maxFaceCorners = 10;
@@ -532,10 +532,10 @@ std::vector<std::string> checkLinkTable(const std::string& path, const std::stri
             problems.push_back(what + " does not start with https:// and a host");
         if (!isPrintableAddress(address))
             problems.push_back(what + " holds a space or a character that is not printable ASCII");
-        if (address.size() > maxAddressLength)
+        if (address.size() > maxDeliveredAddressLength)
             problems.push_back(what + " has " + number(static_cast<long long>(address.size())) +
                                " characters, more than " +
-                               number(static_cast<long long>(maxAddressLength)));
+                               number(static_cast<long long>(maxDeliveredAddressLength)));
         if (problems.size() == before && !isSafeWebAddress(address))
             problems.push_back(what + " is one the program refuses to open");
     }

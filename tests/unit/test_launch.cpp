@@ -60,7 +60,11 @@ TEST(UrlDirectory, KeepsValidLinesAndReportsEveryOtherOne) {
         {"abc", true},
         {"12 https://space-not-tab.example/", true},
         {"0\thttps://zero.example/", true},
-        {"1291\thttps://above.example/", true},
+        {"1291\thttps://above.example/", false},
+        {"100000000\thttps://beyond-any-link.example/", true},
+        {"1292\trtsp://camera.example:554/live\tmedia", false},
+        {"1293\thttps://web-page-only.example/\tpage", true},
+        {"1294\tplugin://video.addon/play\tmedia", true},
         {"-5\thttps://negative.example/", true},
         {"+6\thttps://sign.example/", true},
         {"99999999999999\thttps://huge.example/", true},
@@ -104,7 +108,9 @@ TEST(UrlDirectory, KeepsValidLinesAndReportsEveryOtherOne) {
         {1290, "https://last.example/p/x.html"},
         {21, "https://crlf.example/live"},
         {22, "https://video.example/watch?v=abc&list=def"},
-        {0, std::nullopt},    {-5, std::nullopt},   {1291, std::nullopt},
+        {1291, "https://above.example/"},
+        {1292, "rtsp://camera.example:554/live"},
+        {0, std::nullopt},    {-5, std::nullopt},   {1293, std::nullopt}, {1294, std::nullopt},
         {INT_MIN, std::nullopt}, {INT_MAX, std::nullopt},
         {2, std::nullopt},  // no line at all
     };
@@ -275,6 +281,19 @@ TEST_F(OpenChannel, UnreadableOrShortPageOpensNothing) {
     EXPECT_EQ(open(1, "5"), Addresses{});
     EXPECT_EQ(readFile("VESTRALUME/n/npt.txt"), "VESTRALUME/1/13.txt");
     EXPECT_EQ(readFile("VESTRALUME/n/hl.txt"), "1");
+}
+
+TEST_F(OpenChannel, ATilePastTheEndOfAnImportedCatalogueOpensNothing) {
+    writeFile("VESTRALUME/1/13.txt", "377");
+    writeFile("VESTRALUME/1/14.txt", "1290");
+    writeFile("VESTRALUME/1/count.txt", "13");
+    ASSERT_EQ(open(1, "5"), Addresses{address(377)});
+    // Channel 14 is past the end: not the previous channel, nothing at all.
+    EXPECT_EQ(open(1, "6"), Addresses{});
+    EXPECT_EQ(readFile("VESTRALUME/n/npt.txt"), "VESTRALUME/1/13.txt");
+    // The favourites list is not bounded by the catalogue's count.
+    writeFile("VESTRALUME/2/106.txt", "1290");
+    EXPECT_EQ(open(2, "6"), Addresses{address(1290)});
 }
 
 TEST_F(OpenChannel, OnlySafeAddressesReachTheDesktop) {

@@ -99,6 +99,39 @@ TEST_F(NavigationFiles, ScrollsStopAtBothEndsOfTheCatalogue) {
     EXPECT_EQ(readFile(stateFile("z1.txt")), page(1));
 }
 
+// An imported catalogue records its size: forward scrolling stops where its
+// last channel stands on a selectable row, and tiles past the last channel
+// show their placeholder. The favourites list keeps its delivered bound.
+TEST_F(NavigationFiles, AnImportedCatalogueScrollsToItsOwnLastChannel) {
+    struct Case {
+        int count;
+        int lastFirst;
+    };
+    for (const Case& c : {Case{30, 21}, Case{12, 1}, Case{2004, 1993}, Case{5000, 4989}}) {
+        writeFile(channelCountFile, std::to_string(c.count));
+        writeFile(stateFile("z1.txt"), page(c.lastFirst > 4 ? c.lastFirst - 4 : 1));
+        applySpecialKey(GLUT_KEY_PAGE_DOWN);
+        applySpecialKey(GLUT_KEY_PAGE_DOWN);
+        EXPECT_EQ(readFile(stateFile("z1.txt")), page(c.lastFirst)) << c.count;
+    }
+    writeFile(channelCountFile, "30");
+    writeFile(stateFile("z1.txt"), page(17));
+    applySpecialKey(GLUT_KEY_PAGE_DOWN);
+    for (int tile = 1; tile <= 16; ++tile) {
+        const int channel = 20 + tile;
+        EXPECT_EQ(readFile(stateFile("n" + std::to_string(tile) + ".txt")),
+                  channel <= 30 ? thumbnailPath(1, channel) : placeholderPath(tile))
+            << "tile " << tile;
+    }
+    currentList = 2;
+    writeFile(stateFile("z2.txt"), page(1985));
+    applySpecialKey(GLUT_KEY_PAGE_DOWN);
+    applySpecialKey(GLUT_KEY_PAGE_DOWN);
+    EXPECT_EQ(readFile(stateFile("z2.txt")), page(1989));
+    EXPECT_EQ(readFile(stateFile("n16b.txt")), thumbnailPath(2, 2004));
+    currentList = 1;
+}
+
 TEST_F(NavigationFiles, AScrollWritesThePageAndItsTilePathsExactly) {
     writeFile(stateFile("z1.txt"), "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n");
     applySpecialKey(GLUT_KEY_PAGE_DOWN);
