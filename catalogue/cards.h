@@ -1,0 +1,61 @@
+// Channel cards: the thumbnail of an imported (or sample) channel, a
+// power-of-two JPEG showing the channel's logo scaled to fit with its aspect
+// kept, and its name and number set in real type. Logos are fetched over
+// http(s) or read from a local path or file: address, kept in a cache, and
+// cards are remade only when their logo, name or number changed.
+//
+// This is the tools' side of the data root: it uses image, text and network
+// libraries that the viewer itself does not link.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// The size of a card: the thumbnails' size, a power of two each way.
+constexpr int cardWidth = 256;
+constexpr int cardHeight = 128;
+
+struct CardSpec {
+    std::string name;    // UTF-8, any script
+    int number = 0;      // the channel number shown on the card
+    std::string logo;    // http(s) address, local path or file: address; empty for none
+    std::string output;  // where the card's JPEG goes
+};
+
+enum LogoOutcome {
+    logoNone,     // the channel has no logo: a name card
+    logoFetched,  // fetched (or read) and drawn
+    logoCached,   // taken from the cache without asking the server
+    logoFailed,   // could not be fetched or decoded: a name card
+};
+
+struct CardResult {
+    bool written = false;         // the card's file was written
+    bool remade = false;          // the card was drawn now, not taken from the card cache
+    LogoOutcome logo = logoNone;
+    std::string problem;          // why the logo failed or the card was not written
+};
+
+struct CardOptions {
+    // Where logos and made cards are cached; empty for
+    // ${XDG_CACHE_HOME:-~/.cache}/quillon.
+    std::string cacheFolder;
+    // Logos fetched at the same time.
+    int parallelFetches = 8;
+    // Whether logos may be fetched at all (false: cached logos and name cards only).
+    bool network = true;
+};
+
+// What the card maker has done so far, for a progress display.
+struct CardProgress {
+    size_t done = 0, total = 0;
+    size_t fetched = 0, cached = 0, failed = 0, made = 0;
+};
+
+// Makes every card of `specs`, in any order and in parallel as it sees fit;
+// the result at index i belongs to specs[i]. Never throws; a card that cannot
+// be written is reported in its result. `progress` (may be empty) is called
+// from the calling thread now and then.
+std::vector<CardResult> makeCards(const std::vector<CardSpec>& specs, const CardOptions& options,
+                                  const std::function<void(const CardProgress&)>& progress = {});
