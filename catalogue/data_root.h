@@ -37,6 +37,11 @@ constexpr int pageStep = 4;
 constexpr int deliveredChannelCount = 2004;
 constexpr int deliveredLastFirstChannel = 1989;
 
+// Link numbers below this are reserved for the directory entries delivered
+// with the program, so a newer package can deliver more of them; entries
+// added by importing a playlist take numbers from here on.
+constexpr int firstImportedLink = 10000;
+
 // A catalogue imported from a playlist records its size in this file:
 // "VESTRALUME/1/count.txt", one decimal number. It lives in the catalogue's
 // own folder, so switching a new catalogue folder into place switches its

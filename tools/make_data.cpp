@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "catalogue/root_files.h"
 #include "launch/launch.h"
 #include "tools/bitmap_font.h"
 #include "tools/jpeg_writer.h"
@@ -290,17 +291,6 @@ bool writeRoot(const fs::path& root, const fs::path& textRoot, bool keepState,
     return writeChannelLists(root, links, keepState, canvas, error);
 }
 
-bool isTemplateName(const std::string& name) {
-    if (name.size() < 5 || name.size() > 6 || name.compare(name.size() - 4, 4, ".txt") != 0)
-        return false;
-    const std::string digits = name.substr(0, name.size() - 4);
-    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
-        digits[0] == '0')
-        return false;
-    const int k = std::stoi(digits);
-    return k >= 1 && k <= 20;
-}
-
 std::string splitWords(const std::string& text) {
     std::string words;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -319,16 +309,6 @@ std::string splitWords(const std::string& text) {
 }
 
 }  // namespace
-
-bool isStateFile(const std::string& relativePath) {
-    if (relativePath.compare(0, 2, "n/") != 0) return false;
-    const std::string name = relativePath.substr(2);
-    if (name.find('/') != std::string::npos) return false;
-    static const char* const models[] = {"w.txt", "r.txt", "m.txt", "rp.txt", "mp.txt"};
-    if (std::find(std::begin(models), std::end(models), name) != std::end(models)) return false;
-    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".mtl") == 0) return false;
-    return !isTemplateName(name);
-}
 
 std::map<int, std::string> readLinkTable(const std::string& path) {
     std::map<int, std::string> table;

@@ -30,11 +30,8 @@ enum MakeMode {
 bool makeDataRoot(const std::string& target, const std::string& textRoot, MakeMode mode,
                   std::string& error);
 
-// Whether a file of the text data, named relative to the data root (for
-// example "n/b.txt"), is user-interface state that a running program changes,
-// as opposed to delivered data (templates, models, materials, the URL
-// directory).
-bool isStateFile(const std::string& relativePath);
+// isStateFile: which files of the root are state (catalogue/root_files.h).
+#include "catalogue/root_files.h"
 
 // Reads "<link number>\t<address>" lines, skipping blank lines and lines
 // starting with '#'; malformed lines are ignored. A missing file gives an

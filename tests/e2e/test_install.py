@@ -24,7 +24,12 @@ PACKAGE = "quillon"
 LAUNCHER = "/usr/bin/quillon"
 PROGRAM = "/usr/libexec/quillon/quillon"
 TEMPLATE = "/usr/share/quillon/VESTRALUME"
-INSTALLED = [LAUNCHER, PROGRAM, TEMPLATE + "/n/b.txt", TEMPLATE + "/links.tsv",
+UPGRADER = "/usr/libexec/quillon/quillon-upgrade-root"
+INSTALLED = [LAUNCHER, PROGRAM, UPGRADER, TEMPLATE + "/n/b.txt", TEMPLATE + "/links.tsv",
+             TEMPLATE + "/version.txt",
+             "/usr/share/doc/quillon/copyright", "/usr/share/doc/quillon/changelog.gz",
+             "/usr/share/man/man1/quillon.1.gz", "/usr/share/man/man1/quillon-check-data.1.gz",
+             "/usr/share/metainfo/example.quillon.Quillon.metainfo.xml",
              "/usr/share/applications/quillon.desktop",
              "/usr/share/icons/hicolor/48x48/apps/quillon.png",
              "/usr/share/icons/hicolor/256x256/apps/quillon.png",
@@ -83,6 +88,134 @@ def check_package_fields(deb, folder):
     check(b"__asan_init" not in program and b"__ubsan_handle" not in program,
           "the packaged program is built with sanitizers")
     shutil.rmtree(extracted)
+
+
+# What lintian may still say of the package, with the reason:
+# - no-symbols-control-file etc. do not apply to a program without libraries;
+# - the data root template holds thousands of small JPEG files under their
+#   own extension, which lintian cannot tell from anything else.
+LINTIAN_ALLOWED = {
+    "package-contains-documentation-outside-usr-share-doc",  # the template's own text files
+    "executable-not-elf-or-script",
+    "extra-license-file",
+}
+
+
+def check_lintian(deb):
+    """The package is clean of lintian's errors and warnings, but for the
+    ones LINTIAN_ALLOWED explains."""
+    if shutil.which("lintian") is None:
+        step("lintian is missing; scripts/setup installs it")
+        raise Failure("lintian is not installed")
+    result = subprocess.run(["lintian", "--no-tag-display-limit", deb], capture_output=True,
+                            text=True)
+    step("lintian:\n" + (result.stdout.strip() or "(nothing)"))
+    problems = [line for line in result.stdout.splitlines()
+                if line[:2] in ("E:", "W:") and line.split()[2] not in LINTIAN_ALLOWED]
+    check(problems == [], "lintian reports:\n" + "\n".join(problems))
+
+
+def newer_package(deb, folder):
+    """The same package as version <version>.1 with a changed delivered model,
+    a changed placeholder picture and a new delivered directory entry, as a
+    newer release would bring them."""
+    tree = os.path.join(folder, "newer")
+    run("dpkg-deb", "-R", deb, tree)
+    control = os.path.join(tree, "DEBIAN", "control")
+    with open(control) as f:
+        fields = f.read()
+    version = fields.split("Version: ", 1)[1].split("\n", 1)[0]
+    newer = version + ".1"
+    with open(control, "w") as f:
+        f.write(fields.replace("Version: " + version, "Version: " + newer))
+    md5sums = os.path.join(tree, "DEBIAN", "md5sums")
+    if os.path.exists(md5sums):
+        os.remove(md5sums)
+    template = os.path.join(tree, TEMPLATE.lstrip("/"))
+    harness.write(template, "version.txt", newer + "\n")
+    with open(os.path.join(template, "n", "w.txt"), "a") as f:
+        f.write("# a model delivered by " + newer + "\n")
+    shutil.copy(os.path.join(template, "i", "2.jpg"), os.path.join(template, "i", "1.jpg"))
+    with open(os.path.join(template, "links.tsv"), "a") as f:
+        f.write("1291\thttps://newer.example/p/new.html\n")
+    target = os.path.join(folder, "quillon_%s_amd64.deb" % newer)
+    run("dpkg-deb", "-b", "--root-owner-group", tree, target)
+    shutil.rmtree(tree)
+    return target, newer
+
+
+PLAYLIST = """#EXTM3U
+#EXTINF:-1 tvg-name="First",First channel
+https://streams.example/first/index.m3u8
+#EXTINF:-1,Second channel
+rtsp://streams.example/second
+"""
+
+
+def use_and_upgrade(server, folder, deb, home, root):
+    """A user adds a favourite and imports a playlist; a newer package is
+    installed; the next start brings its delivered files and keeps all that
+    the user did."""
+    user_dir = os.path.dirname(root)
+    env = user_env(home)
+    app = start_and_check_drawn(server, LAUNCHER, folder, env, PROGRAM, user_dir)
+    try:
+        app.key("a")
+        wait_until(lambda: harness.read(root, "n/d.txt").strip() == "1", 10, 0.1,
+                   "the favourite to be added")
+        quit_with_escape(app)
+    finally:
+        app.stop()
+    favourite = (harness.read(root, "2/1.txt"), os.path.getsize(os.path.join(root, "2/1.Quillon")))
+    imported = os.path.exists("/usr/bin/quillon-import")
+    if imported:
+        harness.write(folder, "channels.m3u", PLAYLIST)
+        step("importing a playlist with the installed quillon-import")
+        subprocess.run(["/usr/bin/quillon-import", os.path.join(folder, "channels.m3u")],
+                       env=dict(os.environ, HOME=home, XDG_CACHE_HOME=os.path.join(home, "cache")),
+                       check=True, capture_output=True, timeout=300)
+        check(harness.read(root, "1/count.txt").strip() == "2", "the import did not take")
+    state = {name: harness.read(root, "n/" + name) for name in ("b.txt", "d.txt", "u.txt", "z1.txt")}
+    links_before = harness.read(root, "links.tsv")
+    catalogue = harness.read(root, "1/1.txt")
+
+    newer_deb, newer = newer_package(deb, folder)
+    step("upgrading to " + os.path.basename(newer_deb))
+    run("dpkg", "-i", newer_deb)
+    app = start_and_check_drawn(server, LAUNCHER, folder, env, PROGRAM, user_dir)
+    try:
+        check("was brought up to date" in app.output(),
+              "the launcher did not say it upgraded the root:\n" + app.output())
+        check(harness.read(root, "version.txt") == newer + "\n", "the root's version")
+        for name in ("n/w.txt", "i/1.jpg"):
+            with open(os.path.join(TEMPLATE, name), "rb") as a, open(os.path.join(root, name), "rb") as b:
+                check(a.read() == b.read(), "the newer delivered %s did not arrive" % name)
+        links = harness.read(root, "links.tsv")
+        check("1291\thttps://newer.example/p/new.html\n" in links, "the new directory entry")
+        for line in links_before.splitlines():
+            check(line + "\n" in links or line.startswith("#") or not line.strip(),
+                  "the directory lost %r" % line)
+        check(harness.read(root, "2/1.txt") == favourite[0] and
+              os.path.getsize(os.path.join(root, "2/1.Quillon")) == favourite[1],
+              "the favourite changed")
+        check(harness.read(root, "1/1.txt") == catalogue, "the catalogue changed")
+        if imported:
+            check(harness.read(root, "1/count.txt").strip() == "2", "the imported catalogue is lost")
+        for name, text in state.items():
+            check(harness.read(root, "n/" + name) == text, "n/%s changed in the upgrade" % name)
+        check(leftovers(user_dir) == [], "upgrade leftovers: %s" % leftovers(user_dir))
+        quit_with_escape(app)
+    finally:
+        app.stop()
+    result = subprocess.run(["/usr/bin/quillon-check-data", user_dir], capture_output=True, text=True)
+    check(result.returncode == 0, "the upgraded root is not sound:\n" + result.stdout)
+    # A root from a newer version than the installed one is left alone.
+    harness.write(root, "version.txt", "99.0\n")
+    result = subprocess.run([UPGRADER, TEMPLATE, user_dir], capture_output=True, text=True)
+    check(result.returncode == 0 and "made by a newer Quillon (99.0)" in result.stderr,
+          "a newer root: %d %s" % (result.returncode, result.stderr))
+    check(harness.read(root, "version.txt") == "99.0\n", "a newer root was changed")
+    harness.write(root, "version.txt", newer + "\n")
 
 
 def snapshot(root):
@@ -301,6 +434,7 @@ def check_simultaneous_first_runs(folder, prefix):
 def test(args, server, folder):
     deb = build_package(args)
     check_package_fields(deb, folder)
+    check_lintian(deb)
     step("installing " + os.path.basename(deb))
     run("dpkg", "-i", deb)
     prefix = os.path.join(folder, "opt")
@@ -312,6 +446,7 @@ def test(args, server, folder):
         home, root = run_installed(server, folder)
         check(snapshot(TEMPLATE) == before, "the installed template was written")
         check(snapshot(root) != before, "the user's root is unchanged")
+        use_and_upgrade(server, folder, deb, home, root)
         for path in PACKAGE_TREE:
             target = os.path.join(prefix, os.path.dirname(path))
             os.makedirs(target, exist_ok=True)

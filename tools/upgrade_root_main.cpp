@@ -1,0 +1,32 @@
+// quillon-upgrade-root: brings a user's data root up to date with the
+// installed template, keeping everything the user owns. The launcher runs
+// it before every start; it does nothing when the root is as new as the
+// template.
+#include <cstdio>
+#include <string>
+
+#include "catalogue/upgrade.h"
+#include "platform/folder_lock.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3 || std::string(argv[1]) == "--help") {
+        std::fprintf(argc == 2 ? stdout : stderr,
+                     "Usage: quillon-upgrade-root <template VESTRALUME> <folder containing VESTRALUME>\n"
+                     "Brings the delivered files of the data root up to date with the template\n"
+                     "and keeps the state, the favourites and an imported catalogue.\n");
+        return argc == 2 ? 0 : 2;
+    }
+    const std::string folder = argv[2];
+    // A running viewer or import owns the root; the upgrade waits for a
+    // later start.
+    const std::string root = folder + "/VESTRALUME";
+    if (lockFolder(root) == folderBusy) {
+        std::fprintf(stderr, "quillon: %s is in use; it will be brought up to date on a later start\n",
+                     root.c_str());
+        return 0;
+    }
+    std::string message;
+    const UpgradeOutcome outcome = upgradeDataRoot(argv[1], folder, message);
+    if (!message.empty()) std::fprintf(stderr, "quillon: %s\n", message.c_str());
+    return outcome == upgradeFailed ? 1 : 0;
+}
