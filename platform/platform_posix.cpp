@@ -1,53 +1,17 @@
+// The operating-system layer on Linux and other POSIX systems with X11.
 #include "platform/platform.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <X11/Xlib.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 extern char** environ;
-#endif
-
-#ifdef _WIN32
-
-void getDesktopSize(int& width, int& height) {
-    RECT desktop;
-    GetWindowRect(GetDesktopWindow(), &desktop);
-    width = desktop.right;
-    height = desktop.bottom;
-}
-
-void openAddress(const std::string& address) {
-    ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOW);
-}
-
-bool copyFileOver(const std::string& source, const std::string& target) {
-    return CopyFileA(source.c_str(), target.c_str(), FALSE) != 0;
-}
-
-bool replaceFileContents(const std::string& target, const std::string& bytes) {
-    std::string temporary = target + ".tmp";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) return false;
-    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    written = std::fclose(file) == 0 && written;
-    if (!written || !MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileA(temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
-#else
 
 void getDesktopSize(int& width, int& height) {
     Display* display = XOpenDisplay(nullptr);
@@ -170,8 +134,6 @@ bool replaceFileContents(const std::string& target, const std::string& bytes) {
     return replaceThroughTemporary(
         target, [&bytes](int out) { return writeAll(out, bytes.data(), bytes.size()); });
 }
-
-#endif
 
 void endProcess(int status) {
     std::fflush(stdout);
