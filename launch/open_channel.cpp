@@ -23,8 +23,8 @@ std::string readStart(const std::string& path, size_t limit) {
     return text;
 }
 
-// Enough of a link file for its link number and a name line of any length
-// that channelName keeps.
+// Enough of a link file for its link number and far more of the name line
+// than channelName keeps.
 constexpr size_t linkFileReadLimit = 4096;
 
 }  // namespace
