@@ -1,8 +1,10 @@
 // Opening the selected channel, and the URL directory of all channels.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "catalogue/url_directory_file.h"
 
@@ -32,8 +34,37 @@ std::optional<std::string> findUrl(int linkNumber);
 // accepts it; any other address is dropped.
 void openWebAddress(const std::string& address);
 
-// Turns the selected tile into a web address through the state files and
-// hands it to the desktop's default handler. Opens nothing when the current
-// list's page file is missing or holds fewer than 12 numbers, or when the
-// link number has no entry in the URL directory.
+// The longest channel name handed to a media player, in bytes.
+constexpr size_t maxChannelNameLength = 256;
+
+// The channel's name in the text of its link file ("<link number>\n<name>\n"):
+// the second line, taken as UTF-8 text from an untrusted file: bytes that
+// are not well-formed UTF-8 and control characters (C0, DEL, C1, line and
+// paragraph separators, bidirectional controls) are dropped, a tab becomes a
+// space, spaces at both ends go, and at most maxChannelNameLength bytes are
+// kept, cut between characters. Empty when the file has no second line.
+std::string channelName(const std::string& linkFileText);
+
+// The argument vector that starts media player `player` ("mpv", "vlc",
+// "celluloid" or "totem"), found at `program`, on `address`: its fullscreen
+// options, the title options with `title` where the player has them and
+// the title is not empty, then "--" and the address as one argument.
+std::vector<std::string> mediaPlayerCommand(const std::string& player, const std::string& program,
+                                            const std::string& address, const std::string& title);
+
+// Plays a media address that isSafeMediaAddress accepts (any other is
+// dropped). The player started for the media channel opened before is ended
+// first, if it still runs (only that process). Then the first of mpv, vlc,
+// celluloid and totem found on PATH plays it, with `title` as the window
+// title where the player allows. With none of them an http or https address
+// goes to the desktop's default handler, and any other one opens nothing: a
+// line on standard error says that a media player is needed.
+void openMediaAddress(const std::string& address, const std::string& title);
+
+// Turns the selected tile into an address through the state files and opens
+// it: a web page with the desktop's default handler (openWebAddress), a
+// media address in a media player (openMediaAddress, titled with the name
+// in the link file's copy). Opens nothing when the current list's page file
+// is missing or holds fewer than 12 numbers, or when the link number has no
+// entry in the URL directory.
 void openSelectedChannel();

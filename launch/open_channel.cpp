@@ -1,6 +1,7 @@
 // Opening the selected channel: the selected tile, the current list's page,
 // the channel's link file and its link number lead, hop by hop through the
 // state files, to an address of the URL directory.
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,23 @@
 #include "scene/wall.h"
 #include "state/catalogue.h"
 #include "state/state_files.h"
+
+namespace {
+
+// The start of a file, at most `limit` bytes; empty when it cannot be read.
+std::string readStart(const std::string& path, size_t limit) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text(limit, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(limit));
+    text.resize(static_cast<size_t>(in.gcount()));
+    return text;
+}
+
+// Enough of a link file for its link number and far more of the name line
+// than channelName keeps.
+constexpr size_t linkFileReadLimit = 4096;
+
+}  // namespace
 
 void openWebAddress(const std::string& address) {
     if (isSafeWebAddress(address)) openAddress(address);
@@ -40,5 +58,10 @@ void openSelectedChannel() {
     copyOver(readPath(linkPathFile, wideScan), linkCopy);
     std::optional<int> linkNumber = readInt(linkCopy);
     if (!linkNumber) return;
-    if (std::optional<DirectoryEntry> entry = findDirectoryEntry(*linkNumber)) openWebAddress(entry->address);
+    std::optional<DirectoryEntry> entry = findDirectoryEntry(*linkNumber);
+    if (!entry) return;
+    if (entry->kind == mediaAddress)
+        openMediaAddress(entry->address, channelName(readStart(linkCopy, linkFileReadLimit)));
+    else
+        openWebAddress(entry->address);
 }

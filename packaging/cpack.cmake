@@ -15,9 +15,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "3D wall of internet TV and video channels
 set(CPACK_PACKAGE_DESCRIPTION
 "Quillon shows a catalogue of internet TV and video channels as a 4 x 4 wall
 of thumbnails in a 3D OpenGL scene filling the desktop. The arrow keys move
-the selection and scroll, the channels play in the default web browser, and
-a personal favourites list is kept. Each user's catalogue state lives in
-~/.local/share/quillon/, made from the installed template on the first run.")
+the selection and scroll, web channels play in the default web browser and
+streams in a media player (mpv recommended), and a personal favourites list
+is kept. Each user's catalogue state lives in ~/.local/share/quillon/, made
+from the installed template on the first run.")
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES TRUE)
@@ -27,13 +28,16 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "video")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-# xdg-open opens the channels; the shared libraries the program links give
+# xdg-open opens the web pages; the shared libraries the program links give
 # the library dependencies, found by dpkg-shlibdeps (from dpkg-dev). CPack's
 # own CPACK_DEBIAN_PACKAGE_SHLIBDEPS runs `file` once for every packaged file
 # to find the programs, minutes for the thousands of files of the data root,
 # so cpack-project.cmake asks dpkg-shlibdeps about the one program instead.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
+# Channels that are streams play in a media player; mpv is the first one
+# looked for (vlc, celluloid or totem do as well).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "mpv")
 set(CPACK_QUILLON_PROGRAM_LIST "${CMAKE_BINARY_DIR}/packaging/packaged-programs.txt")
 file(GENERATE OUTPUT "${CPACK_QUILLON_PROGRAM_LIST}" CONTENT "$<TARGET_FILE:quillon>\n")
 

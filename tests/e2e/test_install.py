@@ -71,13 +71,15 @@ def build_package(args):
 
 
 def check_package_fields(deb, folder):
-    fields = run("dpkg-deb", "-f", deb, "Package", "Depends", "Maintainer", "Description")
+    fields = run("dpkg-deb", "-f", deb, "Package", "Depends", "Recommends", "Maintainer",
+                 "Description")
     step("package fields:\n" + fields.rstrip())
     check("Package: quillon\n" in fields, "package name")
     check("Maintainer: " in fields, "no maintainer")
     depends = fields.split("Depends:", 1)[1].split("\n", 1)[0]
     for needed in ["xdg-utils", "libc6", "libjpeg", "libglut", "libplib"]:
         check(needed in depends, "Depends lacks %s: %s" % (needed, depends))
+    check("Recommends: mpv\n" in fields, "the package does not recommend mpv")
     check("libasan" not in depends and "libubsan" not in depends,
           "the package depends on the sanitizer runtimes: " + depends)
     # The packaged program itself carries no sanitizer.

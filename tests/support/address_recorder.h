@@ -39,6 +39,9 @@ public:
 
     ~AddressRecorder() { setenv("PATH", previousPath_.c_str(), 1); }
 
+    // The folder holding the stand-in handler.
+    const std::string& folder() const { return bin_; }
+
     AddressRecorder(const AddressRecorder&) = delete;
     AddressRecorder& operator=(const AddressRecorder&) = delete;
 
