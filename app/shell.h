@@ -1,5 +1,5 @@
-// The application shell: frame display, projection, timer and mouse
-// dragging, with the camera values they share.
+// The application shell: frame display, projection, timer and the mouse,
+// with the camera values they share.
 #pragma once
 
 extern float cameraPitch;        // degrees about the x axis
@@ -20,6 +20,10 @@ void onReshape(int width, int height);
 void setProjection();
 void onMouse(int button, int state, int x, int y);
 void onMotion(int x, int y);
+
+// The tile (1 to 16) under the window pixel (x, y), y from the top, on the
+// wall as it is drawn now; 0 beside the wall.
+int tileUnderPointer(int x, int y);
 
 // The camera angle a drag gives: the anchor's angle minus the pixel distance
 // from the anchor divided by 5, computed in double precision.

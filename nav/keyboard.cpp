@@ -1,7 +1,7 @@
-// The keyboard callback: five commands chosen by the key's character code.
-// Every command works through the state files and ends by rebuilding a page
-// or by opening the selected channel; the redisplay requested first shows
-// the result.
+// The keyboard callback: five commands chosen by the key's character code,
+// and digits that type a channel number. Every command works through the
+// state files and ends by rebuilding a page or by opening the selected
+// channel; the redisplay requested first shows the result.
 #include <GL/freeglut.h>
 #include <plib/pu.h>
 
@@ -41,17 +41,6 @@ bool isInFavouritesFolder(const std::string& path) {
 void switchList() {
     currentList = currentList == 2 ? 1 : 2;
     buildPage(currentList);
-}
-
-// Enter: the launch counter walks through 1..20; counts 1 and 10 open the
-// product's own page before the channel. A counter without a value, or
-// outside 1..19, starts again at 1.
-void openChannel() {
-    const std::string counterFile = stateFile("h.txt");
-    const int count = readInt(counterFile).value_or(0);
-    if (count == 1 || count == 10) openWebAddress(productWebPage);
-    setFromTemplate(count >= 1 && count <= 19 ? count + 1 : 1, counterFile);
-    openSelectedChannel();
 }
 
 // Esc: all state already lives in files.
@@ -144,12 +133,33 @@ const KeyCommand keyCommands[] = {
 
 }  // namespace
 
+// Enter: the launch counter walks through 1..20; counts 1 and 10 open the
+// product's own page before the channel. A counter without a value, or
+// outside 1..19, starts again at 1.
+void openChannel() {
+    // A channel number still being typed is gone to first: Enter opens the
+    // channel it names.
+    finishTypedNumber();
+    const std::string counterFile = stateFile("h.txt");
+    const int count = readInt(counterFile).value_or(0);
+    if (count == 1 || count == 10) openWebAddress(productWebPage);
+    setFromTemplate(count >= 1 && count <= 19 ? count + 1 : 1, counterFile);
+    openSelectedChannel();
+}
+
 void onKeyboard(unsigned char key, int, int) {
     puKeyboard(key, PU_DOWN);
     glutPostRedisplay();
+    if (key >= '0' && key <= '9') {
+        typeChannelDigit(key - '0');
+        return;
+    }
     for (const KeyCommand& command : keyCommands) {
         if (command.key != key) continue;
-        if (command.onlyInList == 0 || command.onlyInList == currentList) command.run();
+        if (command.onlyInList != 0 && command.onlyInList != currentList) return;
+        // Another command drops a channel number being typed.
+        if (command.run != openChannel) forgetTypedNumber();
+        command.run();
         return;
     }
 }

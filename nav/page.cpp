@@ -75,6 +75,21 @@ void buildPage(int list) {
     if (list == 2) thumbnailRefresh[2][1] = true;
 }
 
+namespace {
+
+// `page` with every number moved by `shift`; none when a number would leave
+// the range of numbers.
+std::optional<std::vector<int>> movedPage(std::vector<int> page, long long shift) {
+    for (int& number : page) {
+        const long long moved = number + shift;
+        if (moved > INT_MAX || moved < INT_MIN) return std::nullopt;
+        number = static_cast<int>(moved);
+    }
+    return page;
+}
+
+}  // namespace
+
 void scrollPage() {
     std::optional<int> direction = readInt(stateFile("nn.txt"));
     const int list = currentList;
@@ -88,13 +103,22 @@ void scrollPage() {
     // channel stands on a selectable row.
     const int last = lastFirstChannel(list, readChannelCount());
     if (forward ? (*page)[0] >= last : (*page)[0] <= 1) return;
-    const long long step = forward ? pageStep : -pageStep;
-    for (int& number : *page) {
-        long long moved = number + step;
-        // A page that would leave the range of numbers is not scrolled.
-        if (moved > INT_MAX || moved < INT_MIN) return;
-        number = static_cast<int>(moved);
-    }
-    writeText(pageFile(list), formatIntList(*page));
+    const std::optional<std::vector<int>> moved = movedPage(*page, forward ? pageStep : -pageStep);
+    if (!moved) return;
+    writeText(pageFile(list), formatIntList(*moved));
     buildPage(list);
+}
+
+bool movePage(const std::vector<int>& page, long long shift) {
+    const int list = currentList;
+    if (list != 1 && list != 2) return false;
+    if (shift == 0 || shift % pageStep != 0) return false;
+    const std::optional<std::vector<int>> moved = movedPage(page, shift);
+    if (!moved) return false;
+    // The direction goes first, as before every scroll: the build rotates
+    // as one scroll in that direction does.
+    setFromTemplate(shift > 0 ? 1 : 2, stateFile("nn.txt"));
+    writeText(pageFile(list), formatIntList(*moved));
+    buildPage(list);
+    return true;
 }

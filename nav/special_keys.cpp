@@ -42,9 +42,9 @@ void scrollInDirection(int direction) {
 
 void moveSelection(int arrow) {
     std::optional<int> tile = readInt(stateFile("b.txt"));
-    if (!tile || *tile < 1 || *tile > 12) return;
+    if (!tile || *tile < 1 || *tile > selectableTiles) return;
     const int* move = arrowMoves[*tile][arrow];
-    if (move[0] != 0) setFromTemplate(move[0], stateFile("b.txt"));
+    if (move[0] != 0) selectTile(move[0]);
     if (move[1] != 0) scrollInDirection(move[1]);
 }
 
@@ -79,18 +79,43 @@ void copyThumbnailBatch() {
     }
 }
 
+void selectTile(int tile) {
+    if (tile >= 1 && tile <= selectableTiles) setFromTemplate(tile, stateFile("b.txt"));
+}
+
+void scrollOneRow(bool forward) { scrollInDirection(forward ? scrollForward : scrollBack); }
+
+namespace {
+
+// What each special key does; keys not listed do nothing.
+struct SpecialKeyCommand {
+    int key;
+    void (*run)();
+};
+
+const SpecialKeyCommand specialKeyCommands[] = {
+    {GLUT_KEY_F1, [] { changeWallScale(-0.05); }},
+    {GLUT_KEY_F2, [] { changeWallScale(0.05); }},
+    {GLUT_KEY_F12, copyThumbnailBatch},
+    {GLUT_KEY_LEFT, [] { moveSelection(0); }},
+    {GLUT_KEY_UP, [] { moveSelection(1); }},
+    {GLUT_KEY_RIGHT, [] { moveSelection(2); }},
+    {GLUT_KEY_DOWN, [] { moveSelection(3); }},
+    {GLUT_KEY_PAGE_UP, [] { scrollOneRow(false); }},
+    {GLUT_KEY_PAGE_DOWN, [] { scrollOneRow(true); }},
+    {GLUT_KEY_HOME, [] { goToListEnd(false); }},
+    {GLUT_KEY_END, [] { goToListEnd(true); }},
+};
+
+}  // namespace
+
 void applySpecialKey(int key) {
-    switch (key) {
-    case GLUT_KEY_F1: changeWallScale(-0.05); break;
-    case GLUT_KEY_F2: changeWallScale(0.05); break;
-    case GLUT_KEY_F12: copyThumbnailBatch(); break;
-    case GLUT_KEY_LEFT: moveSelection(0); break;
-    case GLUT_KEY_UP: moveSelection(1); break;
-    case GLUT_KEY_RIGHT: moveSelection(2); break;
-    case GLUT_KEY_DOWN: moveSelection(3); break;
-    case GLUT_KEY_PAGE_UP: scrollInDirection(scrollBack); break;
-    case GLUT_KEY_PAGE_DOWN: scrollInDirection(scrollForward); break;
-    default: break;
+    for (const SpecialKeyCommand& command : specialKeyCommands) {
+        if (command.key != key) continue;
+        // Another command drops a channel number being typed.
+        forgetTypedNumber();
+        command.run();
+        return;
     }
 }
 

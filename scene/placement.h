@@ -33,3 +33,37 @@ constexpr double tileSpacingX = 6.55;
 constexpr double tileSpacingY = 3.75;
 // Where the wall's top left tile stands before the band offset.
 constexpr double wallLift = 5.5;
+
+// The rectangle a tile covers in the wall's plane, in wall units around the
+// tile's origin (before the wall scale).
+struct TileOutline {
+    double left, bottom, right, top;
+};
+
+// The outline of the delivered tile model: the rim of its panel in the
+// wall's plane.
+constexpr TileOutline deliveredTileOutline = {-3.25, -1.85, 3.25, 1.85};
+
+struct Model;
+
+// The outline a tile model draws: the smallest rectangle around its vertices
+// seen from the front (x and y). A model without vertices has the delivered
+// outline.
+TileOutline modelOutline(const Model& model);
+
+// How the wall is seen: the window's size in pixels and the perspective
+// projection it is drawn through (vertical field of view in degrees, aspect
+// ratio of the projection).
+struct WallView {
+    int width, height;
+    double fieldOfView;
+    double aspect;
+};
+
+// The tile (1 to 16) that the window pixel (x, y) shows, x from the left and
+// y from the top as the toolkit reports the pointer, for a wall drawn at
+// scale s in eye coordinates (the camera does not move it); 0 when the pixel
+// shows no tile. The pixel's centre is followed back through the projection
+// onto the wall's plane and compared with every tile's outline there, placed
+// as the wall draws it: (0, 5.5, 0) + band offset + s * tile offset.
+int tileAtPixel(const WallView& view, double s, const TileOutline& outline, int x, int y);

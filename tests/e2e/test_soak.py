@@ -11,10 +11,10 @@ from harness import check
 from test_evening import make_recorder, opened_lines
 
 KEYS = ["Left", "Right", "Up", "Down", "Prior", "Next", "F1", "F2", "F3", "Home", "End",
-        "BackSpace", "Return", "a", "A", "Delete", "b", "space", "Tab", "1"]
+        "BackSpace", "Return", "a", "A", "Delete", "b", "space", "Tab", "1", "9", "0"]
 # Moves are the common case; the commands that rebuild a page or copy files
 # come often enough to be exercised hundreds of times.
-WEIGHTS = [6, 6, 5, 5, 4, 4, 1, 1, 1, 1, 1, 3, 1, 2, 1, 2, 1, 1, 1, 1]
+WEIGHTS = [6, 6, 5, 5, 4, 4, 1, 1, 1, 1, 1, 3, 1, 2, 1, 2, 1, 1, 1, 1, 1, 1]
 TOTAL_KEYS = 3000
 CHUNK = 150
 

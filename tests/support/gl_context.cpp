@@ -24,6 +24,7 @@ void readPixel(int x, int y, unsigned char rgb[3]) {
 }
 
 #include "assets/texture.h"
+#include "nav/keys.h"
 #include "scene/wall.h"
 
 #include <vector>
@@ -36,6 +37,7 @@ void resetWall() {
             thumbnailRefresh[list][k] = false;
         }
     currentList = 1;
+    forgetTypedNumber();
     // Textures no tile holds stay registered by design; between tests they
     // would name files of an earlier scratch folder under the same paths.
     const std::vector<Texture*> left = textureRegistry;

@@ -11,6 +11,6 @@ void ensureGlContext();
 void readPixel(int x, int y, unsigned char rgb[3]);
 
 // Gives up every tile texture of both lists, empties the texture registry,
-// clears both thumbnail refreshes and makes list 1 current, so that each test
-// starts with an empty wall.
+// clears both thumbnail refreshes, makes list 1 current and drops a channel
+// number being typed, so that each test starts with an empty wall.
 void resetWall();

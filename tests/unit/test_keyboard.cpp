@@ -105,7 +105,8 @@ protected:
 // Keys without a command, and commands pressed in the list they do not run
 // in, only hand the key over and redisplay: no file changes, the list stays.
 TEST_F(Keyboard, KeysWithoutACommandChangeNothing) {
-    const unsigned char idle[] = {0, 1, 7, 9, 10, 12, 14, 26, 28, ' ', '1', 'b', 'B', '@',
+    // The characters either side of the digits, which type channel numbers.
+    const unsigned char idle[] = {0, 1, 7, 9, 10, 12, 14, 26, 28, ' ', '/', ':', 'b', 'B', '@',
                                   'Z', '`', 'z', '~', 128, 200, 255};
     for (int list = 1; list <= 2; ++list) {
         currentList = list;
@@ -193,6 +194,40 @@ TEST_F(Keyboard, EnterOpensTheSelectedChannelOfTheCurrentList) {
     press(enter);
     EXPECT_EQ(opened.drain(), Addresses{channelAddress(6)});
     EXPECT_EQ(readFile(stateFile("npt.txt")), "VESTRALUME/2/5.txt");
+}
+
+// Digits type a channel number and open nothing; Enter before the pause is
+// over goes to the channel first and opens it: 27 from the page starting at
+// 1 stands on tile 11 of the page starting at 17.
+TEST_F(Keyboard, EnterAfterDigitsOpensTheChannelTyped) {
+    const Tree before = snapshot();
+    press('2');
+    press('7');
+    EXPECT_TRUE(snapshot() == before) << "digits alone change nothing";
+    EXPECT_EQ(opened.drain(), Addresses{});
+    press(enter);
+    EXPECT_EQ(readFile(stateFile("z1.txt")), page(17));
+    EXPECT_EQ(readInt(stateFile("b.txt")), 11);
+    EXPECT_EQ(opened.drain(), Addresses{channelAddress(27)});
+    EXPECT_EQ(readFile(stateFile("h.txt")), readFile(stateFile("6.txt")));
+
+    // The number is used up: the next Enter opens the selection again.
+    press(enter);
+    EXPECT_EQ(opened.drain(), Addresses{channelAddress(27)});
+
+    // A number outside the list goes nowhere; Enter opens the selection.
+    for (unsigned char digit : {'3', '0', '0', '0'}) press(digit);
+    press(enter);
+    EXPECT_EQ(readFile(stateFile("z1.txt")), page(17));
+    EXPECT_EQ(opened.drain(), Addresses{channelAddress(27)});
+
+    // Another command drops the number: Backspace shows the favourites, and
+    // Enter then opens their selected tile, not a typed channel.
+    press('9');
+    press(backspace);
+    press(enter);
+    EXPECT_EQ(readFile(stateFile("z2.txt")), page(1));
+    EXPECT_EQ(opened.drain(), Addresses{channelAddress(11)});
 }
 
 // Seven favourites, tile 3 selected, the catalogue page starting at 101:
