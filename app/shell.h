@@ -7,6 +7,7 @@ extern float cameraYaw;          // degrees about the y axis
 extern float cameraPosition[3];  // the display translates by its negation
 extern float fieldOfView;        // vertical, degrees
 extern float aspectRatio;        // window width / height
+extern long framesDrawn;         // frames drawn since start-up
 
 // Where the last left-button press anchored a drag.
 extern int dragAnchorX;

@@ -1,6 +1,7 @@
 #include <GL/freeglut.h>
 #include <plib/pu.h>
 
+#include "app/frames.h"
 #include "app/shell.h"
 #include "nav/keys.h"
 #include "scene/wall.h"
@@ -15,4 +16,5 @@ void startShell() {
     glutReshapeFunc(onReshape);
     setupScene();
     puInit();
+    syncSwapsToDisplay();
 }

@@ -55,11 +55,7 @@ int framesPerBlock = 60;
 // again from an empty registry as in a fresh process. Models are left to
 // the end of the process, as the program leaves them.
 void resetScene() {
-    while (!textureRegistry.empty()) {
-        Texture* texture = textureRegistry.back();
-        texture->holders = 1;
-        discardTexture(texture);
-    }
+    forgetAllTextures();
     for (auto& list : tileTextures)
         for (Texture*& tile : list) tile = nullptr;
     for (auto& list : thumbnailRefresh)
@@ -79,14 +75,14 @@ std::vector<std::string> startupImages() {
 
 // The GL side of loading a texture as the program does it, on pixels decoded
 // beforehand: one texture object with GLU's mipmap chain.
-void uploadWithGlu(const Texture& decoded) {
+void uploadWithGlu(const Image& decoded) {
     GLuint id = 0;
     glGenTextures(1, &id);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glBindTexture(GL_TEXTURE_2D, id);
     gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB, decoded.width, decoded.height,
                       decoded.components == 1 ? GL_LUMINANCE : GL_RGB, GL_UNSIGNED_BYTE,
-                      decoded.pixels);
+                      decoded.pixels.get());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glDeleteTextures(1, &id);
@@ -94,14 +90,14 @@ void uploadWithGlu(const Texture& decoded) {
 
 // The same with the mipmaps made by the graphics library (GL 1.4's
 // GL_GENERATE_MIPMAP), for images whose sides are powers of two.
-void uploadWithGeneratedMipmaps(const Texture& decoded) {
+void uploadWithGeneratedMipmaps(const Image& decoded) {
     GLuint id = 0;
     glGenTextures(1, &id);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glBindTexture(GL_TEXTURE_2D, id);
     glTexParameteri(GL_TEXTURE_2D, GL_GENERATE_MIPMAP, GL_TRUE);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, decoded.width, decoded.height, 0,
-                 decoded.components == 1 ? GL_LUMINANCE : GL_RGB, GL_UNSIGNED_BYTE, decoded.pixels);
+                 decoded.components == 1 ? GL_LUMINANCE : GL_RGB, GL_UNSIGNED_BYTE, decoded.pixels.get());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glDeleteTextures(1, &id);
@@ -146,32 +142,34 @@ Results benchStartup() {
 
     // Where setupScene's time goes: the program's own decoder on the same
     // files, and the texture uploads with their mipmap chains.
-    std::vector<double> decoderTimes, gluTimes, generatedTimes;
-    std::vector<Texture*> decoded;
-    for (const std::string& image : images) decoded.push_back(decodeJpeg(image));
+    std::vector<double> decoderTimes, gluTimes, ownTimes, generatedTimes;
+    std::vector<Image> decoded;
+    for (const std::string& image : images)
+        if (std::optional<Image> picture = decodeJpeg(image)) decoded.push_back(std::move(*picture));
     for (int run = 0; run < repetitions; ++run) {
         auto t = BenchClock::now();
-        for (const std::string& image : images) {
-            Texture* texture = decodeJpeg(image);
-            delete[] texture->pixels;
-            delete texture;
-        }
+        for (const std::string& image : images) decodeJpeg(image);
         decoderTimes.push_back(millisecondsSince(t));
         t = BenchClock::now();
-        for (const Texture* texture : decoded) uploadWithGlu(*texture);
+        for (const Image& image : decoded) uploadWithGlu(image);
         glFinish();
         gluTimes.push_back(millisecondsSince(t));
         t = BenchClock::now();
-        for (const Texture* texture : decoded) uploadWithGeneratedMipmaps(*texture);
+        for (const Image& image : decoded) {
+            size_t bytes = 0;
+            const GLuint id = uploadMipmappedImage(image, bytes);
+            glDeleteTextures(1, &id);
+        }
+        glFinish();
+        ownTimes.push_back(millisecondsSince(t));
+        t = BenchClock::now();
+        for (const Image& image : decoded) uploadWithGeneratedMipmaps(image);
         glFinish();
         generatedTimes.push_back(millisecondsSince(t));
     }
-    for (Texture* texture : decoded) {
-        delete[] texture->pixels;
-        delete texture;
-    }
     results["startup.decoder_ms"] = median(decoderTimes);
     results["startup.upload_glu_ms"] = median(gluTimes);
+    results["startup.upload_own_ms"] = median(ownTimes);
     results["startup.upload_generated_ms"] = median(generatedTimes);
     return results;
 }
@@ -312,7 +310,7 @@ Results benchScroll() {
     auto t = BenchClock::now();
     const int lookups = 2000;
     int found = 0;
-    for (int i = 0; i < lookups; ++i) found += findTextureIndex(absent) >= 0;
+    for (int i = 0; i < lookups; ++i) found += findTexture(absent) != nullptr;
     results["scroll.end.lookup_us"] = millisecondsSince(t) * 1000 / lookups + found;
     return results;
 }

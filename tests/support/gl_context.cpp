@@ -26,7 +26,6 @@ void readPixel(int x, int y, unsigned char rgb[3]) {
 #include "assets/texture.h"
 #include "scene/wall.h"
 
-#include <vector>
 
 void resetWall() {
     for (int list = 1; list <= 2; ++list)
@@ -38,9 +37,6 @@ void resetWall() {
     currentList = 1;
     // Textures no tile holds stay registered by design; between tests they
     // would name files of an earlier scratch folder under the same paths.
-    const std::vector<Texture*> left = textureRegistry;
-    for (Texture* texture : left) {
-        texture->holders = 0;
-        discardTexture(texture);
-    }
+    forgetAllTextures();
+    setUnheldTextureBudget(defaultUnheldTextureBudget);
 }
