@@ -19,12 +19,25 @@ struct FrameState {
     bool refreshRunning = false;  // the list's thumbnail refresh has a tile to do
 };
 
-// How often the state files the wall reads are looked at between frames, in
-// milliseconds: an outside change of VESTRALUME/n/b.txt or u.txt is on
-// screen within this and one frame.
+// How often the wall's state is looked at between frames, in milliseconds:
+// an outside change of VESTRALUME/n/b.txt or u.txt is on screen within this
+// and one frame.
 constexpr int statePollMilliseconds = 10;
 
-// The state as it stands now (reads b.txt and u.txt).
+// The values of the wall's two state files, b.txt and u.txt, as the wall
+// reads them.
+struct WallFiles {
+    std::optional<int> selectedTile;
+    std::optional<float> wallScale;
+};
+
+// The wall's state files as they stand now. They are read again only when
+// the system reports a change in the state folder (where it can: inotify),
+// and in any case once a second, for file systems whose changes go
+// unreported; without change reports they are read on every call.
+WallFiles currentWallFiles();
+
+// The state as it stands now.
 FrameState currentFrameState();
 
 // Whether two states give the same picture.

@@ -32,3 +32,8 @@ float windowAspect(int width, int height);
 // Registers every callback, runs the scene set-up and the GUI layer's
 // initialisation. Needs the window made current.
 void startShell();
+
+// Has large memory blocks (texture storage) mapped apart from the heap and
+// given back to the system when freed, so resident memory follows the
+// textures kept rather than the most ever kept. First thing in main.
+void mapLargeBlocksApart();

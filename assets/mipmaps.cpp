@@ -8,12 +8,11 @@
 
 bool isPowerOfTwo(int side) { return side > 0 && (side & (side - 1)) == 0; }
 
-std::vector<unsigned char> halveImage(const unsigned char* pixels, int width, int height, int components) {
-    const int halfWidth = width > 1 ? width / 2 : 1;
-    const int halfHeight = height > 1 ? height / 2 : 1;
+void halveImage(const unsigned char* pixels, int width, int height, int components, unsigned char* half) {
+    const int halfWidth = halvedSide(width);
+    const int halfHeight = halvedSide(height);
     const size_t stride = static_cast<size_t>(width) * components;
-    std::vector<unsigned char> half(static_cast<size_t>(halfWidth) * halfHeight * components);
-    unsigned char* out = half.data();
+    unsigned char* out = half;
     if (width == 1 || height == 1) {
         // One row or one column: neighbours along it, two at a time.
         const size_t step = width == 1 ? stride : static_cast<size_t>(components);
@@ -22,7 +21,7 @@ std::vector<unsigned char> halveImage(const unsigned char* pixels, int width, in
             const unsigned char* a = pixels + 2 * step * i;
             for (int c = 0; c < components; ++c) *out++ = static_cast<unsigned char>((a[c] + a[c + step]) / 2);
         }
-        return half;
+        return;
     }
     for (int y = 0; y < halfHeight; ++y) {
         const unsigned char* row = pixels + 2 * stride * y;
@@ -35,7 +34,6 @@ std::vector<unsigned char> halveImage(const unsigned char* pixels, int width, in
                     (row[left + c] + row[right + c] + next[left + c] + next[right + c] + 2) / 4);
         }
     }
-    return half;
 }
 
 size_t mipmappedTextureBytes(int width, int height) {
@@ -43,7 +41,7 @@ size_t mipmappedTextureBytes(int width, int height) {
     for (;;) {
         bytes += static_cast<size_t>(width) * height * 4;
         if (width == 1 && height == 1) return bytes;
-        width = width > 1 ? width / 2 : 1;
-        height = height > 1 ? height / 2 : 1;
+        width = halvedSide(width);
+        height = halvedSide(height);
     }
 }

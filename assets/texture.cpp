@@ -41,14 +41,22 @@ void uploadLevels(const Image& image, GLenum format) {
     int width = image.width;
     int height = image.height;
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, format, GL_UNSIGNED_BYTE, image.pixels.get());
-    std::vector<unsigned char> level;
+    if (width == 1 && height == 1) return;
+    // Two buffers taken in turn: one the size of level 1, which every later
+    // level fits, and one the size of level 2.
+    const size_t pixel = static_cast<size_t>(image.components);
+    const size_t firstSize = pixel * halvedSide(width) * halvedSide(height);
+    const size_t secondSize = pixel * halvedSide(halvedSide(width)) * halvedSide(halvedSide(height));
+    std::unique_ptr<unsigned char[]> buffers[2] = {std::unique_ptr<unsigned char[]>(new unsigned char[firstSize]),
+                                                   std::unique_ptr<unsigned char[]>(new unsigned char[secondSize])};
     const unsigned char* source = image.pixels.get();
     for (int number = 1; width > 1 || height > 1; ++number) {
-        level = halveImage(source, width, height, image.components);
-        width = width > 1 ? width / 2 : 1;
-        height = height > 1 ? height / 2 : 1;
-        glTexImage2D(GL_TEXTURE_2D, number, GL_RGB, width, height, 0, format, GL_UNSIGNED_BYTE, level.data());
-        source = level.data();
+        unsigned char* level = buffers[(number - 1) % 2].get();
+        halveImage(source, width, height, image.components, level);
+        width = halvedSide(width);
+        height = halvedSide(height);
+        glTexImage2D(GL_TEXTURE_2D, number, GL_RGB, width, height, 0, format, GL_UNSIGNED_BYTE, level);
+        source = level;
     }
 }
 

@@ -98,6 +98,10 @@ class RestingWall : public testing::Test {
 protected:
     void SetUp() override {
         ensureGlContext();
+        // Away from the corner where the windows of other test programs on
+        // the same display open and close: covering and uncovering this one
+        // would expose it, and an exposed window is drawn again.
+        glutPositionWindow(1200, 700);
         resetWall();
         for (int k = 1; k <= 32; ++k) writeSolidJpeg(placeholderPath(k), 16, 8, 20, 20, 20);
         writeSolidJpeg(dataRoot + "t/b.jpg", 16, 8, 250, 250, 0);
@@ -143,19 +147,17 @@ protected:
         }
     }
 
-    // The window as the X server shows it, as RGB rows. Without a window
-    // manager the window stands at (-1, -1): its outermost row and column
-    // are off the screen, and only what is on the screen can be read.
+    // The window as the X server shows it, as RGB rows.
     static std::vector<unsigned char> screen() {
         glFinish();
         Display* display = glXGetCurrentDisplay();
         const GLXDrawable window = glXGetCurrentDrawable();
         XSync(display, False);
-        XImage* image = XGetImage(display, window, 1, 1, 255, 255, AllPlanes, ZPixmap);
+        XImage* image = XGetImage(display, window, 0, 0, 256, 256, AllPlanes, ZPixmap);
         std::vector<unsigned char> rgb;
         if (!image) return rgb;
-        for (int y = 0; y < 255; ++y)
-            for (int x = 0; x < 255; ++x) {
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x) {
                 const unsigned long pixel = XGetPixel(image, x, y);
                 rgb.push_back(static_cast<unsigned char>((pixel & image->red_mask) >> 16));
                 rgb.push_back(static_cast<unsigned char>((pixel & image->green_mask) >> 8));
@@ -181,7 +183,7 @@ TEST_F(RestingWall, DrawsWhatChangesAndNothingAtRest) {
     size_t lit = 0;
     for (size_t i = 0; i < resting.size(); i += 3) lit += resting[i] + resting[i + 1] + resting[i + 2] > 0;
     EXPECT_GT(lit, 1000u) << "the wall is on screen";
-    ASSERT_EQ(resting.size(), 255u * 255 * 3);
+    ASSERT_EQ(resting.size(), 256u * 256 * 3);
     for (int frame = 0; frame < 3; ++frame) {
         onDisplay();
         EXPECT_TRUE(screen() == resting) << "frame " << frame << " after rest differs";
