@@ -2,6 +2,7 @@
 #include <GL/glu.h>
 #include <plib/pu.h>
 
+#include "app/frames.h"
 #include "app/shell.h"
 #include "scene/wall.h"
 
@@ -10,6 +11,7 @@ float cameraYaw = 0;
 float cameraPosition[3] = {0, 150, 100};
 float fieldOfView = 60;
 float aspectRatio = 0;
+long framesDrawn = 0;
 
 namespace {
 const GLfloat light0Position[] = {0, 200, 250, 1};
@@ -18,9 +20,21 @@ const GLfloat light2Position[] = {0, 200, -250, 1};
 const GLfloat light3Position[] = {1, 0.2f, 0, 0};
 const GLfloat eyeLightPosition[] = {0, 0, 0, 1};
 const GLfloat eyeLightDirection[] = {0, 0, -1};
+
+// What the frame on screen was drawn from.
+FrameState lastFrame;
+
+// A frame when the picture would change; nothing otherwise.
+void requestFrameIfDue() {
+    if (frameDue(framesDrawn > 0 ? &lastFrame : nullptr, currentFrameState())) glutPostRedisplay();
+}
+
 }  // namespace
 
 void onDisplay() {
+    // Taken before drawing: a change made while the frame is drawn shows in
+    // the next one.
+    const FrameState drawing = currentFrameState();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     // The wall is drawn in eye coordinates, before the camera: it stays in
@@ -42,11 +56,18 @@ void onDisplay() {
     glColor4f(0.8f, 0, 0, 0.85f);
     puDisplay();
     glutSwapBuffers();
+    lastFrame = drawing;
+    ++framesDrawn;
+    // Frames keep coming while the picture changes (a thumbnail refresh
+    // loads a tile in every frame and shows it in the next).
+    requestFrameIfDue();
 }
 
+// Between frames the wall's state files are looked at, so that a change
+// made from outside shows; a wall at rest is not drawn again.
 void onTimer(int) {
-    glutPostRedisplay();
-    glutTimerFunc(1, onTimer, 0);
+    requestFrameIfDue();
+    glutTimerFunc(statePollMilliseconds, onTimer, 0);
 }
 
 float windowAspect(int width, int height) {
@@ -66,4 +87,5 @@ void onReshape(int width, int height) {
     glViewport(0, 0, width, height);
     aspectRatio = windowAspect(width, height);
     setProjection();
+    glutPostRedisplay();
 }

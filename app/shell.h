@@ -7,6 +7,7 @@ extern float cameraYaw;          // degrees about the y axis
 extern float cameraPosition[3];  // the display translates by its negation
 extern float fieldOfView;        // vertical, degrees
 extern float aspectRatio;        // window width / height
+extern long framesDrawn;         // frames drawn since start-up
 
 // Where the last left-button press anchored a drag.
 extern int dragAnchorX;
@@ -35,3 +36,8 @@ float windowAspect(int width, int height);
 // Registers every callback, runs the scene set-up and the GUI layer's
 // initialisation. Needs the window made current.
 void startShell();
+
+// Has large memory blocks (texture storage) mapped apart from the heap and
+// given back to the system when freed, so resident memory follows the
+// textures kept rather than the most ever kept. First thing in main.
+void mapLargeBlocksApart();

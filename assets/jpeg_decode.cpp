@@ -10,7 +10,7 @@
 // damaged too, although libjpeg itself would pad the picture with grey and go
 // on. A file that only lacks its end marker decodes whole and is kept; other
 // recoverable damage only prints libjpeg's warning and decoding goes on.
-#include "assets/texture.h"
+#include "assets/image.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -168,7 +168,7 @@ bool runDecode(DecodeJob& job, const unsigned char* data, size_t size, int& comp
 
 long decodeCount = 0;
 
-Texture* decodeJpegMemory(const unsigned char* data, size_t size, const std::string& label) {
+std::optional<Image> decodeJpegMemory(const unsigned char* data, size_t size, const std::string& label) {
     DecodeJob job;
     job.info.err = jpeg_std_error(&job.errors);
     job.standardMessage = job.errors.emit_message;
@@ -182,25 +182,25 @@ Texture* decodeJpegMemory(const unsigned char* data, size_t size, const std::str
     const int height = static_cast<int>(job.info.output_height);
     jpeg_destroy_decompress(&job.info);
     delete[] job.cmykRow;
-    Texture* texture = decoded ? new (std::nothrow) Texture : nullptr;
-    if (!texture) {
+    if (!decoded) {
         delete[] job.pixels;
         std::printf("Impossível carregar arquivo JPG: %s\n", label.c_str());
-        return nullptr;
+        return std::nullopt;
     }
-    texture->components = components;
-    texture->width = width;
-    texture->height = height;
-    texture->pixels = job.pixels;
+    Image image;
+    image.components = components;
+    image.width = width;
+    image.height = height;
+    image.pixels.reset(job.pixels);
     ++decodeCount;
-    return texture;
+    return image;
 }
 
-Texture* decodeJpeg(const std::string& path) {
+std::optional<Image> decodeJpeg(const std::string& path) {
     std::string bytes;
     if (!readFileBytes(path, bytes)) {
         std::printf("Impossível carregar arquivo JPG: %s\n", path.c_str());
-        return nullptr;
+        return std::nullopt;
     }
     return decodeJpegMemory(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), path);
 }

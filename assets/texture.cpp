@@ -1,82 +1,178 @@
 // The texture registry: one OpenGL texture per image path, shared by every
-// holder of that path and released when the last holder discards it.
+// holder of that path, found through a hash index, and kept for a while
+// after its last holder released it.
 #include "assets/texture.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <new>
+#include <unordered_map>
 
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include "assets/mipmaps.h"
 #include "platform/platform.h"
 #include "state/catalogue.h"
 
 std::vector<Texture*> textureRegistry;
+size_t unheldTextureBudget = defaultUnheldTextureBudget;
 
 namespace {
 
-// Uploads the decoded pixels as a mipmapped texture; false when GLU could
-// not build the mipmaps (then no texture object is left behind).
-bool uploadTexture(Texture& texture) {
-    GLuint id = 0;
-    glGenTextures(1, &id);
-    texture.id = static_cast<int>(id);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glBindTexture(GL_TEXTURE_2D, id);
-    const GLenum format = texture.components == 1 ? GL_LUMINANCE : GL_RGB;
-    const GLint built = gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB, texture.width, texture.height, format,
-                                          GL_UNSIGNED_BYTE, texture.pixels);
-    if (built != 0) {
-        glDeleteTextures(1, &id);
-        return false;
-    }
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    return true;
+// The registry by path.
+std::unordered_map<std::string, Texture*> textureIndex;
+// Registered textures held by no one, released longest ago first, and the
+// bytes they take together.
+std::list<Texture*> unheldTextures;
+size_t unheldBytes = 0;
+long lastSerial = 0;
+
+GLint maxTextureSide() {
+    static GLint side = 0;
+    if (side == 0) glGetIntegerv(GL_MAX_TEXTURE_SIZE, &side);
+    return side;
 }
 
-void releaseRecord(Texture* texture) {
-    delete[] texture->pixels;
+// Level 0 as it is and every smaller level computed here, one glTexImage2D
+// each; for pictures whose sides are powers of two within the graphics
+// library's limit, which GLU would upload unscaled.
+void uploadLevels(const Image& image, GLenum format) {
+    int width = image.width;
+    int height = image.height;
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, format, GL_UNSIGNED_BYTE, image.pixels.get());
+    if (width == 1 && height == 1) return;
+    // Two buffers taken in turn: one the size of level 1, which every later
+    // level fits, and one the size of level 2.
+    const size_t pixel = static_cast<size_t>(image.components);
+    const size_t firstSize = pixel * halvedSide(width) * halvedSide(height);
+    const size_t secondSize = pixel * halvedSide(halvedSide(width)) * halvedSide(halvedSide(height));
+    std::unique_ptr<unsigned char[]> buffers[2] = {std::unique_ptr<unsigned char[]>(new unsigned char[firstSize]),
+                                                   std::unique_ptr<unsigned char[]>(new unsigned char[secondSize])};
+    const unsigned char* source = image.pixels.get();
+    for (int number = 1; width > 1 || height > 1; ++number) {
+        unsigned char* level = buffers[(number - 1) % 2].get();
+        halveImage(source, width, height, image.components, level);
+        width = halvedSide(width);
+        height = halvedSide(height);
+        glTexImage2D(GL_TEXTURE_2D, number, GL_RGB, width, height, 0, format, GL_UNSIGNED_BYTE, level);
+        source = level;
+    }
+}
+
+void stopWaiting(Texture* texture) {
+    if (!texture->unheld) return;
+    unheldTextures.erase(texture->unheldPlace);
+    unheldBytes -= texture->bytes;
+    texture->unheld = false;
+}
+
+bool isRegistered(const Texture* texture) {
+    auto found = textureIndex.find(texture->name);
+    return found != textureIndex.end() && found->second == texture;
+}
+
+// Takes a registered record out of the registry, deletes its OpenGL texture
+// and releases it.
+void dropTexture(Texture* texture) {
+    stopWaiting(texture);
+    textureIndex.erase(texture->name);
+    auto place = std::find(textureRegistry.begin(), textureRegistry.end(), texture);
+    if (place != textureRegistry.end()) textureRegistry.erase(place);
+    const GLuint id = static_cast<GLuint>(texture->id);
+    glDeleteTextures(1, &id);
     delete texture;
+}
+
+void dropUnheldBeyondBudget() {
+    while (unheldBytes > unheldTextureBudget && !unheldTextures.empty()) dropTexture(unheldTextures.front());
 }
 
 }  // namespace
 
+unsigned uploadMipmappedImage(const Image& image, size_t& bytes) {
+    GLuint id = 0;
+    glGenTextures(1, &id);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glBindTexture(GL_TEXTURE_2D, id);
+    // The mipmap filter before level 0: the graphics library then lays out
+    // the whole chain once instead of a single level first.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    const GLenum format = image.components == 1 ? GL_LUMINANCE : GL_RGB;
+    bool built = false;
+    try {
+        if (isPowerOfTwo(image.width) && isPowerOfTwo(image.height) && image.width <= maxTextureSide() &&
+            image.height <= maxTextureSide()) {
+            uploadLevels(image, format);
+            built = true;
+        } else {
+            // GLU scales other sizes to powers of two first.
+            built = gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB, image.width, image.height, format,
+                                      GL_UNSIGNED_BYTE, image.pixels.get()) == 0;
+        }
+    } catch (const std::bad_alloc&) {
+        built = false;  // no memory for a level: as a failed load
+    }
+    if (!built) {
+        glDeleteTextures(1, &id);
+        return 0;
+    }
+    GLint width = 0, height = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
+    bytes = mipmappedTextureBytes(std::max(width, 1), std::max(height, 1));
+    return id;
+}
+
+Texture* findTexture(const std::string& path) {
+    auto found = textureIndex.find(path);
+    return found == textureIndex.end() ? nullptr : found->second;
+}
+
 int findTextureIndex(const std::string& path) {
-    for (size_t i = 0; i < textureRegistry.size(); ++i)
-        if (textureRegistry[i]->name == path) return static_cast<int>(i);
-    return -1;
+    const Texture* texture = findTexture(path);
+    if (!texture) return -1;
+    auto place = std::find(textureRegistry.begin(), textureRegistry.end(), texture);
+    return place == textureRegistry.end() ? -1 : static_cast<int>(place - textureRegistry.begin());
 }
 
 Texture* tryLoadTexture(const std::string& path) {
-    const int found = findTextureIndex(path);
-    if (found >= 0) {
-        Texture* texture = textureRegistry[found];
-        ++texture->holders;
-        return texture;
+    if (Texture* found = findTexture(path)) {
+        stopWaiting(found);
+        ++found->holders;
+        return found;
     }
-    Texture* texture = decodeJpeg(path);
-    if (!texture) return nullptr;
+    std::optional<Image> image = decodeJpeg(path);
+    if (!image) return nullptr;
+    Texture* texture = new (std::nothrow) Texture;
     bool registered = false;
-    try {
-        texture->name = path;
-        // Room for the record, grown geometrically: reserving one more place
-        // on every load would move the whole registry each time.
-        if (textureRegistry.size() == textureRegistry.capacity())
-            textureRegistry.reserve(textureRegistry.empty() ? 64 : 2 * textureRegistry.capacity());
-        registered = uploadTexture(*texture);
-    } catch (const std::bad_alloc&) {
-        registered = false;  // no memory left for the record: as a failed load
+    if (texture) {
+        try {
+            texture->name = path;
+            texture->components = image->components;
+            texture->width = image->width;
+            texture->height = image->height;
+            // Room for the record, grown geometrically: reserving one more
+            // place on every load would move the whole registry each time.
+            if (textureRegistry.size() == textureRegistry.capacity())
+                textureRegistry.reserve(textureRegistry.empty() ? 64 : 2 * textureRegistry.capacity());
+            auto indexed = textureIndex.emplace(path, texture).first;
+            texture->id = static_cast<int>(uploadMipmappedImage(*image, texture->bytes));
+            registered = texture->id != 0;
+            if (!registered) textureIndex.erase(indexed);
+        } catch (const std::bad_alloc&) {
+            registered = false;  // no memory left for the record: as a failed load
+        }
     }
-    delete[] texture->pixels;
-    texture->pixels = nullptr;
+    image.reset();
     if (!registered) {
         std::printf("Impossível carregar arquivo JPG: %s\n", path.c_str());
-        releaseRecord(texture);
+        delete texture;
         return nullptr;
     }
     texture->holders = 1;
+    texture->serial = ++lastSerial;
     textureRegistry.push_back(texture);  // cannot throw: room reserved above
     return texture;
 }
@@ -96,16 +192,35 @@ void discardTexture(Texture* texture) {
     if (!texture) return;
     if (texture->holders > 0) --texture->holders;
     if (texture->holders > 0) return;
-    auto place = std::find(textureRegistry.begin(), textureRegistry.end(), texture);
-    if (place == textureRegistry.end()) return;  // not a registered record
-    textureRegistry.erase(place);
-    const GLuint id = static_cast<GLuint>(texture->id);
-    glDeleteTextures(1, &id);
-    releaseRecord(texture);
+    if (isRegistered(texture)) dropTexture(texture);
 }
 
 void releaseTexture(Texture* texture) {
-    if (texture && texture->holders > 0) --texture->holders;
+    if (!texture || texture->holders == 0) return;
+    if (--texture->holders > 0 || texture->unheld || !isRegistered(texture)) return;
+    texture->unheldPlace = unheldTextures.insert(unheldTextures.end(), texture);
+    texture->unheld = true;
+    unheldBytes += texture->bytes;
+    dropUnheldBeyondBudget();
+}
+
+void setUnheldTextureBudget(size_t bytes) {
+    unheldTextureBudget = bytes;
+    dropUnheldBeyondBudget();
+}
+
+size_t unheldTextureBytes() { return unheldBytes; }
+
+void forgetAllTextures() {
+    for (Texture* texture : textureRegistry) {
+        const GLuint id = static_cast<GLuint>(texture->id);
+        glDeleteTextures(1, &id);
+        delete texture;
+    }
+    textureRegistry.clear();
+    textureIndex.clear();
+    unheldTextures.clear();
+    unheldBytes = 0;
 }
 
 void setTextureFilters(int texture, int minFilter, int magFilter) {

@@ -1,9 +1,15 @@
-"""Scroll latency of the real program on the sample data root under Xvfb.
+"""The real program on the sample data root under Xvfb: at rest, and
+scrolling.
 
 Measures, with keys sent through the XTest extension and the window read back
 with XGetImage (both through ctypes, so a key and a look at the screen cost
 well under a millisecond):
 
+- the processor time the wall takes over 10 s with nobody touching it, and
+  its resident memory; beside it the same wall kept busy (its selection file
+  rewritten every 10 ms);
+- how soon an outside rewrite of the selection file (VESTRALUME/n/b.txt)
+  shows on screen;
 - the latency of one Page Down, from sending the key to the new page file and
   to the new page on screen (a thin strip across the top row of tiles
   changes);
@@ -15,6 +21,7 @@ well under a millisecond):
 
 Usage: python3 bench/scroll_latency.py --quillon <exe> --build <builddir>
        --source <srcdir> [--samples N] [--rate KEYS_PER_SECOND]
+       [--idle-seconds S] [--rewrites N]
 """
 
 import argparse
@@ -38,6 +45,8 @@ def parse_args():
     parser.add_argument("--samples", type=int, default=30, help="single Page Down presses timed")
     parser.add_argument("--rate", type=float, default=30.0, help="repeat rate of the held key")
     parser.add_argument("--hold-keys", type=int, default=120, help="keys sent while holding")
+    parser.add_argument("--idle-seconds", type=float, default=10.0, help="length of the idle measurement")
+    parser.add_argument("--rewrites", type=int, default=20, help="outside rewrites of b.txt timed")
     parser.add_argument("--keep", action="store_true")
     args = parser.parse_args()
     for name in ("quillon", "build", "source"):
@@ -130,6 +139,89 @@ def strip_of_top_row(harness, folder, geometry):
     return x0, y, x1 - x0, 2
 
 
+def cpu_seconds(pid):
+    """Processor time of the whole process (every thread), user and system."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def resident_mib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    return None
+
+
+def replace_file(path, text):
+    """An outside program's rewrite: a temporary file renamed over."""
+    temporary = path + ".bench-tmp"
+    with open(temporary, "w") as f:
+        f.write(text)
+    os.replace(temporary, path)
+
+
+def box_of_tiles(harness, scale, geometry, first, last):
+    """The window rectangle holding tiles `first` to `last` of one row with
+    the selection frame around them."""
+    width, height = geometry
+    left, top = harness.tile_point(scale, first, -3.6, 2.3, width, height)
+    right, bottom = harness.tile_point(scale, last, 3.6, -2.3, width, height)
+    x0, y0 = max(int(left), 1), max(int(top), 1)
+    x1, y1 = min(int(right), width - 1), min(int(bottom), height - 1)
+    return x0, y0, x1 - x0, y1 - y0
+
+
+def measure_rest(args, harness, app, display, window, folder, results):
+    """Idle processor time and memory, the busy yardstick, and outside
+    rewrites of b.txt."""
+    pid = app.process.pid
+    selection = os.path.join(folder, "VESTRALUME", "n", "b.txt")
+    with open(selection) as f:
+        original = f.read()
+    time.sleep(1.0)
+    start = cpu_seconds(pid)
+    time.sleep(args.idle_seconds)
+    results["idle_cores"] = (cpu_seconds(pid) - start) / args.idle_seconds
+    results["idle_seconds"] = args.idle_seconds
+    results["idle_mib"] = resident_mib(pid)
+
+    # The yardstick: the same wall made to draw all the time.
+    busy_seconds = min(5.0, args.idle_seconds)
+    start, began, k = cpu_seconds(pid), time.perf_counter(), 0
+    while time.perf_counter() - began < busy_seconds:
+        replace_file(selection, "6" if k % 2 else "7")
+        k += 1
+        time.sleep(0.01)
+    results["busy_cores"] = (cpu_seconds(pid) - start) / (time.perf_counter() - began)
+    replace_file(selection, "6")
+    time.sleep(0.5)
+
+    # Outside rewrites of b.txt, moving the mark between tiles 6 and 7.
+    with open(os.path.join(folder, "VESTRALUME", "n", "u.txt")) as f:
+        scale = float(f.read().split()[0])
+    region = box_of_tiles(harness, scale, app.geometry(), 6, 7)
+    look = lambda: display.grab(window, *region)
+    latencies = []
+    for k in range(args.rewrites):
+        before = look()
+        sent = time.perf_counter()
+        replace_file(selection, "7" if k % 2 == 0 else "6")
+        seen = None
+        while time.perf_counter() - sent < 2.0:
+            if look() != before:
+                seen = time.perf_counter()
+                break
+        if seen is not None:
+            latencies.append((seen - sent) * 1000)
+        time.sleep(0.08 + random.random() * 0.04)  # not in step with the timer
+    results["rewrites"] = args.rewrites
+    results["rewrite_ms"] = latencies
+    replace_file(selection, original)
+    time.sleep(0.3)
+
+
 def percentile(values, share):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(share * len(ordered)))]
@@ -163,6 +255,8 @@ def measure(args, harness, server, folder):
             now = look()
             if now != last:
                 last, steady_since = now, time.perf_counter()
+
+        measure_rest(args, harness, app, display, window, folder, results)
 
         # What one look at the screen costs: the resolution of the figures.
         costs = []
@@ -278,15 +372,33 @@ def measure(args, harness, server, folder):
 
 
 def report(r):
-    print("\nScroll latency, real program (Release) on the sample root, Xvfb 1920x1080x24")
+    print("\nThe real program (Release) on the sample root, Xvfb 1920x1080x24")
     print("-" * 100)
+    print("idle wall, %.0f s nobody touching it:   %.4f cores   (limit 0.01: %s); resident %.0f MiB"
+          % (r["idle_seconds"], r["idle_cores"], "ok" if r["idle_cores"] <= 0.01 else "MISSED",
+             r["idle_mib"] or 0))
+    print("  yardstick, the same wall kept busy:  %.3f cores   (b.txt rewritten every 10 ms)"
+          % r["busy_cores"])
+    rewrites = r["rewrite_ms"]
+    if rewrites:
+        print("outside rewrite of b.txt -> on screen  median %5.1f ms   p90 %5.1f ms   max %5.1f ms"
+              "   (%d of %d; limit 50 ms: %s)"
+              % (statistics.median(rewrites), percentile(rewrites, 0.9), max(rewrites), len(rewrites),
+                 r["rewrites"], "ok" if len(rewrites) == r["rewrites"] and max(rewrites) <= 50
+                 else "MISSED"))
+    else:
+        print("outside rewrite of b.txt -> on screen: never seen")
     print("one look at the screen (XGetImage of the strip): %.2f ms" % r["look_ms"])
     for name, values in (("Page Down -> new page file", r["single_file"]),
                          ("Page Down -> new page on screen", r["single_screen"])):
         if values:
-            print("%-36s median %6.1f ms   p90 %6.1f ms   (%d of %d presses)"
+            verdict = ""
+            if name.endswith("on screen"):
+                verdict = "; limit median 30 ms: %s" % (
+                    "ok" if statistics.median(values) <= 30 else "MISSED")
+            print("%-36s median %6.1f ms   p90 %6.1f ms   (%d of %d presses%s)"
                   % (name, statistics.median(values), percentile(values, 0.9), len(values),
-                     r["single_samples"]))
+                     r["single_samples"], verdict))
         else:
             print("%-36s no change seen" % name)
     lags = r["hold_lags"]

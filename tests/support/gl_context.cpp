@@ -27,7 +27,6 @@ void readPixel(int x, int y, unsigned char rgb[3]) {
 #include "nav/keys.h"
 #include "scene/wall.h"
 
-#include <vector>
 
 void resetWall() {
     for (int list = 1; list <= 2; ++list)
@@ -40,9 +39,6 @@ void resetWall() {
     forgetTypedNumber();
     // Textures no tile holds stay registered by design; between tests they
     // would name files of an earlier scratch folder under the same paths.
-    const std::vector<Texture*> left = textureRegistry;
-    for (Texture* texture : left) {
-        texture->holders = 0;
-        discardTexture(texture);
-    }
+    forgetAllTextures();
+    setUnheldTextureBudget(defaultUnheldTextureBudget);
 }

@@ -60,12 +60,7 @@ protected:
     void TearDown() override { forgetAll(); }
 
     void forgetAll() {
-        for (Texture* texture : textureRegistry) {
-            const GLuint id = static_cast<GLuint>(texture->id);
-            glDeleteTextures(1, &id);
-            delete texture;
-        }
-        textureRegistry.clear();
+        forgetAllTextures();
         for (Material* material : materialRegistry) delete material;
         materialRegistry.clear();
         for (Model* model : models) delete model;

@@ -5,9 +5,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <random>
 
 #include <GL/gl.h>
+#include <GL/glu.h>
 
+#include "assets/mipmaps.h"
 #include "assets/texture.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
@@ -56,19 +59,13 @@ void expectUprightQuadrants(const unsigned char* rgb, int width, int height, Ima
 }
 
 // The decoded pixels as RGB (grey repeated in the three channels).
-std::vector<unsigned char> asRgb(const Texture& texture) {
-    const size_t count = static_cast<size_t>(texture.width) * texture.height;
+std::vector<unsigned char> asRgb(const Image& image) {
+    const size_t count = static_cast<size_t>(image.width) * image.height;
     std::vector<unsigned char> rgb(count * 3);
     for (size_t i = 0; i < count; ++i)
         for (int c = 0; c < 3; ++c)
-            rgb[i * 3 + c] = texture.pixels[i * texture.components + (texture.components == 1 ? 0 : c)];
+            rgb[i * 3 + c] = image.pixels[i * image.components + (image.components == 1 ? 0 : c)];
     return rgb;
-}
-
-void freeDecoded(Texture* texture) {
-    if (!texture) return;
-    delete[] texture->pixels;
-    delete texture;
 }
 
 std::string jpegBytes(int width, int height, ImageLayout layout, int noise = 0) {
@@ -115,13 +112,12 @@ TEST(JpegDecode, DecodesEveryLayoutUprightWithItsSize) {
     ScratchRoot root;
     for (const LayoutCase& c : layoutCases) {
         writeQuadrantJpeg("VESTRALUME/i/q.jpg", c.width, c.height, c.layout);
-        Texture* texture = decodeJpeg("VESTRALUME/i/q.jpg");
-        ASSERT_NE(texture, nullptr) << c.what;
-        EXPECT_EQ(texture->components, c.layout == ImageLayout::grey ? 1 : 3) << c.what;
-        EXPECT_EQ(texture->width, c.width) << c.what;
-        EXPECT_EQ(texture->height, c.height) << c.what;
-        expectUprightQuadrants(asRgb(*texture).data(), c.width, c.height, c.layout, c.what);
-        freeDecoded(texture);
+        std::optional<Image> image = decodeJpeg("VESTRALUME/i/q.jpg");
+        ASSERT_TRUE(image) << c.what;
+        EXPECT_EQ(image->components, c.layout == ImageLayout::grey ? 1 : 3) << c.what;
+        EXPECT_EQ(image->width, c.width) << c.what;
+        EXPECT_EQ(image->height, c.height) << c.what;
+        expectUprightQuadrants(asRgb(*image).data(), c.width, c.height, c.layout, c.what);
     }
 }
 
@@ -133,12 +129,11 @@ TEST(JpegDecode, BrokenFilesPrintTheMessageAndYieldNothing) {
         const long decodedBefore = decodeCount;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        Texture* texture = decodeJpeg(path);
+        std::optional<Image> image = decodeJpeg(path);
         std::fflush(stdout);
         const std::string out = testing::internal::GetCapturedStdout();
         const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(texture, nullptr) << broken.what;
-        freeDecoded(texture);
+        EXPECT_FALSE(image) << broken.what;
         EXPECT_EQ(out, failureMessage + path + "\n") << broken.what;
         // Damaged files also get the decoder's own explanation.
         if (!broken.missing) {
@@ -151,8 +146,8 @@ TEST(JpegDecode, BrokenFilesPrintTheMessageAndYieldNothing) {
 TEST(JpegDecode, FolderAndEmptyMemoryAreFailures) {
     ScratchRoot root;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(decodeJpeg("VESTRALUME/i"), nullptr);
-    EXPECT_EQ(decodeJpegMemory(nullptr, 0, "in memory"), nullptr);
+    EXPECT_FALSE(decodeJpeg("VESTRALUME/i"));
+    EXPECT_FALSE(decodeJpegMemory(nullptr, 0, "in memory"));
     std::fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               failureMessage + "VESTRALUME/i\n" + failureMessage + "in memory\n");
@@ -164,13 +159,12 @@ TEST(JpegDecode, MissingEndMarkerOnlyWarns) {
     bytes.resize(bytes.size() - 2);
     const long decodedBefore = decodeCount;
     testing::internal::CaptureStderr();
-    Texture* texture =
+    std::optional<Image> image =
         decodeJpegMemory(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), "no end");
     testing::internal::GetCapturedStderr();
-    ASSERT_NE(texture, nullptr);
-    EXPECT_EQ(texture->width, 32);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 32);
     EXPECT_EQ(decodeCount, decodedBefore + 1);
-    freeDecoded(texture);
 }
 
 // Registry tests run with a real OpenGL context and start and end with an
@@ -181,15 +175,9 @@ protected:
         ensureGlContext();
         forgetAllTextures();
     }
-    void TearDown() override { forgetAllTextures(); }
-
-    static void forgetAllTextures() {
-        for (Texture* texture : textureRegistry) {
-            const GLuint id = static_cast<GLuint>(texture->id);
-            glDeleteTextures(1, &id);
-            delete texture;
-        }
-        textureRegistry.clear();
+    void TearDown() override {
+        forgetAllTextures();
+        setUnheldTextureBudget(defaultUnheldTextureBudget);
     }
 
     // The texture's level 0 as OpenGL holds it, with its size.
@@ -222,7 +210,6 @@ TEST_F(TextureRegistry, SamePathLoadsOnceEvenWhenTheFileChanges) {
     EXPECT_EQ(decodeCount, decodedBefore + 1);
     EXPECT_EQ(first->holders, 2);
     EXPECT_EQ(first->name, "VESTRALUME/i/1.jpg");
-    EXPECT_EQ(first->pixels, nullptr);
     EXPECT_EQ(textureRegistry.size(), 1u);
     EXPECT_GT(topLeftRed(*second), 200);
 }
@@ -337,6 +324,147 @@ TEST_F(TextureRegistry, UploadsEveryLayoutUprightAsMipmappedRgb) {
         expectUprightQuadrants(rgb.data(), width, height, c.layout, c.what);
     }
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+// Every level of a texture as OpenGL holds it, as RGB rows.
+std::vector<std::vector<unsigned char>> textureLevels(GLuint id) {
+    glBindTexture(GL_TEXTURE_2D, id);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    std::vector<std::vector<unsigned char>> levels;
+    for (int level = 0;; ++level) {
+        GLint width = 0, height = 0;
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_WIDTH, &width);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_HEIGHT, &height);
+        if (width == 0 || height == 0 || level > 20) break;
+        std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
+        glGetTexImage(GL_TEXTURE_2D, level, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+        levels.push_back(std::move(rgb));
+    }
+    return levels;
+}
+
+// The chain built in the program holds, at every level, the texels GLU's
+// gluBuild2DMipmaps makes of the same picture: noisy pictures, so that every
+// rounding shows, down to the 1-pixel rows and columns at the small end.
+TEST_F(TextureRegistry, MipmapChainHasTheTexelsOfGlu) {
+    const struct {
+        int width, height, components;
+    } sizes[] = {{256, 128, 3}, {128, 256, 3}, {64, 64, 1}, {16, 1, 3}, {1, 16, 3},
+                 {32, 2, 1},    {2, 32, 3},    {1, 1, 3},   {100, 60, 3}, {48, 40, 1}};
+    std::mt19937 noise(13);
+    for (const auto& size : sizes) {
+        const std::string what = std::to_string(size.width) + "x" + std::to_string(size.height) + "x" +
+                                 std::to_string(size.components);
+        Image image;
+        image.width = size.width;
+        image.height = size.height;
+        image.components = size.components;
+        const size_t count = static_cast<size_t>(size.width) * size.height * size.components;
+        image.pixels.reset(new unsigned char[count]);
+        for (size_t i = 0; i < count; ++i) image.pixels[i] = static_cast<unsigned char>(noise());
+
+        size_t bytes = 0;
+        const GLuint built = uploadMipmappedImage(image, bytes);
+        ASSERT_NE(built, 0u) << what;
+        GLuint reference = 0;
+        glGenTextures(1, &reference);
+        glBindTexture(GL_TEXTURE_2D, reference);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        ASSERT_EQ(gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB, size.width, size.height,
+                                    size.components == 1 ? GL_LUMINANCE : GL_RGB, GL_UNSIGNED_BYTE,
+                                    image.pixels.get()),
+                  0)
+            << what;
+
+        const auto ours = textureLevels(built);
+        const auto glus = textureLevels(reference);
+        ASSERT_EQ(ours.size(), glus.size()) << what;
+        for (size_t level = 0; level < ours.size(); ++level)
+            EXPECT_TRUE(ours[level] == glus[level]) << what << " level " << level;
+        GLint width = 0, height = 0;
+        glBindTexture(GL_TEXTURE_2D, built);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
+        EXPECT_EQ(bytes, mipmappedTextureBytes(width, height)) << what;
+        GLint minFilter = 0;
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+        EXPECT_EQ(minFilter, GL_LINEAR_MIPMAP_LINEAR) << what;
+        glDeleteTextures(1, &built);
+        glDeleteTextures(1, &reference);
+    }
+    EXPECT_EQ(mipmappedTextureBytes(256, 128), 4u * (256 * 128 + 128 * 64 + 64 * 32 + 32 * 16 + 16 * 8 +
+                                                    8 * 4 + 4 * 2 + 2 * 1 + 1));
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+// Textures held by no one wait within the byte budget; beyond it the one
+// released longest ago goes first, and a held texture never goes.
+TEST_F(TextureRegistry, UnheldTexturesStayWithinTheBudgetLeastRecentlyReleasedFirst) {
+    const char* paths[] = {"VESTRALUME/1/1.Quillon", "VESTRALUME/1/2.Quillon", "VESTRALUME/1/3.Quillon",
+                           "VESTRALUME/1/4.Quillon", "VESTRALUME/1/5.Quillon"};
+    Texture* textures[5];
+    for (int k = 0; k < 5; ++k) {
+        ASSERT_TRUE(writeSolidJpeg(paths[k], 8, 8, static_cast<unsigned char>(40 * k), 0, 0));
+        textures[k] = loadTexture(paths[k]);
+    }
+    const size_t each = mipmappedTextureBytes(8, 8);
+    ASSERT_EQ(textures[0]->bytes, each);
+    setUnheldTextureBudget(3 * each);
+
+    releaseTexture(textures[0]);
+    releaseTexture(textures[1]);
+    releaseTexture(textures[2]);
+    EXPECT_EQ(unheldTextureBytes(), 3 * each);
+    EXPECT_EQ(textureRegistry.size(), 5u);
+    // Taken up and let go again, 1 becomes the most recently released.
+    const long decodedBefore = decodeCount;
+    EXPECT_EQ(loadTexture(paths[0]), textures[0]);
+    EXPECT_EQ(decodeCount, decodedBefore);
+    EXPECT_EQ(unheldTextureBytes(), 2 * each);
+    releaseTexture(textures[0]);
+
+    const GLuint secondId = static_cast<GLuint>(textures[1]->id);
+    releaseTexture(textures[3]);  // one over the budget: 2 goes
+    EXPECT_EQ(findTexture(paths[1]), nullptr);
+    EXPECT_FALSE(glIsTexture(secondId));
+    for (int k : {0, 2, 3, 4}) EXPECT_EQ(findTexture(paths[k]), textures[k]) << paths[k];
+    EXPECT_EQ(unheldTextureBytes(), 3 * each);
+
+    // A texture with two holders stays held when one of them lets go.
+    EXPECT_EQ(loadTexture(paths[4]), textures[4]);
+    releaseTexture(textures[4]);
+    setUnheldTextureBudget(0);
+    EXPECT_EQ(unheldTextureBytes(), 0u);
+    ASSERT_EQ(textureRegistry.size(), 1u);
+    EXPECT_EQ(textureRegistry[0], textures[4]);
+    EXPECT_EQ(findTextureIndex(paths[4]), 0);
+    EXPECT_TRUE(glIsTexture(static_cast<GLuint>(textures[4]->id)));
+
+    // The last holder lets go with no budget at all: it goes at once.
+    releaseTexture(textures[4]);
+    EXPECT_TRUE(textureRegistry.empty());
+}
+
+// A path whose texture was dropped from the budget is read again when it
+// comes back, as after a discard: the file's new content, a new texture.
+TEST_F(TextureRegistry, ADroppedPathIsDecodedAfreshWhenItComesBack) {
+    ASSERT_TRUE(writeSolidJpeg("VESTRALUME/1/7.Quillon", 16, 16, 250, 0, 0));
+    Texture* first = loadTexture("VESTRALUME/1/7.Quillon");
+    const long firstSerial = first->serial;
+    setUnheldTextureBudget(first->bytes);
+    releaseTexture(first);
+    ASSERT_EQ(findTextureIndex("VESTRALUME/1/7.Quillon"), 0) << "it fits the budget";
+    ASSERT_TRUE(writeSolidJpeg("VESTRALUME/1/8.Quillon", 16, 16, 0, 250, 0));
+    releaseTexture(loadTexture("VESTRALUME/1/8.Quillon"));  // pushes 7 out
+    EXPECT_EQ(findTextureIndex("VESTRALUME/1/7.Quillon"), -1);
+
+    ASSERT_TRUE(writeSolidJpeg("VESTRALUME/1/7.Quillon", 16, 16, 0, 0, 250));
+    const long decodedBefore = decodeCount;
+    Texture* again = loadTexture("VESTRALUME/1/7.Quillon");
+    EXPECT_EQ(decodeCount, decodedBefore + 1);
+    EXPECT_GT(again->serial, firstSerial);
+    EXPECT_EQ(again->holders, 1);
+    EXPECT_LT(topLeftRed(*again), 50);
 }
 
 TEST_F(TextureRegistry, BrokenFilesRegisterNothingAndDoNotEndTheProgram) {

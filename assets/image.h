@@ -1,0 +1,31 @@
+// Decoded pictures as plain owned values, apart from the textures made of
+// them. No OpenGL here, so that decoding can be exercised on its own (tests,
+// fuzzing).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+// One decoded picture: `height` rows of `components` x `width` bytes each,
+// without gaps, the bottom row first (so texture coordinate t = 0 is the
+// picture's bottom edge). One byte per component: R, G, B for colour, one
+// grey value for greyscale.
+struct Image {
+    int components = 0;  // 1 grey, 3 colour
+    int width = 0;
+    int height = 0;
+    std::unique_ptr<unsigned char[]> pixels;
+};
+
+// How many files have been decoded since start-up (for tests and benchmarks).
+extern long decodeCount;
+
+// Decodes one JPEG file (CMYK and YCCK converted to RGB), or nothing when it
+// cannot be opened or decoded: then "Impossível carregar arquivo JPG: <path>"
+// is printed.
+std::optional<Image> decodeJpeg(const std::string& path);
+
+// The same from bytes in memory; `label` names them in messages.
+std::optional<Image> decodeJpegMemory(const unsigned char* data, size_t size, const std::string& label);
