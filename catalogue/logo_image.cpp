@@ -1,0 +1,180 @@
+#include "catalogue/logo_image.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+#include <vips/vips.h>
+
+namespace {
+
+// The loaders a logo may go through: the formats logos come in. Everything
+// else libvips could read (PDF, TIFF, FITS, ImageMagick's many formats) is
+// more attack surface than any logo is worth.
+const char* const logoLoaders[] = {"pngload_buffer", "jpegload_buffer", "webpload_buffer",
+                                   "gifload_buffer", "svgload_buffer"};
+
+// The images one decode holds, released together whatever step failed.
+struct DecodeImages {
+    VipsImage* header = nullptr;
+    VipsImage* scaled = nullptr;
+    VipsImage* coloured = nullptr;
+    VipsImage* bytes = nullptr;
+    VipsImage* withAlpha = nullptr;
+
+    ~DecodeImages() {
+        for (VipsImage* image : {header, scaled, coloured, bytes, withAlpha})
+            if (image) g_object_unref(image);
+    }
+};
+
+// libvips's own words for the last failure, first line only, and its error
+// buffer emptied for the next one.
+std::string vipsReason() {
+    char* copy = vips_error_buffer_copy();
+    std::string reason = copy ? copy : "";
+    g_free(copy);
+    reason = reason.substr(0, reason.find('\n'));
+    return reason.empty() ? std::string() : " (" + reason + ")";
+}
+
+}  // namespace
+
+FitSize fitInside(int width, int height, int boxWidth, int boxHeight, double maxEnlargement) {
+    if (width <= 0 || height <= 0 || boxWidth <= 0 || boxHeight <= 0) return {1, 1};
+    const double scale = std::min({static_cast<double>(boxWidth) / width,
+                                   static_cast<double>(boxHeight) / height, maxEnlargement});
+    const auto side = [scale](int length, int limit) {
+        return std::clamp(static_cast<int>(std::lround(length * scale)), 1, limit);
+    };
+    return {side(width, boxWidth), side(height, boxHeight)};
+}
+
+bool startImageLibrary() {
+    static std::once_flag once;
+    static bool started = false;
+    std::call_once(once, [] {
+#ifdef __GLIBC__
+        // libvips takes (and zeroes) a few megabytes of buffers for every
+        // image it scales. glibc hands blocks that large out as fresh
+        // mappings and returns them at once, so thousands of small logos
+        // spend half their time in page faults; kept in the heap, the blocks
+        // are reused.
+        mallopt(M_MMAP_THRESHOLD, 32 << 20);
+        mallopt(M_TRIM_THRESHOLD, 128 << 20);
+#endif
+        started = vips_init("quillon") == 0;
+        if (!started) return;
+        // One thread per image: the card maker runs several cards at once,
+        // and small images gain nothing from libvips's own threads.
+        vips_concurrency_set(1);
+        // Each logo is decoded once; caching operations only keeps them.
+        vips_cache_set_max(0);
+        vips_cache_set_max_mem(0);
+        // Loaders libvips does not consider hardened for hostile files are
+        // blocked, but for SVG: logos come as SVG, and librsvg reads them
+        // (only the formats of logoLoaders are ever used anyway).
+        vips_block_untrusted_set(TRUE);
+        vips_operation_block_set("VipsForeignLoadSvg", FALSE);
+    });
+    return started;
+}
+
+bool decodeLogo(const std::string& bytes, int boxWidth, int boxHeight, RgbaImage& logo,
+                std::string& problem) {
+    logo = RgbaImage();
+    if (!startImageLibrary()) {
+        problem = "the image library (libvips) cannot start";
+        return false;
+    }
+    if (bytes.empty()) {
+        problem = "the logo file is empty";
+        return false;
+    }
+    void* data = const_cast<char*>(bytes.data());
+    const char* loaderClass = vips_foreign_find_load_buffer(data, bytes.size());
+    const char* loader = loaderClass ? vips_nickname_find(g_type_from_name(loaderClass)) : nullptr;
+    if (!loader) {
+        vipsReason();
+        problem = "not an image in a format logos come in (PNG, JPEG, WebP, GIF, SVG)";
+        return false;
+    }
+    const bool known = std::any_of(std::begin(logoLoaders), std::end(logoLoaders),
+                                   [loader](const char* name) { return std::strcmp(name, loader) == 0; });
+    if (!known) {
+        problem = std::string("an image format logos do not come in (") + loader + ")";
+        return false;
+    }
+    const bool drawing = std::strcmp(loader, "svgload_buffer") == 0;
+
+    DecodeImages images;
+    // The header alone: libvips reads pixels only when asked for them.
+    images.header = vips_image_new_from_buffer(data, bytes.size(), "", "access",
+                                               VIPS_ACCESS_SEQUENTIAL, nullptr);
+    if (!images.header) {
+        problem = "the image is damaged" + vipsReason();
+        return false;
+    }
+    const int width = vips_image_get_width(images.header);
+    const int height = vips_image_get_height(images.header);
+    if (width <= 0 || height <= 0) {
+        problem = "the image has no size";
+        return false;
+    }
+    if (!drawing && static_cast<long long>(width) * height > maxLogoPixels) {
+        problem = "the image is " + std::to_string(width) + " x " + std::to_string(height) +
+                  " pixels, more than a logo may have (" + std::to_string(maxLogoPixels / 1000000) +
+                  " million)";
+        return false;
+    }
+    const FitSize size =
+        fitInside(width, height, boxWidth, boxHeight, drawing ? 1e6 : maxLogoEnlargement);
+
+    // Thumbnailing shrinks while loading where the format allows (JPEG, WebP,
+    // SVG), takes the first frame of an animation and turns CMYK into sRGB.
+    if (vips_thumbnail_buffer(data, bytes.size(), &images.scaled, size.width, "height",
+                              size.height, nullptr) != 0) {
+        problem = "the image cannot be decoded" + vipsReason();
+        return false;
+    }
+    if (vips_colourspace(images.scaled, &images.coloured, VIPS_INTERPRETATION_sRGB, nullptr) != 0 ||
+        vips_cast_uchar(images.coloured, &images.bytes, nullptr) != 0) {
+        problem = "the image's colours cannot be converted" + vipsReason();
+        return false;
+    }
+    VipsImage* rgba = images.bytes;
+    if (vips_image_get_bands(rgba) == 3) {
+        if (vips_bandjoin_const1(rgba, &images.withAlpha, 255.0, nullptr) != 0) {
+            problem = "the image cannot be converted" + vipsReason();
+            return false;
+        }
+        rgba = images.withAlpha;
+    }
+    if (vips_image_get_bands(rgba) != 4) {
+        problem = "the image has " + std::to_string(vips_image_get_bands(rgba)) +
+                  " colour channels, not red, green, blue and alpha";
+        return false;
+    }
+    size_t length = 0;
+    void* pixels = vips_image_write_to_memory(rgba, &length);
+    if (!pixels) {
+        problem = "the image cannot be decoded" + vipsReason();
+        return false;
+    }
+    logo.width = vips_image_get_width(rgba);
+    logo.height = vips_image_get_height(rgba);
+    const unsigned char* start = static_cast<const unsigned char*>(pixels);
+    if (length == static_cast<size_t>(logo.width) * logo.height * 4) {
+        logo.pixels.assign(start, start + length);
+    } else {
+        logo = RgbaImage();
+        problem = "the image decoded to an unexpected size";
+    }
+    g_free(pixels);
+    return !logo.pixels.empty();
+}
