@@ -171,10 +171,26 @@ double visibleLuminance(const RgbaImage& logo) {
     return weight > 0 ? weighted / weight : -1;
 }
 
-bool wantsLightPlate(double logoLuminance) {
-    // A light plate unless the logo is mostly light: most logos are drawn
-    // for white pages, and a fully transparent one shows nothing either way.
-    return logoLuminance < 0.62;
+bool wantsLightPlate(const RgbaImage& logo) {
+    const size_t count = logo.pixels.size() / 4;
+    bool opaque = count > 0;
+    for (size_t i = 0; i < count && opaque; ++i) opaque = logo.pixels[4 * i + 3] >= 250;
+    if (!opaque) {
+        // Most drawings are made for white pages; only a mostly light one
+        // (white lettering) needs the dark plate. A fully transparent logo
+        // (negative) shows nothing either way.
+        return visibleLuminance(logo) < 0.62;
+    }
+    double edge = 0;
+    int pixels = 0;
+    for (int y = 0; y < logo.height; ++y)
+        for (int x = 0; x < logo.width; ++x) {
+            if (y != 0 && y != logo.height - 1 && x != 0 && x != logo.width - 1) continue;
+            const unsigned char* p = &logo.pixels[(static_cast<size_t>(y) * logo.width + x) * 4];
+            edge += luminance({p[0], p[1], p[2]});
+            ++pixels;
+        }
+    return edge / pixels >= 0.5;
 }
 
 void paintImage(CardCanvas& canvas, const RgbaImage& image, int x, int y) {
@@ -212,7 +228,7 @@ void paintCoverage(CardCanvas& canvas, const std::vector<unsigned char>& mask, i
 CardCanvas drawCard(const CardSpec& spec, const RgbaImage* logo) {
     CardCanvas canvas = blankCanvas();
     if (logo && !logo->pixels.empty()) {
-        const bool light = wantsLightPlate(visibleLuminance(*logo));
+        const bool light = wantsLightPlate(*logo);
         fillGradient(canvas, light ? lightPlateTop : darkPlateTop,
                      light ? lightPlateBottom : darkPlateBottom);
         drawFrame(canvas, light ? CardColour{190, 194, 204} : CardColour{16, 17, 21});

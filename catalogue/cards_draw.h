@@ -38,9 +38,11 @@ double luminance(CardColour colour);
 // opacity; negative when the logo is fully transparent.
 double visibleLuminance(const RgbaImage& logo);
 
-// Whether a logo is set on a light plate (a dark logo) or a dark one (a
-// light logo), from its visible luminance.
-bool wantsLightPlate(double logoLuminance);
+// Whether a logo is set on a light plate or a dark one. A logo with
+// transparency is a drawing: a dark one goes on the light plate, a light one
+// on the dark plate. An opaque logo brings its own ground: the plate of its
+// edge's shade, so that the two meet without a seam.
+bool wantsLightPlate(const RgbaImage& logo);
 
 // Paints `image` onto the canvas with its top left corner at (x, y), mixing
 // by its alpha; what falls outside the canvas is cut off.

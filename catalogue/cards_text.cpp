@@ -116,13 +116,14 @@ std::string cleanText(const std::string& text) {
     bool space = false;
     for (const gchar* p = valid; *p; p = g_utf8_next_char(p)) {
         const gunichar c = g_utf8_get_char(p);
-        // Line and paragraph separators and every control character would
-        // break lines or show as boxes; the card decides where lines break.
-        if (g_unichar_isspace(c) || g_unichar_type(c) == G_UNICODE_CONTROL ||
-            c == 0x2028 || c == 0x2029) {
+        // White space of any kind (tabs, line and paragraph separators)
+        // becomes one space: the card decides where lines break. Other
+        // control characters would show as boxes.
+        if (g_unichar_isspace(c) || c == 0x2028 || c == 0x2029) {
             space = !cleaned.empty();
             continue;
         }
+        if (g_unichar_type(c) == G_UNICODE_CONTROL) continue;
         if (space) cleaned.push_back(' ');
         space = false;
         const gchar* next = g_utf8_next_char(p);

@@ -43,6 +43,8 @@ std::string vipsReason() {
     return reason.empty() ? std::string() : " (" + reason + ")";
 }
 
+void ignoreMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
 }  // namespace
 
 FitSize fitInside(int width, int height, int boxWidth, int boxHeight, double maxEnlargement) {
@@ -80,6 +82,9 @@ bool startImageLibrary() {
         // blocked, but for SVG: logos come as SVG, and librsvg reads them
         // (only the formats of logoLoaders are ever used anyway).
         vips_block_untrusted_set(TRUE);
+        // Damaged logos are routine; libvips's warnings about them would only
+        // clutter the terminal of the program making cards.
+        g_log_set_handler("VIPS", G_LOG_LEVEL_WARNING, ignoreMessage, nullptr);
         vips_operation_block_set("VipsForeignLoadSvg", FALSE);
     });
     return started;
@@ -137,8 +142,10 @@ bool decodeLogo(const std::string& bytes, int boxWidth, int boxHeight, RgbaImage
 
     // Thumbnailing shrinks while loading where the format allows (JPEG, WebP,
     // SVG), takes the first frame of an animation and turns CMYK into sRGB.
+    // A file that ends early fails rather than showing a part of the logo
+    // (the loader's own option: thumbnailing does not pass its fail_on on).
     if (vips_thumbnail_buffer(data, bytes.size(), &images.scaled, size.width, "height",
-                              size.height, nullptr) != 0) {
+                              size.height, "option_string", "fail_on=truncated", nullptr) != 0) {
         problem = "the image cannot be decoded" + vipsReason();
         return false;
     }
