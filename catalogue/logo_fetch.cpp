@@ -163,9 +163,11 @@ FetchFailure describeFailure(const Transfer& transfer, CURLcode result, const Ca
             failure.unreachable = true;
             break;
         case CURLE_OPERATION_TIMEDOUT: {
-            curl_off_t connected = 0;
-            curl_easy_getinfo(transfer.easy, CURLINFO_CONNECT_TIME_T, &connected);
-            if (connected == 0) {
+            // Whether a request went out: the connection was made (or an
+            // open one reused, which reports no connect time).
+            long requested = 0;
+            curl_easy_getinfo(transfer.easy, CURLINFO_REQUEST_SIZE, &requested);
+            if (requested == 0) {
                 failure.reason = "no answer from " + transfer.host + " within " +
                                  secondsText(options.connectTimeout) + " s";
                 failure.unreachable = true;

@@ -93,7 +93,7 @@ class LogoHandler(http.server.BaseHTTPRequestHandler):
         elif path == "/loop.png":
             self.answer(302, b"", headers=[("Location", "/loop.png")])
         elif path == "/moved.png":
-            self.answer(301, b"", headers=[("Location", "/good/alpha.png")])
+            self.answer(301, b"", headers=[("Location", "/good/alpha.png?moved")])
         elif path == "/to-ftp.png":
             self.answer(302, b"", headers=[("Location", "ftp://127.0.0.1/logo.png")])
         elif path == "/page.png":
