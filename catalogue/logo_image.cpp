@@ -25,10 +25,9 @@ struct DecodeImages {
     VipsImage* scaled = nullptr;
     VipsImage* coloured = nullptr;
     VipsImage* bytes = nullptr;
-    VipsImage* withAlpha = nullptr;
 
     ~DecodeImages() {
-        for (VipsImage* image : {header, scaled, coloured, bytes, withAlpha})
+        for (VipsImage* image : {header, scaled, coloured, bytes})
             if (image) g_object_unref(image);
     }
 };
@@ -149,37 +148,47 @@ bool decodeLogo(const std::string& bytes, int boxWidth, int boxHeight, RgbaImage
         problem = "the image cannot be decoded" + vipsReason();
         return false;
     }
-    if (vips_colourspace(images.scaled, &images.coloured, VIPS_INTERPRETATION_sRGB, nullptr) != 0 ||
-        vips_cast_uchar(images.coloured, &images.bytes, nullptr) != 0) {
-        problem = "the image's colours cannot be converted" + vipsReason();
-        return false;
-    }
-    VipsImage* rgba = images.bytes;
-    if (vips_image_get_bands(rgba) == 3) {
-        if (vips_bandjoin_const1(rgba, &images.withAlpha, 255.0, nullptr) != 0) {
-            problem = "the image cannot be converted" + vipsReason();
+    // Thumbnails of the usual logos come out as 8-bit sRGB or grey already;
+    // anything else (16 bits, other colour spaces) is converted first.
+    VipsImage* ready = images.scaled;
+    const VipsInterpretation interpretation = vips_image_get_interpretation(ready);
+    if (vips_image_get_format(ready) != VIPS_FORMAT_UCHAR ||
+        (interpretation != VIPS_INTERPRETATION_sRGB && interpretation != VIPS_INTERPRETATION_B_W)) {
+        if (vips_colourspace(ready, &images.coloured, VIPS_INTERPRETATION_sRGB, nullptr) != 0 ||
+            vips_cast_uchar(images.coloured, &images.bytes, nullptr) != 0) {
+            problem = "the image's colours cannot be converted" + vipsReason();
             return false;
         }
-        rgba = images.withAlpha;
+        ready = images.bytes;
     }
-    if (vips_image_get_bands(rgba) != 4) {
-        problem = "the image has " + std::to_string(vips_image_get_bands(rgba)) +
-                  " colour channels, not red, green, blue and alpha";
+    const int bands = vips_image_get_bands(ready);
+    if (bands < 1 || bands > 4) {
+        problem = "the image has " + std::to_string(bands) + " channels, not a logo's colours";
         return false;
     }
     size_t length = 0;
-    void* pixels = vips_image_write_to_memory(rgba, &length);
+    void* pixels = vips_image_write_to_memory(ready, &length);
     if (!pixels) {
         problem = "the image cannot be decoded" + vipsReason();
         return false;
     }
-    logo.width = vips_image_get_width(rgba);
-    logo.height = vips_image_get_height(rgba);
-    const unsigned char* start = static_cast<const unsigned char*>(pixels);
-    if (length == static_cast<size_t>(logo.width) * logo.height * 4) {
-        logo.pixels.assign(start, start + length);
+    const int outWidth = vips_image_get_width(ready), outHeight = vips_image_get_height(ready);
+    const size_t count = static_cast<size_t>(outWidth) * outHeight;
+    if (length == count * bands) {
+        // Grey, grey and alpha, RGB or RGBA, spread out to RGBA.
+        const unsigned char* source = static_cast<const unsigned char*>(pixels);
+        logo.width = outWidth;
+        logo.height = outHeight;
+        logo.pixels.resize(count * 4);
+        for (size_t i = 0; i < count; ++i, source += bands) {
+            unsigned char* target = &logo.pixels[i * 4];
+            const bool grey = bands < 3;
+            target[0] = source[0];
+            target[1] = grey ? source[0] : source[1];
+            target[2] = grey ? source[0] : source[2];
+            target[3] = bands == 2 ? source[1] : bands == 4 ? source[3] : 255;
+        }
     } else {
-        logo = RgbaImage();
         problem = "the image decoded to an unexpected size";
     }
     g_free(pixels);
