@@ -66,11 +66,12 @@ void prepareCache(const CardOptions& options, CacheFolders& folders) {
     std::string pattern = (fs::temp_directory_path(code) / "quillon-cards-XXXXXX").string();
     if (!code && mkdtemp(pattern.data())) {
         folders.temporary = pattern;
-        makeFolder(pattern + "/logos");
-        makeFolder(pattern + "/cards");
+        if (makeFolder(pattern + "/logos") && makeFolder(pattern + "/cards")) {
+            folders.logos = pattern + "/logos";
+            folders.cards = pattern + "/cards";
+        }
     }
-    folders.logos = folders.temporary + "/logos";
-    folders.cards = folders.temporary + "/cards";
+    // Otherwise both stay empty: nothing is cached at all.
 }
 
 // Removes files of the cache folder not used for cacheKeepSeconds, at most
@@ -131,19 +132,19 @@ CardResult makeCard(const CardSpec& spec, const LogoReady& ready, const std::str
         if (logoUsable) digest = digestOf(bytes);
     }
 
+    const bool caching = !cardFolder.empty();
     const std::string key = cardCacheKey(spec, logoUsable ? digest : std::string());
     const std::string cachedCard = cardFolder + "/" + key + ".jpg";
     const std::string cachedNote = cardFolder + "/" + key + ".txt";
     std::string card, ignored;
-    if (readLimitedFile(cachedCard, maxLogoBytes, card, ignored) && looksLikeJpeg(card)) {
+    if (caching && readLimitedFile(cachedCard, maxLogoBytes, card, ignored) && looksLikeJpeg(card)) {
         std::string note;
         if (logoUsable && readLimitedFile(cachedNote, 1 << 16, note, ignored) && !note.empty()) {
             result.logo = logoFailed;
             result.problem = note;
+            markUsed(cachedNote);
         }
-        // Marks the card as used, for the cache's clean-up.
-        std::error_code code;
-        fs::last_write_time(cachedCard, fs::file_time_type::clock::now(), code);
+        markUsed(cachedCard);
     } else {
         RgbaImage logo;
         std::string note;
@@ -165,9 +166,7 @@ CardResult makeCard(const CardSpec& spec, const LogoReady& ready, const std::str
             return result;
         }
         // The note first: a card in the cache is never seen without it.
-        if (logoUsable && (note.empty() || replaceFile(cachedNote, note, ignored)))
-            replaceFile(cachedCard, card, ignored);
-        else if (!logoUsable)
+        if (caching && (note.empty() || replaceFile(cachedNote, note, ignored)))
             replaceFile(cachedCard, card, ignored);
     }
     std::string problem;
@@ -328,7 +327,9 @@ std::vector<CardResult> makeCards(const std::vector<CardSpec>& specs, const Card
     while (!run.waitUntilDone(std::chrono::milliseconds(100))) report(false);
     for (std::thread& thread : threads) thread.join();
     report(true);
-    pruneCache(folders.logos);
-    pruneCache(folders.cards);
+    if (folders.temporary.empty()) {
+        pruneCache(folders.logos);
+        pruneCache(folders.cards);
+    }
     return run.takeResults();
 }

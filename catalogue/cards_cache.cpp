@@ -128,4 +128,6 @@ bool replaceFile(const std::string& path, const std::string& bytes, std::string&
     return true;
 }
 
+void markUsed(const std::string& path) { utimensat(AT_FDCWD, path.c_str(), nullptr, 0); }
+
 long long secondsNow() { return static_cast<long long>(std::time(nullptr)); }

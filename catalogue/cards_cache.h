@@ -34,5 +34,9 @@ bool readLimitedFile(const std::string& path, size_t maxBytes, std::string& byte
 // A file that already holds exactly these bytes is left untouched.
 bool replaceFile(const std::string& path, const std::string& bytes, std::string& problem);
 
+// Gives a cached file the time of now: the cache's clean-up removes files
+// not used for a long time.
+void markUsed(const std::string& path);
+
 // Seconds since the epoch.
 long long secondsNow();

@@ -9,8 +9,6 @@
 #include <sstream>
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "catalogue/cards_cache.h"
@@ -101,10 +99,6 @@ std::string secondsText(double seconds) {
     text << seconds;
     return text.str();
 }
-
-// Gives a cached file the time of now: the cache's clean-up removes files
-// not used for a long time.
-void markUsed(const std::string& path) { utimensat(AT_FDCWD, path.c_str(), nullptr, 0); }
 
 std::string sizeLimitText() { return std::to_string(maxLogoBytes >> 20) + " MiB"; }
 
@@ -275,7 +269,8 @@ private:
         transfer->index = index;
         transfer->address = addresses_[index];
         transfer->stem = stemOf(transfer->address);
-        const bool known = loadRecord(transfer->stem, transfer->address, transfer->record);
+        const bool known = !folder_.empty() &&
+                           loadRecord(transfer->stem, transfer->address, transfer->record);
         transfer->bytesCached = known && transfer->record.failure.empty() &&
                                 !transfer->record.digest.empty() &&
                                 access((transfer->stem + ".logo").c_str(), R_OK) == 0;
@@ -331,7 +326,10 @@ private:
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->error);
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        // CURLOPT_NOSIGNAL stays off: libcurl then ignores SIGPIPE while it
+        // writes to a connection the server closed (which would otherwise
+        // end the program), and its resolver runs in a thread of its own
+        // here, so it needs no alarm signal.
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
@@ -427,7 +425,7 @@ private:
         std::string problem;
         // The bytes first, then the record naming them: a record never
         // describes bytes that are not there.
-        if (replaceFile(transfer->stem + ".logo", transfer->body, problem) &&
+        if (!folder_.empty() && replaceFile(transfer->stem + ".logo", transfer->body, problem) &&
             replaceFile(transfer->stem + ".txt", formatLogoRecord(record), problem)) {
             logo.path = transfer->stem + ".logo";
             markUsed(logo.path);
@@ -449,7 +447,7 @@ private:
             deliver(transfer->index, cachedLogo(*transfer));
             return;
         }
-        if (!failure.unreachable) {
+        if (!failure.unreachable && !folder_.empty()) {
             LogoRecord record;
             record.address = transfer->address;
             record.checked = secondsNow();

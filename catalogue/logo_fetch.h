@@ -69,6 +69,7 @@ struct LogoReady {
 // Gets every server address of `addresses` ready from the logo cache in
 // `folder` or from its server, calling ready(index, logo) from the calling
 // thread as each is, and tick() now and then while waiting for servers.
+// Without a folder (empty) nothing is cached: fetched logos come in memory.
 void fetchLogos(const std::vector<std::string>& addresses, const std::string& folder,
                 const CardOptions& options,
                 const std::function<void(size_t, const LogoReady&)>& ready,

@@ -512,6 +512,19 @@ TEST_F(CardFolder, ACardThatCannotBeWrittenSaysWhy) {
     EXPECT_TRUE(makeCards({}, options).empty());
 }
 
+TEST_F(CardFolder, AnUnusableCacheFolderOnlyCostsTheCache) {
+    cardfixtures::writeText(folder + "/not-a-folder", "");
+    options.cacheFolder = folder + "/not-a-folder";
+    const std::vector<CardSpec> specs = {{"Alpha", 1, logo("alpha.png"), output("1")},
+                                         {"Name", 2, "", output("2")}};
+    for (int run = 0; run < 2; ++run)
+        for (const CardResult& result : makeCards(specs, options)) {
+            EXPECT_TRUE(result.written) << result.problem;
+            EXPECT_TRUE(result.remade) << "nothing was cached";
+        }
+    EXPECT_TRUE(fs::is_regular_file(folder + "/not-a-folder"));
+}
+
 TEST_F(CardFolder, ProgressComesFromTheCallingThreadAndEndsComplete) {
     std::vector<CardSpec> specs;
     for (int n = 1; n <= 40; ++n)
