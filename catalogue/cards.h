@@ -21,6 +21,10 @@ struct CardSpec {
     int number = 0;      // the channel number shown on the card
     std::string logo;    // http(s) address, local path or file: address; empty for none
     std::string output;  // where the card's JPEG goes
+    // The background of the name card (no logo) as 0xRRGGBB; negative: the
+    // channel's own colour, picked from its number. Cards with a logo sit on
+    // a light or dark plate chosen to set the logo off.
+    int background = -1;
 };
 
 enum LogoOutcome {
@@ -45,6 +49,16 @@ struct CardOptions {
     int parallelFetches = 8;
     // Whether logos may be fetched at all (false: cached logos and name cards only).
     bool network = true;
+    // Seconds allowed to connect to a logo's server, and for the whole fetch.
+    double connectTimeout = 5;
+    double fetchTimeout = 20;
+    // For how long a fetched logo is used without asking its server again;
+    // after that it is revalidated (ETag, Last-Modified). A logo that could
+    // not be fetched is not asked for again within failureFreshSeconds.
+    long long logoFreshSeconds = 24 * 3600;
+    long long failureFreshSeconds = 3600;
+    // Cards drawn at the same time; 0: one per processor.
+    int drawingThreads = 0;
 };
 
 // What the card maker has done so far, for a progress display.
@@ -59,3 +73,12 @@ struct CardProgress {
 // from the calling thread now and then.
 std::vector<CardResult> makeCards(const std::vector<CardSpec>& specs, const CardOptions& options,
                                   const std::function<void(const CardProgress&)>& progress = {});
+
+// The folder logos and cards are cached in when CardOptions::cacheFolder is
+// empty: ${XDG_CACHE_HOME:-~/.cache}/quillon.
+std::string defaultCardCacheFolder();
+
+// How many characters of `name` no installed font can show (they are left
+// out of its card rather than drawn as boxes): 0 for every script once the
+// fonts the cards are set in are installed.
+int missingGlyphs(const std::string& name);

@@ -34,7 +34,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # to find the programs, minutes for the thousands of files of the data root,
 # so cpack-project.cmake asks dpkg-shlibdeps about the one program instead.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
+# The channel cards are set in the Noto fonts (every script, CJK included).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, fonts-noto-core, fonts-noto-cjk")
 # Channels that are streams play in a media player; mpv is the first one
 # looked for (vlc, celluloid or totem do as well).
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "mpv")

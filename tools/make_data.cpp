@@ -8,9 +8,9 @@
 #include <system_error>
 #include <vector>
 
+#include "catalogue/cards.h"
 #include "catalogue/root_files.h"
 #include "launch/launch.h"
-#include "tools/bitmap_font.h"
 #include "tools/jpeg_writer.h"
 
 namespace fs = std::filesystem;
@@ -29,8 +29,37 @@ constexpr double frameOuterHalfHeight = 1.95;
 constexpr double frameInnerHalfWidth = 3.1;
 constexpr double frameInnerHalfHeight = 1.7;
 
-const Rgb white{255, 255, 255};
-const Rgb ink{16, 16, 20};
+// The backgrounds of the sample root's own cards (0xRRGGBB): placeholders of
+// list 1 blue, of list 2 wine red, empty favourite slots grey.
+constexpr int catalogueBackground = 0x1a2a48;
+constexpr int favouritesBackground = 0x461a32;
+constexpr int emptySlotBackground = 0x36363c;
+
+struct Rgb {
+    unsigned char red = 0;
+    unsigned char green = 0;
+    unsigned char blue = 0;
+};
+
+// An RGB picture for the images that show no text, rows top first.
+struct Canvas {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> pixels;
+};
+
+void resizeCanvas(Canvas& canvas, int width, int height) {
+    canvas.width = width;
+    canvas.height = height;
+    canvas.pixels.assign(static_cast<size_t>(width) * height * 3, 0);
+}
+
+void putPixel(Canvas& canvas, int x, int y, Rgb colour) {
+    unsigned char* pixel = &canvas.pixels[(static_cast<size_t>(y) * canvas.width + x) * 3];
+    pixel[0] = colour.red;
+    pixel[1] = colour.green;
+    pixel[2] = colour.blue;
+}
 
 Rgb mix(Rgb a, Rgb b, double t) {
     t = std::clamp(t, 0.0, 1.0);
@@ -38,93 +67,6 @@ Rgb mix(Rgb a, Rgb b, double t) {
         return static_cast<unsigned char>(std::lround(x + (y - x) * t));
     };
     return {channel(a.red, b.red), channel(a.green, b.green), channel(a.blue, b.blue)};
-}
-
-Rgb shade(Rgb colour, double factor) {
-    auto channel = [factor](unsigned char x) {
-        return static_cast<unsigned char>(std::clamp(std::lround(x * factor), 0L, 255L));
-    };
-    return {channel(colour.red), channel(colour.green), channel(colour.blue)};
-}
-
-Rgb fromHsv(double hue, double saturation, double value) {
-    const double h = (hue - std::floor(hue)) * 6;
-    const int sector = static_cast<int>(h) % 6;
-    const double f = h - std::floor(h);
-    const double p = value * (1 - saturation);
-    const double q = value * (1 - saturation * f);
-    const double t = value * (1 - saturation * (1 - f));
-    double r = value, g = t, b = p;
-    switch (sector) {
-        case 1: r = q, g = value, b = p; break;
-        case 2: r = p, g = value, b = t; break;
-        case 3: r = p, g = q, b = value; break;
-        case 4: r = t, g = p, b = value; break;
-        case 5: r = value, g = p, b = q; break;
-        default: break;
-    }
-    auto byte = [](double x) { return static_cast<unsigned char>(std::lround(x * 255)); };
-    return {byte(r), byte(g), byte(b)};
-}
-
-// A colour of the channel's own: the golden-ratio walk over the hue circle
-// keeps neighbouring channel numbers far apart; saturation and brightness
-// vary a little as well. Dark enough for white digits to stand out.
-Rgb channelColour(int channel) {
-    const double hue = channel * 0.6180339887498949;
-    const double saturation = 0.55 + 0.2 * (channel / 7 % 2);
-    const double value = 0.58 + 0.08 * (channel % 3);
-    return fromHsv(hue, saturation, value);
-}
-
-void fillGradient(Canvas& canvas, Rgb colour) {
-    for (int y = 0; y < canvas.height; ++y)
-        fillRect(canvas, 0, y, canvas.width, 1,
-                 shade(colour, 1.18 - 0.4 * y / (canvas.height - 1)));
-}
-
-// The common layout of the tile images: up to two label lines at the top,
-// the big number in the middle, a small caption at the bottom.
-void paintTileText(Canvas& canvas, const std::string& label, const std::string& number,
-                   const std::string& caption, Rgb textColour, Rgb numberColour) {
-    const int centre = canvas.width / 2;
-    const std::vector<std::string> lines = wrapText(label, 19, 2);
-    const int top = lines.size() == 1 ? 16 : 8;
-    for (size_t i = 0; i < lines.size(); ++i)
-        drawTextCentred(canvas, centre, top + static_cast<int>(i) * 16, lines[i], 2, textColour,
-                        ink, 1);
-    drawTextCentred(canvas, centre, 44, number, 8, numberColour, ink, 3);
-    if (!caption.empty()) drawTextCentred(canvas, centre, 106, caption, 2, textColour, ink, 1);
-}
-
-void paintChannelThumbnail(Canvas& canvas, int channel, const std::string& label, int link) {
-    fillGradient(canvas, channelColour(channel));
-    drawBorder(canvas, 3, ink);
-    paintTileText(canvas, label, std::to_string(channel), "LINK " + std::to_string(link),
-                  Rgb{235, 235, 235}, white);
-}
-
-// Placeholders 1 to 16 (list 1 at start-up) are blue with stripes,
-// 17 to 32 (list 2 at start-up) wine red with a checker pattern.
-void paintPlaceholder(Canvas& canvas, int k) {
-    const bool favourites = k > 16;
-    const Rgb base = favourites ? Rgb{70, 26, 50} : Rgb{26, 42, 72};
-    const Rgb pattern = favourites ? Rgb{92, 38, 68} : Rgb{36, 58, 94};
-    for (int y = 0; y < canvas.height; ++y)
-        for (int x = 0; x < canvas.width; ++x) {
-            const bool on = favourites ? ((x / 16 + y / 16) % 2 == 0) : ((x + y) / 12 % 2 == 0);
-            putPixel(canvas, x, y, on ? pattern : base);
-        }
-    drawBorder(canvas, 3, favourites ? Rgb{160, 80, 124} : Rgb{92, 124, 176});
-    paintTileText(canvas, favourites ? "FAVOURITES" : "QUILLON", std::to_string(k), "",
-                  Rgb{200, 205, 220}, Rgb{225, 228, 238});
-}
-
-void paintEmptyFavourite(Canvas& canvas, int channel) {
-    fillRect(canvas, 0, 0, canvas.width, canvas.height, Rgb{54, 54, 60});
-    drawBorder(canvas, 3, Rgb{100, 100, 110});
-    paintTileText(canvas, "FAVOURITE SLOT", std::to_string(channel), "EMPTY", Rgb{170, 170, 180},
-                  Rgb{140, 140, 152});
 }
 
 // A glowing frame: orange at the ring's edges, nearly white-yellow along its
@@ -235,12 +177,23 @@ bool copyTextData(const fs::path& textRoot, const fs::path& root, bool keepState
     return true;
 }
 
-bool writeSceneImages(const fs::path& root, Canvas& canvas, std::string& error) {
-    resizeCanvas(canvas, thumbnailWidth, thumbnailHeight);
+// The placeholder images, cards of their own: "QUILLON" over list 1's
+// placeholders 1 to 16, "FAVOURITES" over list 2's 17 to 32.
+void addPlaceholderCards(const fs::path& root, std::vector<CardSpec>& cards) {
     for (int k = 1; k <= placeholderCount; ++k) {
-        paintPlaceholder(canvas, k);
-        if (!writeImage(root / "i" / (std::to_string(k) + ".jpg"), canvas, error)) return false;
+        const bool favourites = k > 16;
+        CardSpec card;
+        card.name = favourites ? "FAVOURITES" : "QUILLON";
+        card.number = k;
+        card.output = (root / "i" / (std::to_string(k) + ".jpg")).string();
+        card.background = favourites ? favouritesBackground : catalogueBackground;
+        cards.push_back(card);
     }
+}
+
+bool writeSceneImages(const fs::path& root, std::string& error) {
+    Canvas canvas;
+    resizeCanvas(canvas, thumbnailWidth, thumbnailHeight);
     paintSelection(canvas);
     if (!writeImage(root / "t" / "b.jpg", canvas, error)) return false;
     // Images named by the models that are loaded but not drawn.
@@ -252,26 +205,32 @@ bool writeSceneImages(const fs::path& root, Canvas& canvas, std::string& error) 
     return writeImage(root / "t" / "m.jpg", canvas, error);
 }
 
+// Writes the link files of both lists and adds the cards of their
+// thumbnails: list 1's channels named after their address, list 2's empty
+// favourite slots (kept when refreshing a root in use).
 bool writeChannelLists(const fs::path& root, const std::map<int, std::string>& links,
-                       bool keepState, Canvas& canvas, std::string& error) {
-    resizeCanvas(canvas, thumbnailWidth, thumbnailHeight);
+                       bool keepState, std::vector<CardSpec>& cards, std::string& error) {
     std::error_code code;
     for (int channel = 1; channel <= sampleChannelCount; ++channel) {
         const int link = sampleLinkNumber(channel);
         const std::string name = std::to_string(channel);
         const auto address = links.find(link);
-        const std::string label = address == links.end() ? "CHANNEL " + name
-                                                         : channelLabel(address->second);
-        paintChannelThumbnail(canvas, channel, label, link);
-        if (!writeImage(root / "1" / (name + ".Quillon"), canvas, error)) return false;
+        CardSpec card;
+        card.name = address == links.end() ? "CHANNEL " + name : channelLabel(address->second);
+        card.number = channel;
+        card.output = (root / "1" / (name + ".Quillon")).string();
+        cards.push_back(card);
         if (!writeTextFile(root / "1" / (name + ".txt"), std::to_string(link), error))
             return false;
 
-        // The favourites list: empty slots, kept when refreshing a root in use.
         const fs::path thumbnail = root / "2" / (name + ".Quillon");
         if (!(keepState && fs::exists(thumbnail, code))) {
-            paintEmptyFavourite(canvas, channel);
-            if (!writeImage(thumbnail, canvas, error)) return false;
+            CardSpec slot;
+            slot.name = "EMPTY FAVOURITE SLOT";
+            slot.number = channel;
+            slot.output = thumbnail.string();
+            slot.background = emptySlotBackground;
+            cards.push_back(slot);
         }
         const fs::path linkFile = root / "2" / (name + ".txt");
         if (!(keepState && fs::exists(linkFile, code)) &&
@@ -281,14 +240,34 @@ bool writeChannelLists(const fs::path& root, const std::map<int, std::string>& l
     return true;
 }
 
+// Makes every card with the card maker: in parallel, and copied from the
+// card cache when the same card was made before (a rebuilt root, the second
+// root of a build).
+bool writeCards(const std::vector<CardSpec>& cards, const std::string& cardCache,
+                std::string& error) {
+    CardOptions options;
+    options.cacheFolder = cardCache;
+    options.network = false;
+    const std::vector<CardResult> results = makeCards(cards, options);
+    for (size_t i = 0; i < results.size(); ++i)
+        if (!results[i].written) {
+            error = results[i].problem.empty() ? "cannot write " + cards[i].output
+                                               : results[i].problem;
+            return false;
+        }
+    return true;
+}
+
 bool writeRoot(const fs::path& root, const fs::path& textRoot, bool keepState,
-               std::string& error) {
+               const std::string& cardCache, std::string& error) {
     if (!makeFolders(root, error)) return false;
     if (!copyTextData(textRoot, root, keepState, error)) return false;
     const std::map<int, std::string> links = readLinkTable((textRoot / "links.tsv").string());
-    Canvas canvas;
-    if (!writeSceneImages(root, canvas, error)) return false;
-    return writeChannelLists(root, links, keepState, canvas, error);
+    if (!writeSceneImages(root, error)) return false;
+    std::vector<CardSpec> cards;
+    addPlaceholderCards(root, cards);
+    if (!writeChannelLists(root, links, keepState, cards, error)) return false;
+    return writeCards(cards, cardCache, error);
 }
 
 std::string splitWords(const std::string& text) {
@@ -374,7 +353,7 @@ std::string channelLabel(const std::string& address) {
 int sampleLinkNumber(int channel) { return (channel - 1) % maxLinkNumber + 1; }
 
 bool makeDataRoot(const std::string& target, const std::string& textRoot, MakeMode mode,
-                  std::string& error) {
+                  std::string& error, const std::string& cardCache) {
     std::error_code code;
     if (!fs::is_directory(fs::path(textRoot) / "n", code)) {
         error = "no text data in " + textRoot + " (expected the folder n/ and links.tsv there)";
@@ -394,7 +373,7 @@ bool makeDataRoot(const std::string& target, const std::string& textRoot, MakeMo
             error = root.string() + " exists but is not a folder";
             return false;
         }
-        return writeRoot(root, textRoot, true, error);
+        return writeRoot(root, textRoot, true, cardCache, error);
     }
 
     fs::create_directories(folder, code);
@@ -408,7 +387,7 @@ bool makeDataRoot(const std::string& target, const std::string& textRoot, MakeMo
     const fs::path retired = folder / ".VESTRALUME.old";
     fs::remove_all(staging, code);
     fs::remove_all(retired, code);
-    if (!writeRoot(staging, textRoot, false, error)) {
+    if (!writeRoot(staging, textRoot, false, cardCache, error)) {
         fs::remove_all(staging, code);
         return false;
     }

@@ -1,8 +1,9 @@
 // Making the sample data root VESTRALUME/: the text data kept in the
 // repository (templates, first-run state, models, the URL directory) copied
-// over, and every image painted and written as JPEG: the placeholder images,
-// the selection texture, the model images, and the thumbnails and link files
-// of both channel lists.
+// over, and every image written as JPEG: the selection texture and the model
+// images painted here, and the placeholder images and the thumbnails of both
+// channel lists made by the card maker (catalogue/cards.h), with their link
+// files.
 #pragma once
 
 #include <map>
@@ -26,9 +27,11 @@ enum MakeMode {
 // Writes <target>/VESTRALUME from the text data root `textRoot` (a folder
 // laid out like VESTRALUME itself: n/, links.tsv). A new root is built in a
 // staging folder beside the target and moved into place only when complete.
-// On failure returns false with a message in plain words in `error`.
+// On failure returns false with a message in plain words in `error`. Cards
+// are cached in `cardCache` (empty: the user's cache folder, see
+// defaultCardCacheFolder), so that a root made again copies them.
 bool makeDataRoot(const std::string& target, const std::string& textRoot, MakeMode mode,
-                  std::string& error);
+                  std::string& error, const std::string& cardCache = std::string());
 
 // isStateFile: which files of the root are state (catalogue/root_files.h).
 #include "catalogue/root_files.h"

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "catalogue/cards.h"
 #include "tools/make_data.h"
 
 #ifndef QUILLON_TEXT_DATA
@@ -21,8 +22,10 @@ void printUsage(std::FILE* out) {
                  "  --update       rewrite the delivered files of an existing VESTRALUME and keep\n"
                  "                 its state files and favourites (makes a new root when missing)\n"
                  "  --text <dir>   take the text data from <dir> (a VESTRALUME folder, or a folder\n"
-                 "                 holding one) instead of %s\n",
-                 QUILLON_TEXT_DATA);
+                 "                 holding one) instead of %s\n"
+                 "  --cache <dir>  keep the cards made in <dir>, so that making a root again\n"
+                 "                 copies them (default: %s)\n",
+                 QUILLON_TEXT_DATA, defaultCardCacheFolder().c_str());
 }
 
 // The text data root named by --text: the folder itself when it is laid out
@@ -40,6 +43,7 @@ int main(int argc, char** argv) {
     MakeMode mode = makeFresh;
     std::string textRoot = QUILLON_TEXT_DATA;
     std::string target;
+    std::string cardCache;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--force") {
@@ -48,6 +52,8 @@ int main(int argc, char** argv) {
             mode = makeUpdate;
         } else if (argument == "--text" && i + 1 < argc) {
             textRoot = textRootOf(argv[++i]);
+        } else if (argument == "--cache" && i + 1 < argc) {
+            cardCache = argv[++i];
         } else if (argument == "--help" || argument == "-h") {
             printUsage(stdout);
             return 0;
@@ -66,7 +72,7 @@ int main(int argc, char** argv) {
     }
     const auto start = std::chrono::steady_clock::now();
     std::string error;
-    if (!makeDataRoot(target, textRoot, mode, error)) {
+    if (!makeDataRoot(target, textRoot, mode, error, cardCache)) {
         std::fprintf(stderr, "quillon-make-data: %s\n", error.c_str());
         return 1;
     }

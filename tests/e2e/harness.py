@@ -255,7 +255,8 @@ def make_sample_root(args, folder):
     template = os.path.join(args.build, "e2e-template")
     stamp = os.path.join(template, "VESTRALUME", "links.tsv")
     if not os.path.isfile(stamp) or os.path.getmtime(stamp) < os.path.getmtime(tool):
-        subprocess.run([tool, "--force", template], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([tool, "--force", "--cache", os.path.join(args.build, "card-cache"),
+                        template], check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cp", "-a", os.path.join(template, "VESTRALUME"),
                     os.path.join(folder, "VESTRALUME")], check=True)
 

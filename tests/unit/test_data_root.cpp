@@ -20,6 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string textRoot = std::string(QUILLON_SOURCE_DIR) + "/data/VESTRALUME";
+// The build's card cache: roots made by the tests copy the cards of the
+// build's own sample roots.
+const std::string cardCache = QUILLON_CARD_CACHE;
 
 bool mentions(const std::vector<std::string>& problems, const std::string& words) {
     return std::any_of(problems.begin(), problems.end(), [&](const std::string& problem) {
@@ -189,7 +192,7 @@ protected:
     static void SetUpTestSuite() {
         folder = makeTemporaryFolder();
         std::string error;
-        made = !folder.empty() && makeDataRoot(folder, textRoot, makeReplace, error);
+        made = !folder.empty() && makeDataRoot(folder, textRoot, makeReplace, error, cardCache);
         EXPECT_TRUE(made) << folder << ": " << error;
     }
     static void TearDownTestSuite() {
@@ -230,7 +233,7 @@ TEST_F(GeneratedRoot, HoldsBothListsWithDistinctThumbnailsAndSpreadLinkNumbers) 
 
 TEST_F(GeneratedRoot, IsRewrittenOnlyAsAskedAndUpdateKeepsStateAndFavourites) {
     std::string error;
-    EXPECT_FALSE(makeDataRoot(folder, textRoot, makeFresh, error));
+    EXPECT_FALSE(makeDataRoot(folder, textRoot, makeFresh, error, cardCache));
     EXPECT_NE(error.find("already exists"), std::string::npos) << error;
     EXPECT_NE(error.find("--force"), std::string::npos) << error;
 
@@ -241,14 +244,14 @@ TEST_F(GeneratedRoot, IsRewrittenOnlyAsAskedAndUpdateKeepsStateAndFavourites) {
     fs::remove(root() + "1/40.Quillon");
     fs::remove(root() + "n/h.txt");
 
-    ASSERT_TRUE(makeDataRoot(folder, textRoot, makeUpdate, error)) << error;
+    ASSERT_TRUE(makeDataRoot(folder, textRoot, makeUpdate, error, cardCache)) << error;
     EXPECT_EQ(readFile(root() + "n/b.txt"), "7");
     EXPECT_EQ(readFile(root() + "n/d.txt"), "1");
     EXPECT_EQ(readFile(root() + "2/1.Quillon"), readFile(root() + "1/40.Quillon"));
     EXPECT_EQ(readFile(root() + "n/7.txt"), "7");
     EXPECT_EQ(readFile(root() + "n/h.txt"), "1") << "a missing state file is made again";
 
-    ASSERT_TRUE(makeDataRoot(folder, textRoot, makeReplace, error)) << error;
+    ASSERT_TRUE(makeDataRoot(folder, textRoot, makeReplace, error, cardCache)) << error;
     EXPECT_EQ(readFile(root() + "n/b.txt"), "1");
     EXPECT_EQ(readFile(root() + "n/d.txt"), "0");
     EXPECT_NE(readFile(root() + "2/1.Quillon"), readFile(root() + "1/40.Quillon"));
@@ -260,7 +263,7 @@ TEST(DataRootMaker, MissingTextDataIsReportedAndNothingIsWritten) {
     ScratchRoot empty;
     std::string error;
     EXPECT_FALSE(makeDataRoot(empty.folder() + "/target", empty.folder() + "/nowhere", makeFresh,
-                              error));
+                              error, cardCache));
     EXPECT_NE(error.find("no text data"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(empty.folder() + "/target/VESTRALUME"));
 }

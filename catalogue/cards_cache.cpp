@@ -1,0 +1,133 @@
+#include "catalogue/cards_cache.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <glib.h>
+#include <pango/pango.h>
+#include <vips/vips.h>
+
+namespace {
+
+std::string systemReason(int error) { return std::strerror(error); }
+
+// Reads up to `limit` bytes of an open file; false on a read error.
+bool readAll(int fd, size_t limit, std::string& bytes) {
+    bytes.clear();
+    char buffer[65536];
+    while (bytes.size() <= limit) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) break;
+        bytes.append(buffer, static_cast<size_t>(got));
+    }
+    return true;
+}
+
+bool holdsExactly(const std::string& path, const std::string& bytes) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<unsigned long long>(info.st_size) != bytes.size())
+        return false;
+    std::string old, ignored;
+    return readLimitedFile(path, bytes.size(), old, ignored) && old == bytes;
+}
+
+}  // namespace
+
+std::string digestOf(const std::string& bytes) {
+    gchar* hex = g_compute_checksum_for_data(G_CHECKSUM_SHA256,
+                                             reinterpret_cast<const guchar*>(bytes.data()),
+                                             bytes.size());
+    std::string digest = hex ? hex : "";
+    g_free(hex);
+    return digest;
+}
+
+std::string cardCacheKey(const CardSpec& spec, const std::string& logoDigest) {
+    // Every field on a line of its own, the name last: no two different
+    // cards can give the same text.
+    // The versions of the libraries that decode and set: an upgrade may draw
+    // a card differently, or read a logo it could not read before.
+    static const std::string libraries =
+        std::string("vips ") + vips_version_string() + ", pango " + pango_version_string();
+    const std::string description = "card " + std::to_string(cardDesignVersion) + "\n" +
+                                    libraries + "\n" +
+                                    std::to_string(cardWidth) + "x" + std::to_string(cardHeight) +
+                                    "\n" + std::to_string(spec.number) + "\n" +
+                                    std::to_string(spec.background) + "\n" + logoDigest + "\n" +
+                                    spec.name;
+    return digestOf(description);
+}
+
+bool readLimitedFile(const std::string& path, size_t maxBytes, std::string& bytes,
+                     std::string& problem) {
+    // Non-blocking, so that opening a pipe or a device does not wait for a
+    // writer; only regular files are read.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        problem = "cannot open " + path + ": " + systemReason(errno);
+        return false;
+    }
+    struct stat info;
+    bool ok = false;
+    if (fstat(fd, &info) != 0) {
+        problem = "cannot read " + path + ": " + systemReason(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        problem = path + " is not a regular file";
+    } else if (static_cast<unsigned long long>(info.st_size) > maxBytes) {
+        problem = path + " is larger than " + std::to_string(maxBytes >> 20) + " MiB";
+    } else if (!readAll(fd, maxBytes, bytes)) {
+        problem = "cannot read " + path + ": " + systemReason(errno);
+    } else if (bytes.size() > maxBytes) {
+        problem = path + " is larger than " + std::to_string(maxBytes >> 20) + " MiB";
+    } else {
+        ok = true;
+    }
+    close(fd);
+    if (!ok) bytes.clear();
+    return ok;
+}
+
+bool replaceFile(const std::string& path, const std::string& bytes, std::string& problem) {
+    if (holdsExactly(path, bytes)) return true;
+    static std::atomic<unsigned> serial{0};
+    const std::string temporary = path + ".tmp-" + std::to_string(getpid()) + "-" +
+                                  std::to_string(serial.fetch_add(1));
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        problem = "cannot write " + path + ": " + systemReason(errno);
+        return false;
+    }
+    size_t written = 0;
+    int error = 0;
+    while (written < bytes.size()) {
+        const ssize_t put = write(fd, bytes.data() + written, bytes.size() - written);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            error = put < 0 ? errno : ENOSPC;
+            break;
+        }
+        written += static_cast<size_t>(put);
+    }
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        unlink(temporary.c_str());
+        problem = "cannot write " + path + ": " + systemReason(error);
+        return false;
+    }
+    return true;
+}
+
+void markUsed(const std::string& path) { utimensat(AT_FDCWD, path.c_str(), nullptr, 0); }
+
+long long secondsNow() { return static_cast<long long>(std::time(nullptr)); }
