@@ -8,6 +8,8 @@
 #include <system_error>
 #include <vector>
 
+#include "catalogue/data_root.h"
+#include "catalogue/url_directory_file.h"
 #include "launch/launch.h"
 #include "tools/bitmap_font.h"
 #include "tools/jpeg_writer.h"
@@ -252,19 +254,21 @@ bool writeSceneImages(const fs::path& root, Canvas& canvas, std::string& error) 
 }
 
 bool writeChannelLists(const fs::path& root, const std::map<int, std::string>& links,
-                       bool keepState, Canvas& canvas, std::string& error) {
+                       bool keepState, bool keepCatalogue, Canvas& canvas, std::string& error) {
     resizeCanvas(canvas, thumbnailWidth, thumbnailHeight);
     std::error_code code;
     for (int channel = 1; channel <= sampleChannelCount; ++channel) {
         const int link = sampleLinkNumber(channel);
         const std::string name = std::to_string(channel);
-        const auto address = links.find(link);
-        const std::string label = address == links.end() ? "CHANNEL " + name
-                                                         : channelLabel(address->second);
-        paintChannelThumbnail(canvas, channel, label, link);
-        if (!writeImage(root / "1" / (name + ".Quillon"), canvas, error)) return false;
-        if (!writeTextFile(root / "1" / (name + ".txt"), std::to_string(link), error))
-            return false;
+        if (!keepCatalogue) {
+            const auto address = links.find(link);
+            const std::string label = address == links.end() ? "CHANNEL " + name
+                                                             : channelLabel(address->second);
+            paintChannelThumbnail(canvas, channel, label, link);
+            if (!writeImage(root / "1" / (name + ".Quillon"), canvas, error)) return false;
+            if (!writeTextFile(root / "1" / (name + ".txt"), std::to_string(link), error))
+                return false;
+        }
 
         // The favourites list: empty slots, kept when refreshing a root in use.
         const fs::path thumbnail = root / "2" / (name + ".Quillon");
@@ -280,14 +284,40 @@ bool writeChannelLists(const fs::path& root, const std::map<int, std::string>& l
     return true;
 }
 
+// The lines of a URL directory after the delivered entries: the media
+// addresses that importing playlists added, which favourites may hold.
+std::string importedDirectoryLines(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line, lines;
+    while (std::getline(in, line)) {
+        DirectoryEntry entry;
+        if (parseDirectoryLine(line, entry) == directoryEntry && entry.link > deliveredLinkCount)
+            lines += line + "\n";
+    }
+    return lines;
+}
+
 bool writeRoot(const fs::path& root, const fs::path& textRoot, bool keepState,
                std::string& error) {
     if (!makeFolders(root, error)) return false;
+    // A root in use may hold a catalogue imported from a playlist: its
+    // channels and the link numbers they and the favourites use stay.
+    const fs::path directory = root / fs::path(urlDirectoryFile).filename();
+    const std::string importedLinks = keepState ? importedDirectoryLines(directory) : "";
+    const bool importedCatalogue = keepState && readChannelCount(root.parent_path().string());
     if (!copyTextData(textRoot, root, keepState, error)) return false;
+    if (!importedLinks.empty()) {
+        std::ofstream out(directory, std::ios::binary | std::ios::app);
+        out << importedLinks;
+        if (!out.flush()) {
+            error = "cannot keep the imported entries of " + directory.string();
+            return false;
+        }
+    }
     const std::map<int, std::string> links = readLinkTable((textRoot / "links.tsv").string());
     Canvas canvas;
     if (!writeSceneImages(root, canvas, error)) return false;
-    return writeChannelLists(root, links, keepState, canvas, error);
+    return writeChannelLists(root, links, keepState, importedCatalogue, canvas, error);
 }
 
 bool isTemplateName(const std::string& name) {
