@@ -21,6 +21,10 @@ constexpr size_t maxAddressLength = 2048;
 // The largest link number a directory line may carry.
 constexpr int maxDirectoryLink = 99999999;
 
+// The delivered directory's web pages hold the link numbers 1 to this;
+// entries added by importing playlists take the numbers after them.
+constexpr int deliveredLinkCount = 1290;
+
 // What reading one line of the directory found.
 enum DirectoryLine {
     directoryEntry,         // an entry, stored in `entry`

@@ -32,7 +32,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # the library dependencies, found by dpkg-shlibdeps (from dpkg-dev). CPack's
 # own CPACK_DEBIAN_PACKAGE_SHLIBDEPS runs `file` once for every packaged file
 # to find the programs, minutes for the thousands of files of the data root,
-# so cpack-project.cmake asks dpkg-shlibdeps about the one program instead.
+# so cpack-project.cmake asks dpkg-shlibdeps about the packaged programs instead.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 # The channel cards are set in the Noto fonts (every script, CJK included).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, fonts-noto-core, fonts-noto-cjk")
@@ -40,7 +40,13 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, fonts-noto-core, fonts-noto-cjk")
 # looked for (vlc, celluloid or totem do as well).
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "mpv")
 set(CPACK_QUILLON_PROGRAM_LIST "${CMAKE_BINARY_DIR}/packaging/packaged-programs.txt")
-file(GENERATE OUTPUT "${CPACK_QUILLON_PROGRAM_LIST}" CONTENT "$<TARGET_FILE:quillon>\n")
+set(quillon_packaged_programs "$<TARGET_FILE:quillon>\n")
+foreach(tool quillon-import quillon-check-data)
+  if(TARGET ${tool})
+    string(APPEND quillon_packaged_programs "$<TARGET_FILE:${tool}>\n")
+  endif()
+endforeach()
+file(GENERATE OUTPUT "${CPACK_QUILLON_PROGRAM_LIST}" CONTENT "${quillon_packaged_programs}")
 
 # Read by cpack itself: stops packaging a sanitizer build.
 set(CPACK_QUILLON_SANITIZE "${QUILLON_SANITIZE}")

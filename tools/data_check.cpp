@@ -13,7 +13,9 @@
 
 #include <jpeglib.h>
 
-#include "launch/launch.h"
+#include "catalogue/data_root.h"
+#include "catalogue/playlist.h"
+#include "catalogue/url_directory_file.h"
 #include "state/state_files.h"
 
 namespace fs = std::filesystem;
@@ -21,7 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int templateCount = 20;
-constexpr int tileCount = 16;
 constexpr int placeholderCount = 32;
 constexpr size_t maxDeliveredAddressLength = 100;
 constexpr size_t maxModelLine = 254;
@@ -172,7 +173,7 @@ struct Checker {
 
 void checkTemplates(Checker& check) {
     for (int k = 1; k <= templateCount; ++k) {
-        const std::string name = "VESTRALUME/n/" + number(k) + ".txt";
+        const std::string name = stateFile(number(k) + ".txt");
         if (!isRegularFile(check.path(name))) {
             check.add(name + " is missing (template file " + number(k) + ")");
             continue;
@@ -185,7 +186,7 @@ void checkTemplates(Checker& check) {
 
 void checkStateFiles(Checker& check) {
     for (const StateFileRule& rule : stateRules) {
-        const std::string name = std::string("VESTRALUME/n/") + rule.name;
+        const std::string name = stateFile(rule.name);
         const std::string file = check.path(name);
         const std::string what = " (" + std::string(rule.meaning) + ")";
         if (!isRegularFile(file)) {
@@ -212,7 +213,7 @@ void checkStateFiles(Checker& check) {
                 if (readPath(file, wideScan).empty()) check.add(name + " does not hold a path" + what);
                 break;
             case pageValue:
-                if (!readIntList(file, tileCount))
+                if (!readIntList(file, wallTiles))
                     check.add(name + " does not hold 16 channel numbers" + what);
                 break;
         }
@@ -220,9 +221,8 @@ void checkStateFiles(Checker& check) {
     // Tile path files. List 1's are loaded by the first thumbnail refresh
     // right after start-up, so the images they name must be there.
     for (int list = 1; list <= 2; ++list)
-        for (int tile = 1; tile <= tileCount; ++tile) {
-            const std::string name =
-                "VESTRALUME/n/n" + number(tile) + (list == 2 ? "b" : "") + ".txt";
+        for (int tile = 1; tile <= wallTiles; ++tile) {
+            const std::string name = tilePathFile(list, tile);
             const std::string file = check.path(name);
             const std::string what = " (tile path file of tile " + number(tile) + ", list " +
                                      number(list) + ")";
@@ -250,9 +250,9 @@ void checkImage(Checker& check, const std::string& name, const std::string& mean
 }
 
 void checkStartupImages(Checker& check) {
-    checkImage(check, "VESTRALUME/t/b.jpg", "selection texture");
+    checkImage(check, dataRoot + "t/b.jpg", "selection texture");
     for (int k = 1; k <= placeholderCount; ++k)
-        checkImage(check, "VESTRALUME/i/" + number(k) + ".jpg", "placeholder image");
+        checkImage(check, placeholderPath(k), "placeholder image");
 }
 
 std::vector<std::string> readLines(const std::string& file) {
@@ -326,7 +326,7 @@ void checkFace(Checker& check, const std::string& where, const std::string& corn
 }
 
 void checkModel(Checker& check, const ModelRule& rule, std::set<std::string>& materials) {
-    const std::string name = std::string("VESTRALUME/n/") + rule.name;
+    const std::string name = stateFile(rule.name);
     if (!isRegularFile(check.path(name))) {
         check.add(name + " is missing (" + rule.meaning + ")");
         return;
@@ -398,11 +398,34 @@ std::set<long long> numberedFiles(const std::string& folder, const std::string& 
     return numbers;
 }
 
-void checkList(Checker& check, int list) {
-    const std::string pageName = "VESTRALUME/n/z" + number(list) + ".txt";
-    const std::optional<std::vector<int>> page = readIntList(check.path(pageName), tileCount);
+// A link file: "<link number>" and, for an imported channel, a line with
+// the channel's name in UTF-8.
+bool hasCleanNameLine(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string first, name;
+    std::getline(in, first);
+    if (!std::getline(in, name)) return true;
+    if (!name.empty() && name.back() == '\r') name.pop_back();
+    return isValidUtf8(name) && std::none_of(name.begin(), name.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+}
+
+void checkList(Checker& check, int list, const std::set<int>& links) {
+    const std::string pageName = pageFile(list);
+    const std::optional<std::vector<int>> page = readIntList(check.path(pageName), wallTiles);
     if (!page) return;  // reported with the state files
-    const std::vector<long long> reachable = reachableChannels(*page);
+    // An imported catalogue records its size; scrolling stops where its last
+    // channel stands on a selectable row, and tiles past it show placeholders.
+    std::optional<int> count;
+    if (list == 1) {
+        count = readChannelCount(check.folder);
+        if (!count && fs::exists(check.path(channelCountFile)))
+            check.add(channelCountFile + " does not hold a channel count from 1 to " +
+                      number(maxChannelCount) + " (the size of the imported catalogue)");
+    }
+    const std::vector<long long> reachable =
+        reachableChannels(*page, lastFirstChannel(list, count));
     const std::string listName = "list " + number(list);
     if (reachable.empty()) {
         check.add(listName + ": the page in " + pageName +
@@ -410,12 +433,15 @@ void checkList(Checker& check, int list) {
                   "channel numbers than can be checked");
         return;
     }
-    const std::string folder = check.path("VESTRALUME/" + number(list));
+    const std::string folder = check.path(dataRoot + number(list));
     const std::set<long long> thumbnails = numberedFiles(folder, ".Quillon");
     const std::set<long long> linkFiles = numberedFiles(folder, ".txt");
-    const long long favourites = list == 2 ? readInt(check.path("VESTRALUME/n/d.txt")).value_or(0) : 0;
-    std::vector<long long> missing, damaged, unlinked, badLinks;
+    const long long favourites = list == 2 ? readInt(check.path(stateFile("d.txt"))).value_or(0) : 0;
+    std::vector<long long> missing, damaged, unlinked, badLinks, badNames;
     for (long long channel : reachable) {
+        if (channel < INT_MIN || channel > INT_MAX ||
+            !channelExists(list, static_cast<int>(channel), count))
+            continue;
         const std::string base = folder + "/" + number(channel);
         if (!thumbnails.count(channel))
             missing.push_back(channel);
@@ -428,9 +454,10 @@ void checkList(Checker& check, int list) {
             continue;
         }
         const std::optional<int> link = readInt(base + ".txt");
-        if (!link || *link < 1 || *link > maxLinkNumber) badLinks.push_back(channel);
+        if (!link || !links.count(*link)) badLinks.push_back(channel);
+        if (!hasCleanNameLine(base + ".txt")) badNames.push_back(channel);
     }
-    const std::string prefix = listName + " (VESTRALUME/" + number(list) + "/): ";
+    const std::string prefix = listName + " (" + dataRoot + number(list) + "/): ";
     if (!missing.empty())
         check.add(prefix + "no thumbnail for channel numbers " + describeNumbers(missing) +
                   ", which the page in " + pageName + " reaches by scrolling");
@@ -441,7 +468,10 @@ void checkList(Checker& check, int list) {
         check.add(prefix + "no link file for channel numbers " + describeNumbers(unlinked));
     if (!badLinks.empty())
         check.add(prefix + "the link files of channel numbers " + describeNumbers(badLinks) +
-                  " hold no link number from 1 to " + number(maxLinkNumber));
+                  " hold no link number that " + urlDirectoryFile + " has an entry for");
+    if (!badNames.empty())
+        check.add(prefix + "the link files of channel numbers " + describeNumbers(badNames) +
+                  " have a name line that is not one line of UTF-8 text");
 }
 
 bool isPrintableAddress(const std::string& address) {
@@ -451,20 +481,20 @@ bool isPrintableAddress(const std::string& address) {
 
 }  // namespace
 
-std::vector<long long> reachableChannels(const std::vector<int>& page, size_t limit) {
+std::vector<long long> reachableChannels(const std::vector<int>& page, int lastFirst,
+                                         size_t limit) {
     std::vector<long long> numbers;
     if (page.empty()) return numbers;
     const long long first = page[0];
-    // Forward scrolls run while the first number is below lastFirstChannel,
-    // back scrolls while it is above 1; each moves every number by one step.
-    const long long forward =
-        first < lastFirstChannel ? (lastFirstChannel - first + scrollStep - 1) / scrollStep : 0;
-    const long long back = first > 1 ? (first - 1 + scrollStep - 1) / scrollStep : 0;
+    // Forward scrolls run while the first number is below lastFirst, back
+    // scrolls while it is above 1; each moves every number by one step.
+    const long long forward = first < lastFirst ? (lastFirst - first + pageStep - 1) / pageStep : 0;
+    const long long back = first > 1 ? (first - 1 + pageStep - 1) / pageStep : 0;
     const long long pages = forward + back + 1;
     if (static_cast<unsigned long long>(pages) * page.size() > limit) return numbers;
     numbers.reserve(static_cast<size_t>(pages) * page.size());
     for (long long shift = -back; shift <= forward; ++shift)
-        for (int channel : page) numbers.push_back(channel + shift * scrollStep);
+        for (int channel : page) numbers.push_back(channel + shift * pageStep);
     std::sort(numbers.begin(), numbers.end());
     numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
     return numbers;
@@ -489,18 +519,22 @@ std::string describeNumbers(const std::vector<long long>& numbers, size_t maxRan
     return text;
 }
 
-std::vector<std::string> checkLinkTable(const std::string& path, const std::string& name) {
+std::vector<std::string> checkLinkTable(const std::string& path, const std::string& name,
+                                        std::set<int>* links) {
     std::vector<std::string> problems;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         problems.push_back(name + " is missing (the URL directory)");
         return problems;
     }
-    std::map<int, std::string> addresses;
+    const std::string delivered = "1 to " + number(deliveredLinkCount);
+    std::map<int, std::string> addresses;  // the delivered web pages
+    std::map<std::string, std::vector<int>> mediaHolders;
     std::map<int, size_t> lineOf;
     std::string line;
     for (size_t lineNumber = 1; std::getline(in, line); ++lineNumber) {
         const std::string where = name + " line " + number(static_cast<long long>(lineNumber));
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
         const size_t tab = line.find('\t');
         const std::string digits = line.substr(0, tab);
@@ -511,10 +545,20 @@ std::vector<std::string> checkLinkTable(const std::string& path, const std::stri
             continue;
         }
         link = std::stoll(digits);
-        const std::string address = line.substr(tab + 1);
-        if (link < 1 || link > maxLinkNumber) {
+        std::string address = line.substr(tab + 1);
+        LinkKind kind = webPage;
+        const size_t kindTab = address.find('\t');
+        if (kindTab != std::string::npos) {
+            if (address.compare(kindTab + 1, std::string::npos, "media") != 0) {
+                problems.push_back(where + " has a third field other than \"media\"");
+                continue;
+            }
+            address.erase(kindTab);
+            kind = mediaAddress;
+        }
+        if (link < 1 || link > maxDirectoryLink) {
             problems.push_back(where + ": link number " + number(link) + " is outside 1 to " +
-                               number(maxLinkNumber));
+                               number(maxDirectoryLink));
             continue;
         }
         const int key = static_cast<int>(link);
@@ -525,8 +569,31 @@ std::vector<std::string> checkLinkTable(const std::string& path, const std::stri
             continue;
         }
         lineOf[key] = lineNumber;
-        addresses[key] = address;
         const std::string what = where + ": the address of link " + number(link);
+        if (kind == mediaAddress) {
+            // Imported from a playlist: after the delivered entries.
+            if (link <= deliveredLinkCount)
+                problems.push_back(where + ": link number " + number(link) +
+                                   " is a media address, but " + delivered +
+                                   " are the delivered web pages");
+            else if (!isSafeMediaAddress(address))
+                problems.push_back(what + " is not a media address the program opens (one of " +
+                                   "http, https, rtmp, rtmps, rtsp, udp, rtp, mms with a host; " +
+                                   "printable ASCII, at most " + number(maxAddressLength) +
+                                   " characters)");
+            else
+                mediaHolders[address].push_back(key);
+            continue;
+        }
+        // Web pages are delivered with the program; numbers below
+        // firstImportedLink are kept for them, later versions deliver more.
+        if (link >= firstImportedLink) {
+            problems.push_back(where + ": link number " + number(link) + " is a web page, but " +
+                               "numbers from " + number(firstImportedLink) +
+                               " on are media addresses added by imports (marked \"media\")");
+            continue;
+        }
+        addresses[key] = address;
         const size_t before = problems.size();
         if (address.compare(0, 8, "https://") != 0 || address.size() == 8 || address[8] == '/')
             problems.push_back(what + " does not start with https:// and a host");
@@ -539,8 +606,10 @@ std::vector<std::string> checkLinkTable(const std::string& path, const std::stri
         if (problems.size() == before && !isSafeWebAddress(address))
             problems.push_back(what + " is one the program refuses to open");
     }
+    if (links)
+        for (const auto& entry : lineOf) links->insert(entry.first);
     std::vector<long long> absent;
-    for (int link = 1; link <= maxLinkNumber; ++link)
+    for (int link = 1; link <= deliveredLinkCount; ++link)
         if (!addresses.count(link)) absent.push_back(link);
     if (!absent.empty())
         problems.push_back(name + " has no address for link numbers " + describeNumbers(absent));
@@ -555,15 +624,23 @@ std::vector<std::string> checkLinkTable(const std::string& path, const std::stri
     }
     std::map<std::string, std::vector<int>> holders;
     for (const auto& [link, address] : addresses) holders[address].push_back(link);
-    for (const auto& [address, links] : holders) {
-        if (links.size() < 2) continue;
-        const bool sharedPair = links.size() == 2 && partner.count(links[0]) &&
-                                partner[links[0]] == links[1];
-        if (sharedPair) continue;
+    auto listOf = [](const std::vector<int>& numbers) {
         std::string list;
-        for (int link : links) list += (list.empty() ? "" : ", ") + number(link);
-        problems.push_back(name + ": link numbers " + list + " share the address " + address);
+        for (int link : numbers) list += (list.empty() ? "" : ", ") + number(link);
+        return list;
+    };
+    for (const auto& [address, numbers] : holders) {
+        if (numbers.size() < 2) continue;
+        const bool sharedPair = numbers.size() == 2 && partner.count(numbers[0]) &&
+                                partner[numbers[0]] == numbers[1];
+        if (sharedPair) continue;
+        problems.push_back(name + ": link numbers " + listOf(numbers) + " share the address " + address);
     }
+    // An imported address keeps the one number it was given.
+    for (const auto& [address, numbers] : mediaHolders)
+        if (numbers.size() > 1)
+            problems.push_back(name + ": link numbers " + listOf(numbers) +
+                               " share the media address " + address);
     return problems;
 }
 
@@ -575,14 +652,15 @@ std::vector<std::string> checkDataRoot(const std::string& folder) {
         check.add(check.path("VESTRALUME") + " is missing or not a folder");
         return check.problems;
     }
+    std::set<int> links;
+    const std::vector<std::string> linkProblems =
+        checkLinkTable(check.path(urlDirectoryFile), urlDirectoryFile, &links);
     checkTemplates(check);
     checkStateFiles(check);
     checkStartupImages(check);
     checkModels(check);
-    checkList(check, 1);
-    checkList(check, 2);
-    const std::vector<std::string> links =
-        checkLinkTable(check.path("VESTRALUME/links.tsv"), "VESTRALUME/links.tsv");
-    check.problems.insert(check.problems.end(), links.begin(), links.end());
+    checkList(check, 1, links);
+    checkList(check, 2, links);
+    check.problems.insert(check.problems.end(), linkProblems.begin(), linkProblems.end());
     return check.problems;
 }

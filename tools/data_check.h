@@ -3,29 +3,35 @@
 // Reads files only; no graphics.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
-// Scrolling moves a page by this many channel numbers, forward only while
-// its first number is below lastFirstChannel and back only while it is above 1.
-constexpr int scrollStep = 4;
-constexpr int lastFirstChannel = 1989;
+#include "catalogue/data_root.h"
 
 // Every problem of the data root <folder>/VESTRALUME, one sentence in plain
 // words each; empty when the root is sound.
 std::vector<std::string> checkDataRoot(const std::string& folder);
 
-// Every problem of the URL directory file: numbering (1 to 1290, each once),
-// line format, addresses (https only, printable ASCII, at most 100
+// Every problem of the URL directory file. The delivered web pages: numbering
+// (1 to 1290, each once), addresses (https only, printable ASCII, at most 100
 // characters) and addresses shared other than by the ten pairs of link
-// numbers that open the same page. `name` is how messages call the file.
-std::vector<std::string> checkLinkTable(const std::string& path, const std::string& name);
+// numbers that open the same page. The media addresses imported from
+// playlists after them: numbers past 1290, each once, addresses the program
+// opens, no address under two numbers. And the line format. `name` is how
+// messages call the file. `links` (may be null) receives every link number
+// the file gives an entry.
+std::vector<std::string> checkLinkTable(const std::string& path, const std::string& name,
+                                        std::set<int>* links = nullptr);
 
 // The channel numbers a page can show, itself included, when it is scrolled
-// forward and back as far as scrolling allows; sorted, each once. Empty when
-// the page has no numbers, or when scrolling from it would pass more than
-// `limit` numbers (a page far outside any catalogue).
-std::vector<long long> reachableChannels(const std::vector<int>& page, size_t limit = 1000000);
+// forward (while its first number is below `lastFirst`) and back (while it is
+// above 1) as far as scrolling allows; sorted, each once. Empty when the page
+// has no numbers, or when scrolling from it would pass more than `limit`
+// numbers (a page far outside any catalogue).
+std::vector<long long> reachableChannels(const std::vector<int>& page,
+                                         int lastFirst = deliveredLastFirstChannel,
+                                         size_t limit = 1000000);
 
 // "1 to 16, 20, 2001 to 2004": sorted numbers as ranges, at most `maxRanges`
 // of them and then "and N more".

@@ -35,17 +35,14 @@ void compressImage(jpeg_compress_struct& cinfo, int width, int height, int compo
 
 bool writeJpeg(const std::string& path, int width, int height, int components,
                const std::vector<unsigned char>& pixels, int quality) {
-    if (!validImage(width, height, components, pixels)) return false;
+    // Encoded in memory first: libjpeg's own file output ends the process
+    // when a write fails (a full disk), where a caller wants a false.
+    const std::vector<unsigned char> bytes = encodeJpeg(width, height, components, pixels, quality);
+    if (bytes.empty()) return false;
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, file);
-    compressImage(cinfo, width, height, components, pixels, quality);
-    jpeg_destroy_compress(&cinfo);
-    return std::fclose(file) == 0;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
 }
 
 std::vector<unsigned char> encodeJpeg(int width, int height, int components,

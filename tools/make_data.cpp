@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "catalogue/cards.h"
+#include "catalogue/data_root.h"
 #include "catalogue/root_files.h"
+#include "catalogue/url_directory_file.h"
 #include "launch/launch.h"
 #include "tools/jpeg_writer.h"
 
@@ -209,19 +211,22 @@ bool writeSceneImages(const fs::path& root, std::string& error) {
 // thumbnails: list 1's channels named after their address, list 2's empty
 // favourite slots (kept when refreshing a root in use).
 bool writeChannelLists(const fs::path& root, const std::map<int, std::string>& links,
-                       bool keepState, std::vector<CardSpec>& cards, std::string& error) {
+                       bool keepState, bool keepCatalogue, std::vector<CardSpec>& cards,
+                       std::string& error) {
     std::error_code code;
     for (int channel = 1; channel <= sampleChannelCount; ++channel) {
         const int link = sampleLinkNumber(channel);
         const std::string name = std::to_string(channel);
-        const auto address = links.find(link);
-        CardSpec card;
-        card.name = address == links.end() ? "CHANNEL " + name : channelLabel(address->second);
-        card.number = channel;
-        card.output = (root / "1" / (name + ".Quillon")).string();
-        cards.push_back(card);
-        if (!writeTextFile(root / "1" / (name + ".txt"), std::to_string(link), error))
-            return false;
+        if (!keepCatalogue) {
+            const auto address = links.find(link);
+            CardSpec card;
+            card.name = address == links.end() ? "CHANNEL " + name : channelLabel(address->second);
+            card.number = channel;
+            card.output = (root / "1" / (name + ".Quillon")).string();
+            cards.push_back(card);
+            if (!writeTextFile(root / "1" / (name + ".txt"), std::to_string(link), error))
+                return false;
+        }
 
         const fs::path thumbnail = root / "2" / (name + ".Quillon");
         if (!(keepState && fs::exists(thumbnail, code))) {
@@ -258,15 +263,41 @@ bool writeCards(const std::vector<CardSpec>& cards, const std::string& cardCache
     return true;
 }
 
+// The lines of a URL directory after the delivered entries: the media
+// addresses that importing playlists added, which favourites may hold.
+std::string importedDirectoryLines(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line, lines;
+    while (std::getline(in, line)) {
+        DirectoryEntry entry;
+        if (parseDirectoryLine(line, entry) == directoryEntry && entry.link > deliveredLinkCount)
+            lines += line + "\n";
+    }
+    return lines;
+}
+
 bool writeRoot(const fs::path& root, const fs::path& textRoot, bool keepState,
                const std::string& cardCache, std::string& error) {
     if (!makeFolders(root, error)) return false;
+    // A root in use may hold a catalogue imported from a playlist: its
+    // channels and the link numbers they and the favourites use stay.
+    const fs::path directory = root / fs::path(urlDirectoryFile).filename();
+    const std::string importedLinks = keepState ? importedDirectoryLines(directory) : "";
+    const bool importedCatalogue = keepState && readChannelCount(root.parent_path().string());
     if (!copyTextData(textRoot, root, keepState, error)) return false;
+    if (!importedLinks.empty()) {
+        std::ofstream out(directory, std::ios::binary | std::ios::app);
+        out << importedLinks;
+        if (!out.flush()) {
+            error = "cannot keep the imported entries of " + directory.string();
+            return false;
+        }
+    }
     const std::map<int, std::string> links = readLinkTable((textRoot / "links.tsv").string());
     if (!writeSceneImages(root, error)) return false;
     std::vector<CardSpec> cards;
     addPlaceholderCards(root, cards);
-    if (!writeChannelLists(root, links, keepState, cards, error)) return false;
+    if (!writeChannelLists(root, links, keepState, importedCatalogue, cards, error)) return false;
     return writeCards(cards, cardCache, error);
 }
 

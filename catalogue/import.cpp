@@ -1,0 +1,452 @@
+#include "catalogue/import.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <system_error>
+#include <unordered_map>
+
+#include "catalogue/data_root.h"
+#include "catalogue/url_directory_file.h"
+#include "platform/folder_exchange.h"
+#include "platform/folder_lock.h"
+#include "platform/platform.h"
+#include "state/state_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Inside VESTRALUME/: where the new catalogue is prepared, and where the old
+// one waits for removal when the system cannot exchange two folders.
+const std::string stagingName = ".1.new";
+const std::string retiredName = ".1.old";
+
+std::string lastSystemError() { return std::strerror(errno); }
+
+// The data root's paths for one import.
+struct RootPaths {
+    std::string folder;   // holds VESTRALUME/
+    fs::path root;        // <folder>/VESTRALUME
+    fs::path catalogue;   // <folder>/VESTRALUME/1
+    fs::path staging;     // <folder>/VESTRALUME/.1.new
+    fs::path retired;     // <folder>/VESTRALUME/.1.old
+
+    // A path of the data root as the catalogue names it ("VESTRALUME/...").
+    std::string at(const std::string& rootRelative) const { return (fs::path(folder) / rootRelative).string(); }
+};
+
+RootPaths pathsFor(const std::string& folder) {
+    RootPaths paths;
+    paths.folder = folder.empty() ? "." : folder;
+    paths.root = fs::path(paths.folder) / dataRoot.substr(0, dataRoot.size() - 1);
+    paths.catalogue = paths.root / "1";
+    paths.staging = paths.root / stagingName;
+    paths.retired = paths.root / retiredName;
+    return paths;
+}
+
+// Puts back a catalogue an import had moved aside when it was killed between
+// moving it away and moving the new one in (only where folders cannot be
+// exchanged), and removes what earlier imports left half made.
+void cleanUpAfterEarlierImports(const RootPaths& paths) {
+    std::error_code code;
+    if (!fs::exists(fs::symlink_status(paths.catalogue, code)) && fs::is_directory(paths.retired, code))
+        fs::rename(paths.retired, paths.catalogue, code);
+    fs::remove_all(paths.staging, code);
+    fs::remove_all(paths.retired, code);
+    // Temporary files of replacements (URL directory, page, tile paths)
+    // that a killed run left behind; with the lock held nobody else writes.
+    auto isStaleTemporary = [](const std::string& name, const std::string& base) {
+        const std::string start = "." + base + ".";
+        if (name.compare(0, start.size(), start) != 0 || name.size() < start.size() + 5 ||
+            name.compare(name.size() - 4, 4, ".tmp") != 0)
+            return false;
+        const std::string pid = name.substr(start.size(), name.size() - 4 - start.size());
+        return std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    std::vector<fs::path> stale;
+    for (fs::directory_iterator entry(paths.root, code), end; !code && entry != end; entry.increment(code))
+        if (isStaleTemporary(entry->path().filename().string(), fs::path(urlDirectoryFile).filename().string()))
+            stale.push_back(entry->path());
+    std::vector<std::string> stateNames = {fs::path(pageFile(1)).filename().string()};
+    for (int tile = 1; tile <= wallTiles; ++tile)
+        stateNames.push_back(fs::path(tilePathFile(1, tile)).filename().string());
+    for (fs::directory_iterator entry(paths.root / "n", code), end; !code && entry != end;
+         entry.increment(code))
+        for (const std::string& base : stateNames)
+            if (isStaleTemporary(entry->path().filename().string(), base)) stale.push_back(entry->path());
+    for (const fs::path& file : stale) fs::remove(file, code);
+}
+
+// ---- The URL directory ---------------------------------------------------
+
+struct Directory {
+    std::string text;  // the file as it is
+    std::unordered_map<std::string, int> mediaLinks;  // media address -> its link number
+    int highestLink = 0;
+};
+
+// The link number at the start of a directory line, whatever the rest holds:
+// a number any line claims is never given again.
+int leadingLinkNumber(const std::string& line) {
+    int number = 0;
+    size_t digits = 0;
+    while (digits < line.size() && digits < 9 && line[digits] >= '0' && line[digits] <= '9')
+        number = number * 10 + (line[digits++] - '0');
+    return digits > 0 && digits <= 8 ? number : 0;
+}
+
+bool readDirectory(const std::string& path, Directory& directory, std::string& error) {
+    std::error_code code;
+    if (fs::exists(path, code)) {
+        std::ifstream in(path, std::ios::binary);
+        directory.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+            error = "cannot read the URL directory " + path;
+            return false;
+        }
+    }
+    // The delivered entries keep their numbers even where the file lost them,
+    // and numbers below firstImportedLink stay free for entries that newer
+    // versions deliver.
+    directory.highestLink = std::max(deliveredLinkCount, firstImportedLink - 1);
+    size_t start = 0;
+    while (start < directory.text.size()) {
+        size_t end = directory.text.find('\n', start);
+        if (end == std::string::npos) end = directory.text.size();
+        const std::string line = directory.text.substr(start, end - start);
+        start = end + 1;
+        directory.highestLink = std::max(directory.highestLink, leadingLinkNumber(line));
+        DirectoryEntry entry;
+        if (parseDirectoryLine(line, entry) == directoryEntry && entry.kind == mediaAddress)
+            directory.mediaLinks.emplace(entry.address, entry.link);
+    }
+    return true;
+}
+
+// ---- Files ---------------------------------------------------------------
+
+bool writeWholeFile(const fs::path& path, const std::string& bytes, std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        error = "cannot write " + path.string() + ": " + lastSystemError();
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int writeErrno = errno;
+    if (std::fclose(file) != 0 || !written) {
+        if (!written) errno = writeErrno;
+        error = "cannot write " + path.string() + ": " + lastSystemError();
+        return false;
+    }
+    return true;
+}
+
+std::string readWholeFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Whether two folders hold the same files with the same bytes (sub-folders
+// are not compared; a catalogue has none).
+bool sameFiles(const fs::path& a, const fs::path& b) {
+    std::error_code code;
+    std::vector<std::pair<std::string, uintmax_t>> filesA, filesB;
+    for (const auto& [folder, files] : {std::make_pair(a, &filesA), std::make_pair(b, &filesB)}) {
+        fs::directory_iterator entry(folder, code), end;
+        for (; !code && entry != end; entry.increment(code))
+            if (entry->is_regular_file(code))
+                files->emplace_back(entry->path().filename().string(), entry->file_size(code));
+        if (code) return false;
+        std::sort(files->begin(), files->end());
+    }
+    if (filesA != filesB) return false;
+    for (const auto& file : filesA)
+        if (readWholeFile(a / file.first) != readWholeFile(b / file.first)) return false;
+    return true;
+}
+
+// Writes a state file only when it does not hold `text` already.
+bool writeStateIfChanged(const std::string& path, const std::string& text) {
+    if (fs::exists(path) && readWholeFile(path) == text) return true;
+    return writeText(path, text);
+}
+
+// ---- The page of the catalogue -------------------------------------------
+
+// The page the catalogue shows, brought inside a catalogue of `count`
+// channels: a page whose first number lies past the last first number (or
+// below 1) moves to the nearest page inside; any other page stays as it is.
+std::vector<int> pageInside(const std::optional<std::vector<int>>& page, int count) {
+    const int last = lastFirstChannelFor(count);
+    if (page && (*page)[0] >= 1 && (*page)[0] <= last) return *page;
+    const int first = page && (*page)[0] > last ? last : 1;
+    std::vector<int> inside(wallTiles);
+    for (int tile = 0; tile < wallTiles; ++tile) inside[tile] = first + tile;
+    return inside;
+}
+
+// Writes the tile path files of the catalogue's page: a tile shows its
+// channel's thumbnail when the channel is one of the first `shown` channels,
+// otherwise its placeholder.
+bool writeTilePaths(const RootPaths& paths, const std::vector<int>& page, int shown) {
+    bool written = true;
+    for (int tile = 1; tile <= wallTiles; ++tile) {
+        const int channel = page[tile - 1];
+        const std::string image = channel >= 1 && channel <= shown ? thumbnailPath(1, channel)
+                                                                   : placeholderPath(tile);
+        written = writeStateIfChanged(paths.at(tilePathFile(1, tile)), image) && written;
+    }
+    return written;
+}
+
+void report(const ImportOptions& options, ImportProgress& progress, ImportProgress::Stage stage) {
+    progress.stage = stage;
+    if (options.progress) options.progress(progress);
+}
+
+// Writes the link files, the channel count and the cards of the new
+// catalogue into the staging folder.
+bool prepareCatalogue(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
+                      const std::vector<int>& links, const ImportOptions& options,
+                      ImportProgress& progress, ImportResult& result) {
+    std::error_code code;
+    fs::create_directory(paths.staging, code);
+    if (code) {
+        result.error = "cannot create " + paths.staging.string() + ": " + code.message();
+        return false;
+    }
+    std::vector<CardSpec> specs(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const int channel = static_cast<int>(i + 1);
+        const std::string number = std::to_string(channel);
+        if (!writeWholeFile(paths.staging / (number + ".txt"),
+                            std::to_string(links[i]) + "\n" + entries[i].name + "\n", result.error))
+            return false;
+        specs[i].name = entries[i].name;
+        specs[i].number = channel;
+        specs[i].logo = entries[i].logo;
+        specs[i].output = (paths.staging / (number + ".Quillon")).string();
+    }
+    if (!writeWholeFile(paths.staging / fs::path(channelCountFile).filename(),
+                        std::to_string(entries.size()) + "\n", result.error))
+        return false;
+
+    progress.cards.total = specs.size();
+    report(options, progress, ImportProgress::makingCards);
+    const std::vector<CardResult> cards =
+        makeCards(specs, options.cards, [&](const CardProgress& cardProgress) {
+            progress.cards = cardProgress;
+            report(options, progress, ImportProgress::makingCards);
+        });
+    result.cards = CardProgress();
+    result.cards.total = specs.size();
+    for (size_t i = 0; i < cards.size() && i < specs.size(); ++i) {
+        const CardResult& card = cards[i];
+        ++result.cards.done;
+        if (card.remade) ++result.cards.made;
+        if (card.logo == logoFetched) ++result.cards.fetched;
+        if (card.logo == logoCached) ++result.cards.cached;
+        if (card.logo == logoFailed) ++result.cards.failed;
+        if (!card.written) {
+            result.error = "cannot make the card of channel " + std::to_string(i + 1) +
+                           (card.problem.empty() ? std::string() : ": " + card.problem);
+            return false;
+        }
+    }
+    if (cards.size() != specs.size()) {
+        result.error = "the card maker made " + std::to_string(cards.size()) + " cards of " +
+                       std::to_string(specs.size());
+        return false;
+    }
+    // Everything of the new catalogue reaches the disk before it is switched in.
+    if (!flushFileSystem(paths.staging.string())) {
+        result.error = "cannot write the new catalogue to the disk: " + lastSystemError();
+        return false;
+    }
+    return true;
+}
+
+// Puts the staging folder in the catalogue's place in one step.
+bool switchCatalogue(const RootPaths& paths, std::string& error) {
+    std::error_code code;
+    const bool hadCatalogue = fs::exists(fs::symlink_status(paths.catalogue, code));
+    if (hadCatalogue) {
+        switch (exchangeFolders(paths.staging.string(), paths.catalogue.string())) {
+            case foldersExchanged:
+                fs::remove_all(paths.staging, code);  // the old catalogue
+                return true;
+            case exchangeFailed:
+                error = "cannot switch the new catalogue into place: " + lastSystemError();
+                return false;
+            case exchangeUnsupported:
+                break;
+        }
+        // Two renames: an import killed between them is repaired by the next
+        // one (cleanUpAfterEarlierImports).
+        fs::rename(paths.catalogue, paths.retired, code);
+        if (code) {
+            error = "cannot move the old catalogue aside: " + code.message();
+            return false;
+        }
+    }
+    fs::rename(paths.staging, paths.catalogue, code);
+    if (code) {
+        error = "cannot move the new catalogue into place: " + code.message();
+        std::error_code ignored;
+        if (hadCatalogue) fs::rename(paths.retired, paths.catalogue, ignored);
+        return false;
+    }
+    fs::remove_all(paths.retired, code);
+    return true;
+}
+
+int catalogueSize(const RootPaths& paths) {
+    if (const std::optional<int> count = readChannelCount(paths.folder)) return *count;
+    std::error_code code;
+    return fs::is_directory(paths.catalogue, code) ? deliveredChannelCount : 0;
+}
+
+}  // namespace
+
+bool lockDataRoot(const std::string& folder, std::string& error) {
+    const RootPaths paths = pathsFor(folder);
+    switch (lockFolder(paths.root.string())) {
+        case folderLocked: return true;
+        case folderBusy:
+            error = paths.root.string() +
+                    " is in use by a running Quillon or by another import into it; close "
+                    "Quillon (or wait for the import to end) and try again";
+            return false;
+        case folderUnavailable: break;
+    }
+    error = "there is no data root at " + paths.root.string();
+    return false;
+}
+
+ImportResult importCatalogue(const std::string& folder, const std::vector<PlaylistEntry>& entries,
+                             const ImportOptions& options) {
+    ImportResult result;
+    const RootPaths paths = pathsFor(folder);
+    if (!lockDataRoot(folder, result.error)) return result;
+    cleanUpAfterEarlierImports(paths);
+    if (entries.empty()) {
+        result.error = "there are no channels to import";
+        return result;
+    }
+    if (entries.size() > static_cast<size_t>(maxChannelCount)) {
+        result.error = "the playlist holds " + std::to_string(entries.size()) +
+                       " channels; a catalogue holds at most " + std::to_string(maxChannelCount);
+        return result;
+    }
+    ImportProgress progress;
+    progress.entriesRead = entries.size();
+
+    // Link numbers: an address the directory knows keeps its number, a new
+    // one takes the next number above every number the directory holds.
+    Directory directory;
+    const std::string directoryPath = paths.at(urlDirectoryFile);
+    if (!readDirectory(directoryPath, directory, result.error)) return result;
+    std::vector<int> links(entries.size());
+    std::string newLines;
+    std::unordered_map<std::string, bool> counted;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        auto known = directory.mediaLinks.find(entries[i].address);
+        if (known == directory.mediaLinks.end()) {
+            if (directory.highestLink >= maxDirectoryLink) {
+                result.error = "the URL directory has used up its link numbers (up to " +
+                               std::to_string(maxDirectoryLink) + ")";
+                return result;
+            }
+            DirectoryEntry entry;
+            entry.link = ++directory.highestLink;
+            entry.address = entries[i].address;
+            entry.kind = mediaAddress;
+            newLines += formatDirectoryLine(entry) + "\n";
+            known = directory.mediaLinks.emplace(entry.address, entry.link).first;
+            if (result.newLinks++ == 0) result.firstNewLink = entry.link;
+            result.lastNewLink = entry.link;
+            counted[entry.address] = true;
+        } else if (counted.emplace(entries[i].address, true).second) {
+            ++result.knownLinks;
+        }
+        links[i] = known->second;
+    }
+    result.channels = entries.size();
+
+    if (!prepareCatalogue(paths, entries, links, options, progress, result)) {
+        std::error_code ignored;
+        fs::remove_all(paths.staging, ignored);
+        return result;
+    }
+    report(options, progress, ImportProgress::switching);
+
+    const int oldCount = catalogueSize(paths);
+    const int newCount = static_cast<int>(entries.size());
+    const std::string page = paths.at(pageFile(1));
+    const std::vector<int> inside = pageInside(readIntList(page, wallTiles), newCount);
+
+    std::error_code code;
+    if (newLines.empty() && fs::is_directory(paths.catalogue, code) &&
+        sameFiles(paths.staging, paths.catalogue)) {
+        fs::remove_all(paths.staging, code);
+        result.switchedIn = true;
+        result.unchanged = true;
+        // Repairs what a run killed right after its switch may have left;
+        // writes nothing when the page and its tiles are as they should be.
+        if (!writeStateIfChanged(page, formatIntList(inside)) ||
+            !writeTilePaths(paths, inside, newCount))
+            result.warnings.push_back("cannot write the page of the catalogue in " +
+                                      paths.at(stateFolder));
+        return result;
+    }
+
+    // The directory first: it only grows, so the old catalogue works with
+    // the new directory as well as the new one does.
+    if (!newLines.empty()) {
+        std::string text = directory.text;
+        if (!text.empty() && text.back() != '\n') text += '\n';
+        text += newLines;
+        if (!replaceFileContents(directoryPath, text)) {
+            result.error = "cannot write the URL directory " + directoryPath + ": " + lastSystemError();
+            fs::remove_all(paths.staging, code);
+            return result;
+        }
+    }
+
+    // The page, and the tiles it shows, stay inside both the old and the new
+    // catalogue until the switch, so a root left at any moment is sound.
+    if (!writeStateIfChanged(page, formatIntList(inside)) ||
+        !writeTilePaths(paths, inside, std::min(oldCount, newCount))) {
+        result.error = "cannot write the page of the catalogue in " + paths.at(stateFolder) + ": " +
+                       lastSystemError();
+        fs::remove_all(paths.staging, code);
+        return result;
+    }
+
+    if (!switchCatalogue(paths, result.error)) {
+        fs::remove_all(paths.staging, code);
+        return result;
+    }
+    result.switchedIn = true;
+    if (!writeTilePaths(paths, inside, newCount))
+        result.warnings.push_back("the tiles of the current page show placeholders until the "
+                                  "page is scrolled (cannot write their tile path files)");
+    return result;
+}
+
+bool entryInGroups(const PlaylistEntry& entry, const std::vector<std::string>& groups) {
+    if (groups.empty()) return true;
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+    for (const std::string& group : groups)
+        if (group.size() == entry.group.size() &&
+            std::equal(group.begin(), group.end(), entry.group.begin(),
+                       [&](char a, char b) { return lower(a) == lower(b); }))
+            return true;
+    return false;
+}

@@ -1,0 +1,81 @@
+// Importing a playlist as the catalogue (list 1) of a data root.
+//
+// The new catalogue is prepared beside the old one, in VESTRALUME/.1.new,
+// and switched into place with one exchange of the two folders; the URL
+// directory only grows (a new address takes the next free link number, an
+// address already in it keeps its own). Favourites, selection, wall scale and
+// counters stay as they are; the catalogue's page is brought inside the new
+// catalogue. Killed at any moment, out of disk space or given nothing to
+// import, the previous catalogue stays complete and working.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "catalogue/cards.h"
+#include "catalogue/playlist.h"
+
+// What the importer has done so far, for a progress display.
+struct ImportProgress {
+    enum Stage { reading, makingCards, switching } stage = reading;
+    size_t entriesRead = 0;
+    CardProgress cards;
+};
+
+struct ImportOptions {
+    CardOptions cards;
+    std::function<void(const ImportProgress&)> progress;  // may be empty
+};
+
+struct ImportResult {
+    bool switchedIn = false;  // the catalogue now holds the playlist
+    bool unchanged = false;   // it held exactly this already: nothing was written
+    size_t channels = 0;
+    size_t newLinks = 0;      // addresses that took a new link number
+    size_t knownLinks = 0;    // distinct addresses that kept the number they had
+    int firstNewLink = 0, lastNewLink = 0;
+    CardProgress cards;       // what the card maker did
+    std::string error;        // why nothing was switched in, in plain words
+    std::vector<std::string> warnings;  // things after the switch that did not work
+};
+
+// Replaces the catalogue of the data root <folder>/VESTRALUME with
+// `entries`, in playlist order (channel 1 is entries[0]). Takes the root's
+// lock for its whole run and refuses when another program holds it.
+ImportResult importCatalogue(const std::string& folder, const std::vector<PlaylistEntry>& entries,
+                             const ImportOptions& options);
+
+// Takes the lock on <folder>/VESTRALUME for the rest of the process; on
+// failure returns false with the reason in plain words.
+bool lockDataRoot(const std::string& folder, std::string& error);
+
+// Where a playlist comes from: a file, "-" for standard input, or an http(s)
+// address.
+bool isPlaylistAddress(const std::string& source);
+
+// Reads the playlist `source` through `sinks`, streaming (a download is read
+// as it arrives). `chunkRead` (may be empty) is called after each chunk.
+// On failure (missing file, network error, over the size limit) returns false
+// with the reason in plain words; what was read up to then has gone through
+// the sinks.
+bool readPlaylistSource(const std::string& source, const PlaylistSinks& sinks,
+                        const std::function<void()>& chunkRead, std::string& error);
+
+// The largest playlist read, in bytes.
+constexpr size_t maxPlaylistBytes = size_t(1) << 30;
+
+// Whether an entry belongs to one of `groups` (compared without regard to
+// ASCII case); every entry does when `groups` is empty.
+bool entryInGroups(const PlaylistEntry& entry, const std::vector<std::string>& groups);
+
+// The user's own data root folder, the one the installed launcher uses:
+// ${XDG_DATA_HOME:-~/.local/share}/quillon (a relative XDG_DATA_HOME is
+// ignored). Empty, with the reason in `error`, when neither is set.
+std::string userDataFolder(std::string& error);
+
+// Makes <folder>/VESTRALUME from `templateRoot` when it does not exist yet,
+// the way the launcher does: copied into a hidden folder beside it and
+// renamed into place only when complete. True when the root exists after.
+bool makeRootFromTemplate(const std::string& folder, const std::string& templateRoot,
+                          std::string& error);

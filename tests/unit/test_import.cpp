@@ -1,0 +1,440 @@
+// Importing a playlist as the catalogue of a real sample data root: link
+// numbers that never change, favourites that keep opening what they opened,
+// the page brought inside, nothing rewritten by a second import of the same
+// playlist, refusal while another program holds the root, and failures that
+// leave the old catalogue whole. The data checker judges every root after.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "catalogue/data_root.h"
+#include "catalogue/import.h"
+#include "launch/launch.h"
+#include "platform/folder_lock.h"
+#include "state/state_files.h"
+#include "tests/support/scratch.h"
+#include "tools/data_check.h"
+#include "tools/make_data.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string textRoot = std::string(QUILLON_SOURCE_DIR) + "/data/VESTRALUME";
+
+std::string memoryFolder(const std::string& name) {
+    std::error_code code;
+    const fs::path base = fs::is_directory("/dev/shm", code) && access("/dev/shm", W_OK) == 0
+                              ? fs::path("/dev/shm")
+                              : fs::temp_directory_path();
+    std::string pattern = (base / (name + "-XXXXXX")).string();
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+PlaylistEntry entry(const std::string& name, const std::string& address,
+                    const std::string& logo = "") {
+    PlaylistEntry made;
+    made.name = name;
+    made.address = address;
+    made.logo = logo;
+    return made;
+}
+
+// Every file under a folder with its bytes and modification time.
+struct FileState {
+    std::string bytes;
+    long long modified;
+    bool operator==(const FileState& other) const {
+        return bytes == other.bytes && modified == other.modified;
+    }
+};
+using Snapshot = std::map<std::string, FileState>;
+
+Snapshot snapshot(const std::string& folder) {
+    Snapshot files;
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+        if (!item.is_regular_file()) continue;
+        struct stat info;
+        stat(item.path().c_str(), &info);
+        files[item.path().lexically_relative(folder).string()] = {
+            readFile(item.path().string()),
+            static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
+    }
+    return files;
+}
+
+// The sample root, made once and copied for every test.
+class Import : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sample = memoryFolder("quillon-import-sample");
+        std::string error;
+        sampleMade = !sample.empty() && makeDataRoot(sample, textRoot, makeReplace, error);
+        EXPECT_TRUE(sampleMade) << error;
+    }
+    static void TearDownTestSuite() {
+        std::error_code ignored;
+        fs::remove_all(sample, ignored);
+    }
+    void SetUp() override {
+        ASSERT_TRUE(sampleMade);
+        folder = memoryFolder("quillon-import-root");
+        fs::copy(sample, folder, fs::copy_options::recursive);
+        cache = folder + "/cache";
+        options.cards.cacheFolder = cache;
+        options.cards.network = false;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+
+    std::string at(const std::string& rootRelative) const { return folder + "/" + rootRelative; }
+    std::string root() const { return folder + "/VESTRALUME"; }
+
+    ImportResult import(const std::vector<PlaylistEntry>& entries) {
+        return importCatalogue(folder, entries, options);
+    }
+
+    // The address channel `channel` of `list` opens, the way the viewer finds it.
+    std::string opens(int list, int channel) {
+        const std::optional<int> link = readInt(at(linkPath(list, channel)));
+        if (!link) return "(no link number)";
+        loadUrlDirectory(at(urlDirectoryFile));
+        const std::optional<DirectoryEntry> found = findDirectoryEntry(*link);
+        return found ? found->address : "(link " + std::to_string(*link) + " has no entry)";
+    }
+
+    void expectSound() {
+        EXPECT_EQ(checkDataRoot(folder), std::vector<std::string>());
+    }
+
+    static std::string sample;
+    static bool sampleMade;
+    std::string folder, cache;
+    ImportOptions options;
+};
+
+std::string Import::sample;
+bool Import::sampleMade = false;
+
+const std::vector<PlaylistEntry> playlistA = {
+    entry("Alpha", "https://a.example/alpha.m3u8"),
+    entry("Beta", "http://b.example/beta"),
+    entry("Alpha again", "https://a.example/alpha.m3u8"),
+    entry("Gamma \xCE\x93", "rtmp://c.example/live/gamma"),
+};
+const std::vector<PlaylistEntry> playlistB = {
+    entry("Delta", "udp://@239.0.0.1:1234"),
+    entry("Beta", "http://b.example/beta"),
+    entry("Epsilon", "rtsp://e.example/s"),
+};
+
+TEST_F(Import, LinkNumbersAreForever) {
+    const std::string delivered = readFile(at(urlDirectoryFile));
+    ImportResult result = import(playlistA);
+    ASSERT_TRUE(result.switchedIn) << result.error;
+    EXPECT_EQ(result.channels, 4u);
+    EXPECT_EQ(result.newLinks, 3u);
+    EXPECT_EQ(result.firstNewLink, 10000);
+    EXPECT_EQ(result.lastNewLink, 10002);
+    EXPECT_EQ(readFile(at(linkPath(1, 1))), "10000\nAlpha\n");
+    EXPECT_EQ(readFile(at(linkPath(1, 2))), "10001\nBeta\n");
+    EXPECT_EQ(readFile(at(linkPath(1, 3))), "10000\nAlpha again\n") << "the same address, the same number";
+    EXPECT_EQ(readFile(at(linkPath(1, 4))), "10002\nGamma \xCE\x93\n");
+    EXPECT_EQ(readFile(at(channelCountFile)), "4\n");
+    const std::string afterA = readFile(at(urlDirectoryFile));
+    EXPECT_EQ(afterA, delivered +
+                          "10000\thttps://a.example/alpha.m3u8\tmedia\n"
+                          "10001\thttp://b.example/beta\tmedia\n"
+                          "10002\trtmp://c.example/live/gamma\tmedia\n");
+    expectSound();
+
+    result = import(playlistB);
+    ASSERT_TRUE(result.switchedIn) << result.error;
+    EXPECT_EQ(result.newLinks, 2u);
+    EXPECT_EQ(result.knownLinks, 1u);
+    EXPECT_EQ(readFile(at(linkPath(1, 1))), "1294\nDelta\n");
+    EXPECT_EQ(readFile(at(linkPath(1, 2))), "10001\nBeta\n") << "a known address keeps its number";
+    EXPECT_EQ(readFile(at(linkPath(1, 3))), "1295\nEpsilon\n");
+    const std::string afterB = readFile(at(urlDirectoryFile));
+    EXPECT_EQ(afterB.compare(0, afterA.size(), afterA), 0) << "the directory only grows";
+    EXPECT_FALSE(fs::exists(at(linkPath(1, 4)))) << "the catalogue has the playlist's size";
+    expectSound();
+
+    // Back to the first playlist: every address finds the number it had.
+    result = import(playlistA);
+    ASSERT_TRUE(result.switchedIn) << result.error;
+    EXPECT_EQ(result.newLinks, 0u);
+    EXPECT_EQ(readFile(at(linkPath(1, 1))), "10000\nAlpha\n");
+    EXPECT_EQ(readFile(at(linkPath(1, 4))), "10002\nGamma \xCE\x93\n");
+    EXPECT_EQ(readFile(at(urlDirectoryFile)), afterB);
+
+    // A delivered web page imported as a media address is another entry: the
+    // delivered number keeps opening it as a web page.
+    loadUrlDirectory(at(urlDirectoryFile));
+    ASSERT_TRUE(findUrl(7));
+    const std::string page = *findUrl(7);
+    result = import({entry("Page as media", page)});
+    ASSERT_TRUE(result.switchedIn) << result.error;
+    EXPECT_EQ(readFile(at(linkPath(1, 1))), "1296\nPage as media\n");
+    loadUrlDirectory(at(urlDirectoryFile));
+    EXPECT_EQ(findDirectoryEntry(7)->kind, webPage);
+    EXPECT_EQ(findDirectoryEntry(1296)->kind, mediaAddress);
+    expectSound();
+}
+
+TEST_F(Import, AFavouriteKeepsOpeningItsAddressAcrossImports) {
+    ASSERT_TRUE(import(playlistA).switchedIn);
+    // Adding a favourite copies the selected channel's link file (and card).
+    const std::string favourite = opens(1, 4);
+    EXPECT_EQ(favourite, "rtmp://c.example/live/gamma");
+    fs::copy_file(at(linkPath(1, 4)), at(linkPath(2, 1)), fs::copy_options::overwrite_existing);
+    fs::copy_file(at(thumbnailPath(1, 4)), at(thumbnailPath(2, 1)), fs::copy_options::overwrite_existing);
+    writeText(at(stateFile("d.txt")), "1");
+    // A delivered channel added before any import.
+    const std::string deliveredFavourite = opens(2, 2);
+
+    ASSERT_TRUE(import(playlistB).switchedIn);
+    EXPECT_EQ(opens(2, 1), favourite);
+    EXPECT_EQ(opens(2, 2), deliveredFavourite);
+    EXPECT_EQ(readFile(at(stateFile("d.txt"))), "1");
+    expectSound();
+}
+
+TEST_F(Import, OnlyTheCatalogueAndItsPageChange) {
+    // The last page of the delivered catalogue, selection and wall scale of a
+    // root in use.
+    std::vector<int> last(wallTiles);
+    std::iota(last.begin(), last.end(), deliveredLastFirstChannel);
+    writeText(at(pageFile(1)), formatIntList(last));
+    writeText(at(stateFile("b.txt")), "7");
+    writeText(at(stateFile("u.txt")), "1.85");
+    Snapshot before = snapshot(root());
+
+    std::vector<PlaylistEntry> thirty;
+    for (int i = 1; i <= 30; ++i)
+        thirty.push_back(entry("Channel " + std::to_string(i), "https://s.example/" + std::to_string(i)));
+    ASSERT_TRUE(import(thirty).switchedIn);
+
+    // The page moves to the last page of 30 channels: 21 to 36, its last
+    // channel on a selectable row; tiles past channel 30 show placeholders.
+    EXPECT_EQ(readIntList(at(pageFile(1)), wallTiles), std::optional<std::vector<int>>(
+                                                          [] {
+                                                              std::vector<int> page(wallTiles);
+                                                              std::iota(page.begin(), page.end(), 21);
+                                                              return page;
+                                                          }()));
+    for (int tile = 1; tile <= wallTiles; ++tile) {
+        const int channel = 20 + tile;
+        EXPECT_EQ(readFile(at(tilePathFile(1, tile))),
+                  channel <= 30 ? thumbnailPath(1, channel) : placeholderPath(tile))
+            << tile;
+    }
+    Snapshot after = snapshot(root());
+    for (const auto& [path, state] : before) {
+        const bool catalogue = path.compare(0, 2, "1/") == 0;
+        const bool page = path == "n/z1.txt" ||
+                          (path.compare(0, 3, "n/n") == 0 && path.find('b') == std::string::npos &&
+                           path != "n/nn.txt");
+        const bool directory = path == "links.tsv";
+        if (!catalogue && !page && !directory) {
+            EXPECT_TRUE(after.count(path) && after[path] == state) << path << " changed";
+        }
+    }
+    expectSound();
+
+    // A page inside the new catalogue stays as it is.
+    std::vector<int> last20(wallTiles);
+    std::iota(last20.begin(), last20.end(), lastFirstChannelFor(20));
+    writeText(at(pageFile(1)), formatIntList(last20));
+    ASSERT_TRUE(import({thirty.begin(), thirty.begin() + 20}).switchedIn);
+    EXPECT_EQ(readFile(at(pageFile(1))), formatIntList(last20));
+    EXPECT_EQ(readFile(at(tilePathFile(1, 12))), thumbnailPath(1, 20));
+    EXPECT_EQ(readFile(at(tilePathFile(1, 13))), placeholderPath(13)) << "channel 21 of 20";
+    expectSound();
+}
+
+TEST_F(Import, TheSamePlaylistTwiceChangesNoByte) {
+    ASSERT_TRUE(import(playlistA).switchedIn);
+    const Snapshot first = snapshot(root());
+    const ImportResult again = import(playlistA);
+    ASSERT_TRUE(again.switchedIn) << again.error;
+    EXPECT_TRUE(again.unchanged);
+    EXPECT_TRUE(snapshot(root()) == first) << "a file of the root was written";
+    // The same channels under other names are another catalogue.
+    std::vector<PlaylistEntry> renamed = playlistA;
+    renamed[1].name = "Beta HD";
+    const ImportResult changed = import(renamed);
+    ASSERT_TRUE(changed.switchedIn);
+    EXPECT_FALSE(changed.unchanged);
+    EXPECT_EQ(readFile(at(linkPath(1, 2))), "10001\nBeta HD\n");
+}
+
+TEST_F(Import, RefusedWhileAViewerHoldsTheRoot) {
+    int ready[2], release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t viewer = fork();
+    ASSERT_GE(viewer, 0);
+    if (viewer == 0) {
+        const char held = lockFolder(root()) == folderLocked ? 'y' : 'n';
+        (void)!write(ready[1], &held, 1);
+        char ignored;
+        (void)!read(release[0], &ignored, 1);
+        _exit(0);
+    }
+    char held = 0;
+    ASSERT_EQ(read(ready[0], &held, 1), 1);
+    ASSERT_EQ(held, 'y');
+    const Snapshot before = snapshot(root());
+    const ImportResult refused = import(playlistA);
+    EXPECT_FALSE(refused.switchedIn);
+    EXPECT_NE(refused.error.find("is in use by a running Quillon"), std::string::npos) << refused.error;
+    EXPECT_TRUE(snapshot(root()) == before);
+
+    (void)!write(release[1], "x", 1);
+    int status = 0;
+    waitpid(viewer, &status, 0);
+    for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+    EXPECT_TRUE(import(playlistA).switchedIn);
+}
+
+// Runs an import in a child process whose files may grow to `maxFileBytes`
+// at most, the way a full disk stops writes; returns whether it switched in.
+bool importWithFileLimit(const std::string& folder, const std::vector<PlaylistEntry>& entries,
+                         const ImportOptions& options, rlim_t maxFileBytes) {
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{maxFileBytes, maxFileBytes};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const ImportResult result = importCatalogue(folder, entries, options);
+        _exit(result.switchedIn ? 0 : result.error.empty() ? 2 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(Import, FailuresLeaveTheOldCatalogueWhole) {
+    ASSERT_TRUE(import(playlistA).switchedIn);
+    const Snapshot before = snapshot(root());
+
+    const ImportResult nothing = import({});
+    EXPECT_FALSE(nothing.switchedIn);
+    EXPECT_NE(nothing.error.find("no channels"), std::string::npos) << nothing.error;
+    EXPECT_TRUE(snapshot(root()) == before);
+
+    // Disk full while the cards are written, and while the grown URL
+    // directory is written.
+    for (rlim_t limit : {rlim_t(300), rlim_t(40000)}) {
+        SCOPED_TRACE(limit);
+        std::vector<PlaylistEntry> many;
+        for (int i = 0; i < 50; ++i)
+            many.push_back(entry("Full " + std::to_string(i), "https://full.example/" + std::to_string(i)));
+        EXPECT_FALSE(importWithFileLimit(folder, many, options, limit));
+        EXPECT_TRUE(snapshot(root()) == before) << "the failed import changed the root";
+        expectSound();
+    }
+}
+
+TEST_F(Import, WhatAKilledImportLeftIsCleanedUp) {
+    ASSERT_TRUE(import(playlistA).switchedIn);
+    // A half made new catalogue and a stale temporary directory file.
+    fs::create_directory(root() + "/.1.new");
+    writeFile(root() + "/.1.new/1.txt", "junk");
+    writeFile(root() + "/.links.tsv.12345.tmp", "1\thttps://x.example/\n");
+    writeFile(root() + "/n/.z1.txt.12345.tmp", "1");
+    expectSound();
+    ASSERT_TRUE(import(playlistB).switchedIn);
+    EXPECT_FALSE(fs::exists(root() + "/.1.new"));
+    EXPECT_FALSE(fs::exists(root() + "/.links.tsv.12345.tmp"));
+    EXPECT_FALSE(fs::exists(root() + "/n/.z1.txt.12345.tmp"));
+
+    // Killed between moving the old catalogue aside and moving the new one
+    // in, where a system cannot exchange folders: the old one comes back.
+    fs::rename(root() + "/1", root() + "/.1.old");
+    const std::vector<PlaylistEntry> empty;
+    EXPECT_FALSE(import(empty).switchedIn);
+    EXPECT_EQ(readFile(at(linkPath(1, 1))), "1294\nDelta\n");
+    EXPECT_FALSE(fs::exists(root() + "/.1.old"));
+    expectSound();
+}
+
+TEST_F(Import, RefreshingTheSampleRootKeepsAnImportedCatalogue) {
+    ASSERT_TRUE(import(playlistA).switchedIn);
+    const std::string directory = readFile(at(urlDirectoryFile));
+    const Snapshot catalogue = snapshot(root() + "/1");
+    std::string error;
+    ASSERT_TRUE(makeDataRoot(folder, textRoot, makeUpdate, error)) << error;
+    EXPECT_EQ(readFile(at(urlDirectoryFile)), directory);
+    EXPECT_TRUE(snapshot(root() + "/1") == catalogue);
+    expectSound();
+}
+
+// Turns line `link` of a directory text into a media entry.
+std::string markAsMedia(std::string text, int link) {
+    const size_t line = text.find("\n" + std::to_string(link) + "\t") + 1;
+    text.insert(text.find('\n', line), "\tmedia");
+    return text;
+}
+
+TEST_F(Import, CheckerKnowsImportedCatalogues) {
+    ASSERT_TRUE(import(playlistA).switchedIn);
+    struct Damage {
+        const char* what;
+        std::string file;
+        std::function<std::string(const std::string&)> change;  // empty: the file is removed
+        const char* expected;
+    };
+    auto replaceWith = [](const char* text) { return [text](const std::string&) { return std::string(text); }; };
+    auto append = [](const char* lines) { return [lines](const std::string& text) { return text + lines; }; };
+    const Damage damages[] = {
+        {"count record broken", channelCountFile, replaceWith("four"), "count.txt does not hold a channel count"},
+        {"card within the count missing", thumbnailPath(1, 4), {}, "no thumbnail for channel numbers 4,"},
+        {"link number the directory lacks", linkPath(1, 2), replaceWith("1400\nBeta\n"),
+         "channel numbers 2 hold no link number"},
+        {"name line not UTF-8", linkPath(1, 2), replaceWith("10001\nB\xFFta\n"), "name line that is not one line"},
+        {"media entry among the delivered numbers", urlDirectoryFile,
+         [](const std::string& text) { return markAsMedia(text, 7); }, "is a media address, but 1 to 1290"},
+        {"an imported address under two numbers", urlDirectoryFile,
+         append("1294\thttps://a.example/alpha.m3u8\tmedia\n"), "share the media address"},
+        {"a media address the program refuses", urlDirectoryFile, append("1294\tfile:///etc/passwd\tmedia\n"),
+         "not a media address the program opens"},
+        {"a web page past the delivered numbers", urlDirectoryFile, append("1294\thttps://w.example/\n"),
+         "link number 1294 is outside 1 to 1290"},
+    };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.what);
+        const std::string file = at(damage.file);
+        const std::string saved = readFile(file);
+        if (damage.change)
+            writeFile(file, damage.change(saved));
+        else
+            fs::remove(file);
+        const std::vector<std::string> problems = checkDataRoot(folder);
+        bool found = false;
+        for (const std::string& problem : problems)
+            found = found || problem.find(damage.expected) != std::string::npos;
+        EXPECT_TRUE(found) << testing::PrintToString(problems);
+        writeFile(file, saved);
+    }
+    expectSound();
+    // Channels past the count need no card and no link file.
+    EXPECT_FALSE(fs::exists(at(thumbnailPath(1, 5))));
+}
+
+}  // namespace

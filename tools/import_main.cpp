@@ -1,0 +1,292 @@
+// quillon-import: puts the channels of a playlist (M3U / M3U8) on the wall,
+// as the catalogue of the user's data root.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "catalogue/data_root.h"
+#include "catalogue/import.h"
+#include "catalogue/import_report.h"
+
+#ifndef QUILLON_TEMPLATE_FROM_BIN
+#define QUILLON_TEMPLATE_FROM_BIN "../share/quillon/VESTRALUME"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void printUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "Usage: quillon-import [--root FOLDER] [--group NAME]... PLAYLIST\n"
+                 "       quillon-import --list-groups PLAYLIST\n"
+                 "Puts the channels of an M3U/M3U8 playlist on Quillon's wall, in playlist order,\n"
+                 "replacing the catalogue; favourites, selection and wall scale stay. PLAYLIST is a\n"
+                 "file, - for standard input, or an http:// or https:// address to download.\n"
+                 "  --root FOLDER    the folder holding VESTRALUME/ (default: your own,\n"
+                 "                   ${XDG_DATA_HOME:-~/.local/share}/quillon, made on first use)\n"
+                 "  --group NAME     import only the channels of this group (may be repeated)\n"
+                 "  --list-groups    show the playlist's groups with their channel counts\n"
+                 "Close Quillon before importing; start it again afterwards to see the channels.\n");
+}
+
+struct Arguments {
+    std::string playlist;
+    std::string root;
+    bool rootGiven = false;
+    std::vector<std::string> groups;
+    bool listGroups = false;
+};
+
+// 0 when the arguments are complete, 1 for --help, 2 for a mistake.
+int parseArguments(int argc, char** argv, Arguments& arguments) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        auto value = [&](const std::string& option, std::string& target) {
+            if (argument == option && i + 1 < argc) {
+                target = argv[++i];
+                return true;
+            }
+            if (argument.compare(0, option.size() + 1, option + "=") == 0) {
+                target = argument.substr(option.size() + 1);
+                return true;
+            }
+            return false;
+        };
+        std::string group;
+        if (argument == "--help" || argument == "-h") return 1;
+        if (argument == "--list-groups") {
+            arguments.listGroups = true;
+        } else if (value("--group", group)) {
+            arguments.groups.push_back(group);
+        } else if (value("--root", arguments.root)) {
+            arguments.rootGiven = true;
+        } else if ((argument == "-" || argument.empty() || argument[0] != '-') &&
+                   arguments.playlist.empty()) {
+            arguments.playlist = argument;
+        } else {
+            std::fprintf(stderr, "quillon-import: unexpected argument \"%s\"\n", argument.c_str());
+            return 2;
+        }
+    }
+    if (arguments.playlist.empty()) {
+        std::fprintf(stderr, "quillon-import: which playlist? Give a file, - or an address.\n");
+        return 2;
+    }
+    if (arguments.rootGiven && arguments.root.empty()) {
+        std::fprintf(stderr, "quillon-import: --root needs a folder\n");
+        return 2;
+    }
+    return 0;
+}
+
+// The progress display: one line redrawn in place on a terminal, at most ten
+// times a second; nothing at all when standard error is not a terminal.
+struct ProgressDisplay {
+    bool shown = isatty(STDERR_FILENO) == 1;
+    bool drawn = false;
+    ImportProgress::Stage stage = ImportProgress::reading;
+    std::chrono::steady_clock::time_point stageStart = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point lastDraw;
+
+    void show(const ImportProgress& progress, bool force = false) {
+        if (!shown) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (progress.stage != stage) {
+            stage = progress.stage;
+            stageStart = now;
+            force = true;
+        }
+        if (!force && drawn && now - lastDraw < std::chrono::milliseconds(100)) return;
+        lastDraw = now;
+        winsize size{};
+        const int width = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0
+                              ? size.ws_col - 1 : 79;
+        const double seconds = std::chrono::duration<double>(now - stageStart).count();
+        std::fprintf(stderr, "\r%s\x1b[K", progressLine(progress, seconds, width).c_str());
+        std::fflush(stderr);
+        drawn = true;
+    }
+
+    void clear() {
+        if (!drawn) return;
+        std::fprintf(stderr, "\r\x1b[K");
+        std::fflush(stderr);
+        drawn = false;
+    }
+};
+
+// The installed template of the data root, found beside this program (so a
+// moved installation works), or the one a build folder makes.
+std::string findTemplate(std::vector<std::string>& looked) {
+    std::error_code code;
+    const fs::path program = fs::read_symlink("/proc/self/exe", code);
+    if (code) return std::string();
+    const fs::path folder = program.parent_path();
+    for (const fs::path& candidate :
+         {folder / QUILLON_TEMPLATE_FROM_BIN, folder / ".." / "template" / "VESTRALUME"}) {
+        const fs::path clean = candidate.lexically_normal();
+        looked.push_back(clean.string());
+        if (fs::is_directory(clean, code)) return clean.string();
+    }
+    return std::string();
+}
+
+// The folder holding the data root to import into, made from the template
+// when it is the user's own and does not exist yet.
+bool resolveRoot(Arguments& arguments) {
+    std::string error;
+    if (arguments.rootGiven) {
+        if (fs::is_directory(fs::path(arguments.root) / "VESTRALUME")) return true;
+        std::fprintf(stderr,
+                     "quillon-import: there is no data root %s/VESTRALUME (quillon-make-data "
+                     "%s makes a sample one)\n",
+                     arguments.root.c_str(), arguments.root.c_str());
+        return false;
+    }
+    arguments.root = userDataFolder(error);
+    if (arguments.root.empty()) {
+        std::fprintf(stderr, "quillon-import: %s\n", error.c_str());
+        return false;
+    }
+    if (fs::is_directory(fs::path(arguments.root) / "VESTRALUME")) return true;
+    std::vector<std::string> looked;
+    const std::string templateRoot = findTemplate(looked);
+    if (templateRoot.empty()) {
+        std::string where;
+        for (const std::string& place : looked) where += (where.empty() ? "" : " and ") + place;
+        std::fprintf(stderr,
+                     "quillon-import: your data folder %s/VESTRALUME does not exist yet and the "
+                     "data root template is missing (looked in %s); reinstall Quillon or give "
+                     "--root\n",
+                     arguments.root.c_str(), where.empty() ? "no place" : where.c_str());
+        return false;
+    }
+    std::fprintf(stderr, "quillon-import: making your data folder %s/VESTRALUME\n",
+                 arguments.root.c_str());
+    if (!makeRootFromTemplate(arguments.root, templateRoot, error)) {
+        std::fprintf(stderr, "quillon-import: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+int listGroups(const Arguments& arguments) {
+    std::vector<std::pair<std::string, size_t>> groups;
+    std::unordered_map<std::string, size_t> index;
+    ProblemLog problems;
+    PlaylistSinks sinks;
+    sinks.entry = [&](PlaylistEntry& entry) {
+        auto found = index.emplace(entry.group, groups.size());
+        if (found.second) groups.emplace_back(entry.group, 0);
+        ++groups[found.first->second].second;
+    };
+    sinks.problem = [&](const PlaylistProblem& problem) { logProblem(problems, problem); };
+    std::string error;
+    if (!readPlaylistSource(arguments.playlist, sinks, {}, error)) {
+        std::fprintf(stderr, "quillon-import: %s\n", error.c_str());
+        return 1;
+    }
+    size_t total = 0;
+    for (const auto& [name, count] : groups) {
+        std::printf("%8s  %s\n", formatCount(count).c_str(), name.empty() ? "(no group)" : name.c_str());
+        total += count;
+    }
+    std::printf("%s channels in %s groups", formatCount(total).c_str(),
+                formatCount(groups.size()).c_str());
+    if (problems.skipped > 0) std::printf(" (%s entries skipped)", formatCount(problems.skipped).c_str());
+    std::printf("\n");
+    return total > 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments arguments;
+    const int parsed = parseArguments(argc, argv, arguments);
+    if (parsed == 1) {
+        printUsage(stdout);
+        return 0;
+    }
+    if (parsed != 0) {
+        printUsage(stderr);
+        return 2;
+    }
+    if (arguments.listGroups) return listGroups(arguments);
+    if (!resolveRoot(arguments)) return 1;
+    const std::string root = (fs::path(arguments.root) / "VESTRALUME").string();
+
+    std::string error;
+    if (!lockDataRoot(arguments.root, error)) {
+        std::fprintf(stderr, "quillon-import: %s. Nothing was changed.\n", error.c_str());
+        return 1;
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    ProgressDisplay display;
+    ImportProgress progress;
+    std::vector<PlaylistEntry> entries;
+    ProblemLog problems;
+    size_t otherGroups = 0;
+    PlaylistSinks sinks;
+    sinks.entry = [&](PlaylistEntry& entry) {
+        ++progress.entriesRead;
+        if (entryInGroups(entry, arguments.groups))
+            entries.push_back(std::move(entry));
+        else
+            ++otherGroups;
+    };
+    sinks.problem = [&](const PlaylistProblem& problem) { logProblem(problems, problem); };
+    const bool read = readPlaylistSource(arguments.playlist, sinks,
+                                         [&] { display.show(progress); }, error);
+    display.clear();
+    for (const std::string& line : problemReport(problems)) std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    if (!read) {
+        std::fprintf(stderr, "quillon-import: %s. The catalogue was not changed.\n", error.c_str());
+        return 1;
+    }
+    if (entries.empty()) {
+        if (otherGroups > 0)
+            std::fprintf(stderr,
+                         "quillon-import: none of the %s channels of %s is in the group%s asked "
+                         "for; --list-groups shows the groups. The catalogue was not changed.\n",
+                         formatCount(otherGroups).c_str(), arguments.playlist.c_str(),
+                         arguments.groups.size() == 1 ? "" : "s");
+        else
+            std::fprintf(stderr,
+                         "quillon-import: %s holds no channel Quillon can open (%s entries "
+                         "skipped). The catalogue was not changed.\n",
+                         arguments.playlist.c_str(), formatCount(problems.skipped).c_str());
+        return 1;
+    }
+
+    ImportOptions options;
+    options.progress = [&](const ImportProgress& now) {
+        progress.stage = now.stage;
+        progress.cards = now.cards;
+        display.show(progress);
+    };
+    const ImportResult result = importCatalogue(arguments.root, entries, options);
+    display.clear();
+    if (!result.switchedIn) {
+        std::fprintf(stderr, "quillon-import: %s. The catalogue was not changed.\n",
+                     result.error.c_str());
+        return 1;
+    }
+    for (const std::string& line : importSummary(result, arguments.playlist, root))
+        std::printf("%s\n", line.c_str());
+    for (const std::string& warning : result.warnings)
+        std::printf("Note: %s.\n", warning.c_str());
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("Done in %.1f s.%s\n", seconds,
+                result.unchanged ? "" : " Start Quillon to see the channels.");
+    return 0;
+}
