@@ -411,11 +411,11 @@ TEST_F(Import, CheckerKnowsImportedCatalogues) {
         {"media entry among the delivered numbers", urlDirectoryFile,
          [](const std::string& text) { return markAsMedia(text, 7); }, "is a media address, but 1 to 1290"},
         {"an imported address under two numbers", urlDirectoryFile,
-         append("1294\thttps://a.example/alpha.m3u8\tmedia\n"), "share the media address"},
-        {"a media address the program refuses", urlDirectoryFile, append("1294\tfile:///etc/passwd\tmedia\n"),
+         append("10003\thttps://a.example/alpha.m3u8\tmedia\n"), "share the media address"},
+        {"a media address the program refuses", urlDirectoryFile, append("10003\tfile:///etc/passwd\tmedia\n"),
          "not a media address the program opens"},
-        {"a web page past the delivered numbers", urlDirectoryFile, append("1294\thttps://w.example/\n"),
-         "link number 1294 is outside 1 to 1290"},
+        {"a web page among the imported numbers", urlDirectoryFile, append("10003\thttps://w.example/\n"),
+         "link number 10003 is a web page, but numbers from 10000 on are media addresses"},
     };
     for (const Damage& damage : damages) {
         SCOPED_TRACE(damage.what);
