@@ -166,7 +166,7 @@ TEST_F(Import, LinkNumbersAreForever) {
     ASSERT_TRUE(result.switchedIn) << result.error;
     EXPECT_EQ(result.newLinks, 2u);
     EXPECT_EQ(result.knownLinks, 1u);
-    EXPECT_EQ(readFile(at(linkPath(1, 1))), "1294\nDelta\n");
+    EXPECT_EQ(readFile(at(linkPath(1, 1))), "10003\nDelta\n");
     EXPECT_EQ(readFile(at(linkPath(1, 2))), "10001\nBeta\n") << "a known address keeps its number";
     EXPECT_EQ(readFile(at(linkPath(1, 3))), "1295\nEpsilon\n");
     const std::string afterB = readFile(at(urlDirectoryFile));
@@ -369,7 +369,7 @@ TEST_F(Import, WhatAKilledImportLeftIsCleanedUp) {
     fs::rename(root() + "/1", root() + "/.1.old");
     const std::vector<PlaylistEntry> empty;
     EXPECT_FALSE(import(empty).switchedIn);
-    EXPECT_EQ(readFile(at(linkPath(1, 1))), "1294\nDelta\n");
+    EXPECT_EQ(readFile(at(linkPath(1, 1))), "10003\nDelta\n");
     EXPECT_FALSE(fs::exists(root() + "/.1.old"));
     expectSound();
 }
