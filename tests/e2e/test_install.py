@@ -29,6 +29,8 @@ INSTALLED = [LAUNCHER, PROGRAM, UPGRADER, TEMPLATE + "/n/b.txt", TEMPLATE + "/li
              TEMPLATE + "/version.txt",
              "/usr/share/doc/quillon/copyright", "/usr/share/doc/quillon/changelog.gz",
              "/usr/share/man/man1/quillon.1.gz", "/usr/share/man/man1/quillon-check-data.1.gz",
+             "/usr/share/man/man1/quillon-import.1.gz", "/usr/bin/quillon-import",
+             "/usr/bin/quillon-check-data",
              "/usr/share/metainfo/example.quillon.Quillon.metainfo.xml",
              "/usr/share/applications/quillon.desktop",
              "/usr/share/icons/hicolor/48x48/apps/quillon.png",
