@@ -83,52 +83,6 @@ void cleanUpAfterEarlierImports(const RootPaths& paths) {
     for (const fs::path& file : stale) fs::remove(file, code);
 }
 
-// ---- The URL directory ---------------------------------------------------
-
-struct Directory {
-    std::string text;  // the file as it is
-    std::unordered_map<std::string, int> mediaLinks;  // media address -> its link number
-    int highestLink = 0;
-};
-
-// The link number at the start of a directory line, whatever the rest holds:
-// a number any line claims is never given again.
-int leadingLinkNumber(const std::string& line) {
-    int number = 0;
-    size_t digits = 0;
-    while (digits < line.size() && digits < 9 && line[digits] >= '0' && line[digits] <= '9')
-        number = number * 10 + (line[digits++] - '0');
-    return digits > 0 && digits <= 8 ? number : 0;
-}
-
-bool readDirectory(const std::string& path, Directory& directory, std::string& error) {
-    std::error_code code;
-    if (fs::exists(path, code)) {
-        std::ifstream in(path, std::ios::binary);
-        directory.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) {
-            error = "cannot read the URL directory " + path;
-            return false;
-        }
-    }
-    // The delivered entries keep their numbers even where the file lost them,
-    // and numbers below firstImportedLink stay free for entries that newer
-    // versions deliver.
-    directory.highestLink = std::max(deliveredLinkCount, firstImportedLink - 1);
-    size_t start = 0;
-    while (start < directory.text.size()) {
-        size_t end = directory.text.find('\n', start);
-        if (end == std::string::npos) end = directory.text.size();
-        const std::string line = directory.text.substr(start, end - start);
-        start = end + 1;
-        directory.highestLink = std::max(directory.highestLink, leadingLinkNumber(line));
-        DirectoryEntry entry;
-        if (parseDirectoryLine(line, entry) == directoryEntry && entry.kind == mediaAddress)
-            directory.mediaLinks.emplace(entry.address, entry.link);
-    }
-    return true;
-}
-
 // ---- Files ---------------------------------------------------------------
 
 bool writeWholeFile(const fs::path& path, const std::string& bytes, std::string& error) {
@@ -147,9 +101,22 @@ bool writeWholeFile(const fs::path& path, const std::string& bytes, std::string&
     return true;
 }
 
+// The bytes of a file; false when it cannot be opened or read to its end.
+bool readWholeFile(const fs::path& path, std::string& bytes) {
+    bytes.clear();
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    char buffer[1 << 14];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
+    const bool read = !std::ferror(file);
+    std::fclose(file);
+    return read;
+}
+
 std::string readWholeFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string bytes;
+    readWholeFile(path, bytes);
+    return bytes;
 }
 
 // Whether two folders hold the same files with the same bytes (sub-folders
@@ -175,6 +142,50 @@ bool sameFiles(const fs::path& a, const fs::path& b) {
 bool writeStateIfChanged(const std::string& path, const std::string& text) {
     if (fs::exists(path) && readWholeFile(path) == text) return true;
     return writeText(path, text);
+}
+
+// ---- The URL directory ---------------------------------------------------
+
+struct Directory {
+    std::string text;  // the file as it is
+    std::unordered_map<std::string, int> mediaLinks;  // media address -> its link number
+    int highestLink = 0;
+};
+
+// The link number at the start of a directory line, whatever the rest holds:
+// a number any line claims is never given again.
+int leadingLinkNumber(const std::string& line) {
+    int number = 0;
+    size_t digits = 0;
+    while (digits < line.size() && digits < 9 && line[digits] >= '0' && line[digits] <= '9')
+        number = number * 10 + (line[digits++] - '0');
+    return digits > 0 && digits <= 8 ? number : 0;
+}
+
+bool readDirectory(const std::string& path, Directory& directory, std::string& error) {
+    // The directory is rewritten from what is read here: a read that fails
+    // half way must stop the import, not shorten the directory.
+    std::error_code code;
+    if (fs::exists(fs::symlink_status(path, code)) && !readWholeFile(path, directory.text)) {
+        error = "cannot read the URL directory " + path + ": " + lastSystemError();
+        return false;
+    }
+    // The delivered entries keep their numbers even where the file lost them.
+    // Numbers below firstImportedLink stay free for entries that newer
+    // versions deliver.
+    directory.highestLink = std::max(deliveredLinkCount, firstImportedLink - 1);
+    size_t start = 0;
+    while (start < directory.text.size()) {
+        size_t end = directory.text.find('\n', start);
+        if (end == std::string::npos) end = directory.text.size();
+        const std::string line = directory.text.substr(start, end - start);
+        start = end + 1;
+        directory.highestLink = std::max(directory.highestLink, leadingLinkNumber(line));
+        DirectoryEntry entry;
+        if (parseDirectoryLine(line, entry) == directoryEntry && entry.kind == mediaAddress)
+            directory.mediaLinks.emplace(entry.address, entry.link);
+    }
+    return true;
 }
 
 // ---- The page of the catalogue -------------------------------------------

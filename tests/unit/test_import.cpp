@@ -75,23 +75,15 @@ Snapshot snapshot(const std::string& folder) {
     return files;
 }
 
-// The sample root, made once and copied for every test.
+// Every test works on its own copy of the sample root the build makes as the
+// installed template (<build>/template/VESTRALUME, never written).
 class Import : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        sample = memoryFolder("quillon-import-sample");
-        std::string error;
-        sampleMade = !sample.empty() && makeDataRoot(sample, textRoot, makeReplace, error);
-        EXPECT_TRUE(sampleMade) << error;
-    }
-    static void TearDownTestSuite() {
-        std::error_code ignored;
-        fs::remove_all(sample, ignored);
-    }
     void SetUp() override {
-        ASSERT_TRUE(sampleMade);
+        const std::string sample = QUILLON_SAMPLE_ROOT;
+        ASSERT_TRUE(fs::is_directory(sample + "/VESTRALUME")) << sample;
         folder = memoryFolder("quillon-import-root");
-        fs::copy(sample, folder, fs::copy_options::recursive);
+        fs::copy(sample + "/VESTRALUME", folder + "/VESTRALUME", fs::copy_options::recursive);
         cache = folder + "/cache";
         options.cards.cacheFolder = cache;
         options.cards.network = false;
@@ -121,14 +113,9 @@ protected:
         EXPECT_EQ(checkDataRoot(folder), std::vector<std::string>());
     }
 
-    static std::string sample;
-    static bool sampleMade;
     std::string folder, cache;
     ImportOptions options;
 };
-
-std::string Import::sample;
-bool Import::sampleMade = false;
 
 const std::vector<PlaylistEntry> playlistA = {
     entry("Alpha", "https://a.example/alpha.m3u8"),
