@@ -155,7 +155,7 @@ TEST_F(Import, LinkNumbersAreForever) {
     EXPECT_EQ(result.knownLinks, 1u);
     EXPECT_EQ(readFile(at(linkPath(1, 1))), "10003\nDelta\n");
     EXPECT_EQ(readFile(at(linkPath(1, 2))), "10001\nBeta\n") << "a known address keeps its number";
-    EXPECT_EQ(readFile(at(linkPath(1, 3))), "1295\nEpsilon\n");
+    EXPECT_EQ(readFile(at(linkPath(1, 3))), "10004\nEpsilon\n");
     const std::string afterB = readFile(at(urlDirectoryFile));
     EXPECT_EQ(afterB.compare(0, afterA.size(), afterA), 0) << "the directory only grows";
     EXPECT_FALSE(fs::exists(at(linkPath(1, 4)))) << "the catalogue has the playlist's size";
@@ -176,10 +176,10 @@ TEST_F(Import, LinkNumbersAreForever) {
     const std::string page = *findUrl(7);
     result = import({entry("Page as media", page)});
     ASSERT_TRUE(result.switchedIn) << result.error;
-    EXPECT_EQ(readFile(at(linkPath(1, 1))), "1296\nPage as media\n");
+    EXPECT_EQ(readFile(at(linkPath(1, 1))), "10005\nPage as media\n");
     loadUrlDirectory(at(urlDirectoryFile));
     EXPECT_EQ(findDirectoryEntry(7)->kind, webPage);
-    EXPECT_EQ(findDirectoryEntry(1296)->kind, mediaAddress);
+    EXPECT_EQ(findDirectoryEntry(10005)->kind, mediaAddress);
     expectSound();
 }
 
