@@ -1,6 +1,8 @@
 // Keyboard and special-key callbacks, scrolling and page building.
 #pragma once
 
+#include <string>
+
 void onKeyboard(unsigned char key, int x, int y);
 void onSpecialKey(int key, int x, int y);
 
@@ -11,3 +13,7 @@ void applySpecialKey(int key);
 // The thumbnail batch copy of F12: 1.jpg .. 2000.jpg in the working directory
 // copied over 1.Quillon .. 2000.Quillon.
 void copyThumbnailBatch();
+
+// Whether `name` is one of the files the batch copy writes in the working
+// directory: 1.Quillon .. 2000.Quillon, n.txt, p.txt and pp.txt.
+bool isBatchCopyFile(const std::string& name);
