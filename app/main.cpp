@@ -3,8 +3,27 @@
 #include <cstdio>
 
 #include "app/shell.h"
+#include "app/start_notice.h"
+#include "nav/keys.h"
 #include "platform/folder_lock.h"
 #include "platform/platform.h"
+#include "platform/temporary_files.h"
+
+namespace {
+
+bool anyFile(const std::string&) { return true; }
+
+// Replacements cut short by a kill leave their temporary files behind. The
+// folders this program writes in are cleared of those of ended processes:
+// the state folder, the favourites, and the batch copy's own files in the
+// working directory (nothing else there is the program's).
+void removeStaleTemporaryFilesOfRoot() {
+    removeStaleTemporaryFiles("VESTRALUME/n", anyFile);
+    removeStaleTemporaryFiles("VESTRALUME/2", anyFile);
+    removeStaleTemporaryFiles(".", isBatchCopyFile);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     mapLargeBlocksApart();
@@ -12,11 +31,18 @@ int main(int argc, char** argv) {
     glutInit(&argc, argv);
     // One program at a time on a data root: a second viewer, or an import
     // switching in a new catalogue, would mix its writes with this one's.
+    // The one already running goes on untouched.
     if (lockFolder("VESTRALUME") == folderBusy) {
         std::fprintf(stderr, "Quillon cannot start: VESTRALUME/ is in use by another Quillon "
                              "or by an import into it\n");
+        std::fflush(stderr);
+        showStartNotice("Quillon cannot start",
+                        {"Quillon cannot start:", "VESTRALUME/ is in use by another Quillon",
+                         "or by an import into it."},
+                        10);
         endProcess(1);
     }
+    removeStaleTemporaryFilesOfRoot();
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH | GLUT_STENCIL);
     int width = 0;
     int height = 0;

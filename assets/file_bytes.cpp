@@ -1,22 +1,16 @@
 #include "assets/file_bytes.h"
 
 #include <cstdio>
-#include <new>
 
-bool readFileBytes(const std::string& path, std::string& bytes) {
+FileOutcome readAssetFile(const std::string& path, std::size_t limit, std::string& bytes) {
     bytes.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    char block[65536];
-    size_t got = 0;
-    bool failed = false;
-    try {
-        while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.append(block, got);
-    } catch (const std::bad_alloc&) {
-        failed = true;  // a file larger than the memory left: as unreadable
-    }
-    failed = failed || std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) std::string().swap(bytes);
-    return !failed;
+    // Images and models are named by the data root's own files (tile path
+    // files, model lines), so they come from the data root and nowhere else.
+    if (!isDataRootPath(path)) return fileOutside;
+    return readLimitedFile(path, limit, bytes);
+}
+
+void reportUnreadableAsset(const std::string& path, FileOutcome outcome, std::size_t limit) {
+    if (outcome == fileRead || outcome == fileMissing) return;
+    std::fprintf(stderr, "Quillon: %s %s\n", path.c_str(), describeFileOutcome(outcome, limit).c_str());
 }

@@ -23,10 +23,11 @@
 
 namespace {
 
-// Images beyond these sizes are refused rather than allocated: no image the
-// wall shows comes near them, and a damaged header may claim anything.
-constexpr JDIMENSION maxImageSide = 16384;
-constexpr unsigned long long maxImagePixels = 1ull << 26;
+// Images wider or higher than the pixel cap (maxImageSide, 4096) are refused
+// from their header, before anything is allocated or decoded: no image the
+// wall shows comes near it, a damaged header may claim anything, and a
+// page of giant but valid images would stall the wall and take gigabytes.
+static_assert(maxImageSide == 4096, "the refusal message names the pixel cap");
 // Working memory libjpeg may take beside the pixel buffer (progressive files
 // keep every coefficient of the image).
 constexpr long maxDecoderMemory = 512L << 20;
@@ -138,9 +139,9 @@ bool runDecode(DecodeJob& job, const unsigned char* data, size_t size, int& comp
     default:
         failDecode(reinterpret_cast<j_common_ptr>(info), "colour space not supported");
     }
-    if (info->image_width > maxImageSide || info->image_height > maxImageSide ||
-        static_cast<unsigned long long>(info->image_width) * info->image_height > maxImagePixels)
-        failDecode(reinterpret_cast<j_common_ptr>(info), "image too large");
+    if (info->image_width > static_cast<JDIMENSION>(maxImageSide) ||
+        info->image_height > static_cast<JDIMENSION>(maxImageSide))
+        failDecode(reinterpret_cast<j_common_ptr>(info), "image larger than 4096 x 4096 pixels");
 
     jpeg_start_decompress(info);
     const JDIMENSION width = info->output_width;
@@ -198,7 +199,9 @@ std::optional<Image> decodeJpegMemory(const unsigned char* data, size_t size, co
 
 std::optional<Image> decodeJpeg(const std::string& path) {
     std::string bytes;
-    if (!readFileBytes(path, bytes)) {
+    const FileOutcome outcome = readAssetFile(path, imageFileLimit, bytes);
+    if (outcome != fileRead) {
+        reportUnreadableAsset(path, outcome, imageFileLimit);
         std::printf("Impossível carregar arquivo JPG: %s\n", path.c_str());
         return std::nullopt;
     }

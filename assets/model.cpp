@@ -20,6 +20,10 @@ int loadModelImage(const std::string& path) {
 Model* loadModel(const std::string& path) {
     std::printf("*** Objeto: %s\n", path.c_str());
     std::string text;
-    if (!readFileBytes(path, text)) return nullptr;
+    const FileOutcome outcome = readAssetFile(path, tableFileLimit, text);
+    if (outcome != fileRead) {
+        reportUnreadableAsset(path, outcome, tableFileLimit);
+        return nullptr;
+    }
     return parseModel(text, loadModelImage, loadMaterialLibrary);
 }

@@ -45,11 +45,13 @@ struct Model {
 extern std::vector<Material*> materialRegistry;
 
 // Reads one OBJ file; prints the loader's report lines. nullptr when the file
-// cannot be opened. Images named by "usemat" lines are loaded with
-// loadTexture (a missing one ends the process).
+// cannot be read (catalogue/safe_file.h: a data-root path, a regular file of
+// at most tableFileLimit bytes). Images named by "usemat" lines are loaded
+// with loadTexture (a missing one ends the process).
 Model* loadModel(const std::string& path);
 
-// Reads one MTL file into the material registry.
+// Reads one MTL file into the material registry; one that cannot be read (as
+// for loadModel) adds nothing.
 void loadMaterialLibrary(const std::string& path);
 
 // How a model being read turns the path of a "usemat" line into a texture
@@ -59,7 +61,8 @@ using ModelImageLoader = int (*)(const std::string& path);
 using MaterialLibraryLoader = void (*)(const std::string& path);
 
 // Reads an OBJ model from its text, printing the report lines that follow
-// "*** Objeto" (counts, dropped faces, bounds). nullptr when memory runs out.
+// "*** Objeto" (counts, dropped faces, bounds): the first 50 dropped faces
+// line by line, then how many more. nullptr when memory runs out.
 Model* parseModel(const std::string& text, ModelImageLoader loadImage,
                   MaterialLibraryLoader loadLibrary);
 

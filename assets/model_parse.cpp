@@ -74,6 +74,10 @@ int resolveIndex(int written, int readSoFar, int total) {
     return -1;
 }
 
+// A damaged model can hold millions of bad face lines: the first ones are
+// reported line by line, the rest only counted.
+constexpr int reportedDroppedFaces = 50;
+
 struct ElementCounts {
     int vertices = 0;
     int texcoords = 0;
@@ -163,6 +167,7 @@ Model* readModel(const std::string& text, ModelImageLoader loadImage, MaterialLi
     int texture = -1;
     Bounds bounds;
     int lineNumber = 0;
+    int droppedFaces = 0;
     for (std::string_view line : lines) {
         ++lineNumber;
         if (startsWith(line, "#")) continue;
@@ -191,13 +196,16 @@ Model* readModel(const std::string& text, ModelImageLoader loadImage, MaterialLi
             face.material = material;
             face.texture = texture;
             if (const char* problem = readFace(line.substr(2), read, total, face)) {
-                std::printf("Face ignorada na linha %d: %s\n", lineNumber, problem);
+                if (++droppedFaces <= reportedDroppedFaces)
+                    std::printf("Face ignorada na linha %d: %s\n", lineNumber, problem);
             } else {
                 model->faces.push_back(std::move(face));
             }
         }
     }
     model->faceCount = static_cast<int>(model->faces.size());
+    if (droppedFaces > reportedDroppedFaces)
+        std::printf("Mais %d faces ignoradas\n", droppedFaces - reportedDroppedFaces);
     std::printf("Limites: %f %f %f - %f %f %f\n", bounds.low[0], bounds.low[1], bounds.low[2],
                 bounds.high[0], bounds.high[1], bounds.high[2]);
     if (!model->hasNormals) computeFaceNormals(*model);
@@ -327,6 +335,10 @@ void parseMaterialLibrary(const std::string& text) {
 
 void loadMaterialLibrary(const std::string& path) {
     std::string text;
-    if (!readFileBytes(path, text)) return;
+    const FileOutcome outcome = readAssetFile(path, tableFileLimit, text);
+    if (outcome != fileRead) {
+        reportUnreadableAsset(path, outcome, tableFileLimit);
+        return;
+    }
     parseMaterialLibrary(text);
 }

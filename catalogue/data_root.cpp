@@ -1,6 +1,6 @@
 #include "catalogue/data_root.h"
 
-#include <fstream>
+#include "catalogue/safe_file.h"
 
 const std::string dataRoot = "VESTRALUME/";
 const std::string stateFolder = "VESTRALUME/n/";
@@ -27,20 +27,19 @@ std::string stateFile(const std::string& name) { return stateFolder + name; }
 
 std::optional<int> readChannelCount(const std::string& folder) {
     const std::string path = folder.empty() ? channelCountFile : folder + "/" + channelCountFile;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    std::string text;
+    if (readLimitedFile(path, stateFileLimit, text) != fileRead) return std::nullopt;
     // Only plain decimal digits, optionally followed by a line end: the file
     // is written by the importer and anything else means it is damaged.
-    char text[16] = {};
-    in.read(text, sizeof text - 1);
+    if (text.size() > 15) text.resize(15);
     long long count = 0;
-    std::streamsize digits = 0;
-    while (digits < in.gcount() && text[digits] >= '0' && text[digits] <= '9') {
+    size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
         count = count * 10 + (text[digits] - '0');
         ++digits;
     }
     if (digits == 0 || digits > 8) return std::nullopt;
-    for (std::streamsize i = digits; i < in.gcount(); ++i)
+    for (size_t i = digits; i < text.size(); ++i)
         if (text[i] != '\n' && text[i] != '\r') return std::nullopt;
     if (count < 1 || count > maxChannelCount) return std::nullopt;
     return static_cast<int>(count);

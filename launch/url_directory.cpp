@@ -4,11 +4,13 @@
 // pages must be plain https:// addresses, media addresses (entries added by
 // importing a playlist) one of the stream schemes.
 #include <cstdio>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "catalogue/data_root.h"
+#include "catalogue/safe_file.h"
 #include "launch/launch.h"
 
 const std::string productWebPage = "https://quillon.example/";
@@ -18,8 +20,13 @@ namespace {
 std::unordered_map<int, DirectoryEntry> entries;
 bool directoryLoaded = false;
 
-void reportSkippedLine(const std::string& path, long lineNumber, const char* reason) {
-    std::printf("Diretório de URLs %s: linha %ld ignorada (%s)\n", path.c_str(), lineNumber, reason);
+// A damaged or hostile directory can hold millions of bad lines: the first
+// few are reported one by one, the rest only counted.
+constexpr long reportedSkips = 50;
+
+void reportSkippedLine(const std::string& path, long lineNumber, const char* reason, long& skipped) {
+    if (++skipped <= reportedSkips)
+        std::printf("Diretório de URLs %s: linha %ld ignorada (%s)\n", path.c_str(), lineNumber, reason);
 }
 
 }  // namespace
@@ -27,30 +34,40 @@ void reportSkippedLine(const std::string& path, long lineNumber, const char* rea
 void loadUrlDirectory(const std::string& path) {
     entries.clear();
     directoryLoaded = true;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    const FileOutcome outcome = readLimitedFile(path, tableFileLimit, text);
+    if (outcome != fileRead) {
+        if (outcome != fileMissing)
+            std::fprintf(stderr, "Quillon: %s %s\n", path.c_str(),
+                         describeFileOutcome(outcome, tableFileLimit).c_str());
         std::printf("Impossível abrir o diretório de URLs: %s\n", path.c_str());
         std::fflush(stdout);
         return;
     }
+    std::istringstream in(std::move(text));
     std::string line;
     long lineNumber = 0;
+    long skipped = 0;
     while (std::getline(in, line)) {
         ++lineNumber;
         DirectoryEntry entry;
         switch (parseDirectoryLine(line, entry)) {
         case directoryComment: continue;
         case directoryMalformed:
-            reportSkippedLine(path, lineNumber, "esperado: número de link, tab, endereço");
+            reportSkippedLine(path, lineNumber, "esperado: número de link, tab, endereço", skipped);
             continue;
         case directoryUnsafeAddress:
-            reportSkippedLine(path, lineNumber, "endereço que não é https:// simples nem de mídia");
+            reportSkippedLine(path, lineNumber, "endereço que não é https:// simples nem de mídia",
+                              skipped);
             continue;
         case directoryEntry: break;
         }
         if (!entries.emplace(entry.link, entry).second)
-            reportSkippedLine(path, lineNumber, "número de link repetido");
+            reportSkippedLine(path, lineNumber, "número de link repetido", skipped);
     }
+    if (skipped > reportedSkips)
+        std::printf("Diretório de URLs %s: mais %ld linhas ignoradas\n", path.c_str(),
+                    skipped - reportedSkips);
     std::fflush(stdout);
 }
 

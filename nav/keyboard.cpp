@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "assets/texture.h"
+#include "catalogue/safe_file.h"
 #include "launch/launch.h"
 #include "nav/keys.h"
 #include "nav/page.h"
@@ -47,10 +48,13 @@ void switchList() {
 void quit() { endProcess(0); }
 
 // A/a: copies the selected catalogue channel into the favourites under the
-// next number and shows the favourites. The count only stays raised when the
-// new favourite's files were really copied; otherwise it goes back to what
-// it was and the catalogue stays on the wall, so nothing looks added that
-// was not.
+// next number and shows the favourites. The copies land first and the count
+// moves last, so whenever the program ends (killed, power lost) the
+// favourites hold either no new favourite or a whole one: files copied
+// before the count moved lie in the empty slot beyond the count, like those
+// a removed favourite leaves, and the next add overwrites them. When a copy
+// or the count cannot be written nothing is added and the catalogue stays
+// on the wall, so nothing looks added that was not.
 void addFavourite() {
     // Decode every favourite's thumbnail afresh in the build below: files in
     // the favourites folder change on disk.
@@ -67,14 +71,10 @@ void addFavourite() {
     const std::string countFile = stateFile("d.txt");
     const int count = favouritesCount();
     if (count == INT_MAX) return;
-    writeText(countFile, std::to_string(count + 1));
-    // The number read back is the one used; a count that could not be
-    // written would otherwise name, and overwrite, the newest favourite.
-    const std::optional<int> number = readInt(countFile);
-    if (number != count + 1) return;
+    const int number = count + 1;
 
-    writeText(stateFile("nppi.txt"), thumbnailPath(2, *number));
-    writeText(stateFile("nppt.txt"), linkPath(2, *number));
+    writeText(stateFile("nppi.txt"), thumbnailPath(2, number));
+    writeText(stateFile("nppt.txt"), linkPath(2, number));
     // Any other selected tile leaves the source paths of the last add.
     if (tileSelectable) {
         const int channel = (*page)[static_cast<size_t>(*tile - 1)];
@@ -82,17 +82,20 @@ void addFavourite() {
         writeText(stateFile("npt.txt"), linkPath(1, channel));
     }
 
-    // The link file goes first: should the thumbnail then fail, the count
-    // goes back and the copied link file lies beyond it, unused, like the
-    // link file a removed favourite leaves behind.
-    const bool linked = copyOver(readPath(stateFile("npt.txt"), narrowScan),
-                                 readPath(stateFile("nppt.txt"), narrowScan));
-    const bool pictured = linked && copyOver(readPath(stateFile("npi.txt"), narrowScan),
-                                             readPath(stateFile("nppi.txt"), narrowScan));
-    if (!pictured) {
-        writeText(countFile, std::to_string(count));
+    // The paths read back are the ones used. Targets that did not read back
+    // as written would name another favourite (or any file); sources must
+    // lie in the data root, so nothing from elsewhere is copied in.
+    const std::string linkSource = readPath(stateFile("npt.txt"), narrowScan);
+    const std::string linkTarget = readPath(stateFile("nppt.txt"), narrowScan);
+    const std::string pictureSource = readPath(stateFile("npi.txt"), narrowScan);
+    const std::string pictureTarget = readPath(stateFile("nppi.txt"), narrowScan);
+    if (linkTarget != linkPath(2, number) || pictureTarget != thumbnailPath(2, number) ||
+        !isDataRootPath(linkSource) || !isDataRootPath(pictureSource))
         return;
-    }
+    if (!copyOver(linkSource, linkTarget) || !copyOver(pictureSource, pictureTarget)) return;
+    // The count moves last and is read back: only then is the favourite added.
+    writeText(countFile, std::to_string(number));
+    if (readInt(countFile) != number) return;
     currentList = 2;
     buildPage(2);
 }

@@ -2,6 +2,8 @@
 // commands the mouse shares with the keys.
 #pragma once
 
+#include <string>
+
 void onKeyboard(unsigned char key, int x, int y);
 void onSpecialKey(int key, int x, int y);
 
@@ -51,3 +53,7 @@ void forgetTypedNumber();
 // The timer that ends a typed number; `timer` names the digit that armed it,
 // and a timer armed before a later digit does nothing.
 void onTypedNumberPause(int timer);
+
+// Whether `name` is one of the files the batch copy writes in the working
+// directory: 1.Quillon .. 2000.Quillon, n.txt, p.txt and pp.txt.
+bool isBatchCopyFile(const std::string& name);

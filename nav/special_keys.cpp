@@ -10,6 +10,9 @@
 
 namespace {
 
+// F12 copies this many thumbnails, 1.jpg .. 2000.jpg.
+const int batchCopyCount = 2000;
+
 const int scrollForward = 1;
 const int scrollBack = 2;
 
@@ -64,12 +67,14 @@ void copyThumbnailBatch() {
     // Copies 1.jpg .. 2000.jpg over 1.Quillon .. 2000.Quillon in the working
     // directory, counting through n.txt and naming through p.txt and pp.txt.
     // The counter must read back as written: where the folder cannot be
-    // written the loop stops instead of running forever.
+    // written the loop stops instead of running forever. Plain names are
+    // files of the working directory itself: a link, a FIFO or a device
+    // among them is skipped like a missing file (state/state_files.h).
     writeText("n.txt", "0");
     int expected = 0;
     for (;;) {
         std::optional<int> counter = readInt("n.txt");
-        if (!counter || *counter != expected || *counter >= 2000) return;
+        if (!counter || *counter != expected || *counter >= batchCopyCount) return;
         const std::string next = std::to_string(*counter + 1);
         writeText("p.txt", next + ".jpg");
         writeText("pp.txt", next + ".Quillon");
@@ -108,6 +113,21 @@ const SpecialKeyCommand specialKeyCommands[] = {
 };
 
 }  // namespace
+
+
+bool isBatchCopyFile(const std::string& name) {
+    if (name == "n.txt" || name == "p.txt" || name == "pp.txt") return true;
+    const std::string suffix = ".Quillon";
+    if (name.size() <= suffix.size() || name.size() > suffix.size() + 4 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 || name[0] == '0')
+        return false;
+    int number = 0;
+    for (size_t i = 0; i + suffix.size() < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') return false;
+        number = number * 10 + (name[i] - '0');
+    }
+    return number >= 1 && number <= batchCopyCount;
+}
 
 void applySpecialKey(int key) {
     for (const SpecialKeyCommand& command : specialKeyCommands) {

@@ -23,9 +23,11 @@ void openAddress(const std::string& address);
 
 // Replaces `target` with a copy of `source` in one step: the bytes go to a
 // temporary file in the target's folder, which is then renamed over the
-// target. A missing or unreadable source, or a target that cannot be
-// replaced, leaves the target exactly as it was and no temporary file behind.
-// Returns whether the target now holds the source's bytes.
+// target. Both paths are resolved as catalogue/safe_file.h says (a data-root
+// path never leads out of the root). A source that is missing, unreadable,
+// not a regular file or larger than imageFileLimit, or a target that cannot
+// be replaced, leaves the target exactly as it was and no temporary file
+// behind. Returns whether the target now holds the source's bytes.
 bool copyFileOver(const std::string& source, const std::string& target);
 
 // Replaces `target` with `bytes` in one step, like copyFileOver. A reader

@@ -1,6 +1,9 @@
 // The operating-system layer on Linux and other POSIX systems with X11.
 #include "platform/platform.h"
 
+#include "catalogue/safe_file.h"
+#include "platform/temporary_files.h"
+
 #include <X11/Xlib.h>
 #include <cerrno>
 #include <csignal>
@@ -37,22 +40,6 @@ void reapChildrenAutomatically() {
     done = true;
 }
 
-// The temporary file that a replacement is built in: hidden, in the target's
-// own folder (a rename only replaces in one step within one file system),
-// and named after the process so that two processes never share one.
-std::string temporaryNameFor(const std::string& target) {
-    std::string::size_type slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    return folder + "." + base + "." + std::to_string(getpid()) + ".tmp";
-}
-
-// A target that exists but may not be written is left alone, as a plain
-// overwrite would leave it.
-bool targetMayBeReplaced(const std::string& target) {
-    return access(target.c_str(), W_OK) == 0 || errno == ENOENT;
-}
-
 bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
@@ -67,20 +54,35 @@ bool writeAll(int fd, const char* data, size_t size) {
 }
 
 // Creates the temporary file for `target`, lets `fill` write into it, and
-// renames it over the target when everything was written.
+// renames it over the target when everything was written. The folder is
+// opened first by the rules of catalogue/safe_file.h, so a data-root target
+// is never written through a symbolic link leading out of the root; the
+// temporary file is made new (never an existing file or link of that name)
+// and the rename replaces the target's own entry, a link included, without
+// following it.
 template <typename Fill>
 bool replaceThroughTemporary(const std::string& target, Fill fill) {
-    if (!targetMayBeReplaced(target)) return false;
-    std::string temporary = temporaryNameFor(target);
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool written = fill(fd);
-    written = close(fd) == 0 && written;
-    if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
+    std::string name;
+    const int folder = openContainingFolder(target, name);
+    if (folder < 0) return false;
+    // A target that exists but may not be written is left alone, as a plain
+    // overwrite would leave it.
+    bool replaced = faccessat(folder, name.c_str(), W_OK, 0) == 0 || errno == ENOENT;
+    if (replaced) {
+        const std::string temporary = temporaryNameFor(name);
+        unlinkat(folder, temporary.c_str(), 0);  // left by an earlier process of this id
+        const int fd = openat(folder, temporary.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        replaced = fd >= 0;
+        if (replaced) {
+            bool written = fill(fd);
+            written = close(fd) == 0 && written;
+            replaced = written && renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
+            if (!replaced) unlinkat(folder, temporary.c_str(), 0);
+        }
     }
-    return true;
+    close(folder);
+    return replaced;
 }
 
 }  // namespace
@@ -107,27 +109,12 @@ void openAddress(const std::string& address) {
 }
 
 bool copyFileOver(const std::string& source, const std::string& target) {
-    int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
-    struct stat info;
-    if (fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(in);
-        return false;
-    }
-    bool copied = replaceThroughTemporary(target, [in](int out) {
-        char buffer[65536];
-        for (;;) {
-            ssize_t n = read(in, buffer, sizeof buffer);
-            if (n == 0) return true;
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            if (!writeAll(out, buffer, static_cast<size_t>(n))) return false;
-        }
-    });
-    close(in);
-    return copied;
+    // The source is read whole first: only a regular file within the cap of
+    // the largest kind the viewer copies (a thumbnail), so a FIFO, a device
+    // or an endless file never holds the copy up.
+    std::string bytes;
+    if (readLimitedFile(source, imageFileLimit, bytes) != fileRead) return false;
+    return replaceFileContents(target, bytes);
 }
 
 bool replaceFileContents(const std::string& target, const std::string& bytes) {

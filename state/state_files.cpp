@@ -1,32 +1,45 @@
 #include "state/state_files.h"
 
-#include <cstdio>
-#include <fstream>
 #include <sstream>
+#include <utility>
 
+#include "catalogue/safe_file.h"
 #include "platform/platform.h"
 
+namespace {
+
+// A state file's bytes, read as catalogue/safe_file.h says: without
+// blocking, only a regular file, at most stateFileLimit bytes. Anything else
+// reads as a missing file.
+std::optional<std::istringstream> openStateFile(const std::string& path) {
+    std::string bytes;
+    if (readLimitedFile(path, stateFileLimit, bytes) != fileRead) return std::nullopt;
+    return std::istringstream(std::move(bytes));
+}
+
+}  // namespace
+
 std::optional<int> readInt(const std::string& path) {
-    std::ifstream in(path);
+    std::optional<std::istringstream> in = openStateFile(path);
     int value;
-    if (!(in >> value)) return std::nullopt;
+    if (!in || !(*in >> value)) return std::nullopt;
     return value;
 }
 
 std::optional<float> readFloat(const std::string& path) {
-    std::ifstream in(path);
+    std::optional<std::istringstream> in = openStateFile(path);
     float value;
-    if (!(in >> value)) return std::nullopt;
+    if (!in || !(*in >> value)) return std::nullopt;
     return value;
 }
 
 std::optional<std::vector<int>> readIntList(const std::string& path, int count) {
-    std::ifstream in(path);
+    std::optional<std::istringstream> in = openStateFile(path);
     if (!in) return std::nullopt;
     std::vector<int> numbers;
     numbers.reserve(count > 0 ? static_cast<size_t>(count) : 0);
     int value;
-    while (static_cast<int>(numbers.size()) < count && in >> value) numbers.push_back(value);
+    while (static_cast<int>(numbers.size()) < count && *in >> value) numbers.push_back(value);
     if (static_cast<int>(numbers.size()) < count) return std::nullopt;
     return numbers;
 }
@@ -41,15 +54,14 @@ bool inScanSet(unsigned char c, ScanSet set) {
 }
 
 std::string readPath(const std::string& path, ScanSet set) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return std::string();
-    std::string text;
-    int c;
-    while (text.size() < maxPathLength && (c = std::fgetc(file)) != EOF &&
-           inScanSet(static_cast<unsigned char>(c), set))
-        text.push_back(static_cast<char>(c));
-    std::fclose(file);
-    return text;
+    std::string bytes;
+    if (readLimitedFile(path, stateFileLimit, bytes) != fileRead) return std::string();
+    size_t length = 0;
+    while (length < bytes.size() && length < maxPathLength &&
+           inScanSet(static_cast<unsigned char>(bytes[length]), set))
+        ++length;
+    bytes.resize(length);
+    return bytes;
 }
 
 bool writeText(const std::string& path, const std::string& text) {
@@ -57,6 +69,10 @@ bool writeText(const std::string& path, const std::string& text) {
 }
 
 bool copyOver(const std::string& source, const std::string& target) {
+    // Paths read back from state files end up here: only files of the data
+    // root and plain files of the working directory are copied.
+    for (const std::string* path : {&source, &target})
+        if (!isDataRootPath(*path) && !isWorkingDirectoryName(*path)) return false;
     return copyFileOver(source, target);
 }
 

@@ -15,6 +15,11 @@ enum ScanSet { narrowScan, wideScan };
 // The longest path text that readPath returns (a buffer of 1 KiB).
 constexpr size_t maxPathLength = 1023;
 
+// Every reader here reads the file as catalogue/safe_file.h says: without
+// blocking, and only a regular file of at most stateFileLimit bytes; a FIFO,
+// a device, a folder, a link out of the data root or a larger file reads as
+// a missing one.
+
 // The first integer of the file (leading white space skipped, optional sign,
 // digits), or no value when the file cannot be opened, does not start with a
 // number, or the number does not fit an int.
@@ -39,7 +44,10 @@ std::string readPath(const std::string& path, ScanSet set);
 bool writeText(const std::string& path, const std::string& text);
 
 // Copies the bytes of `source` over `target` in one step; when the copy
-// fails the target keeps its previous content.
+// fails the target keeps its previous content. Both must be files of the
+// data root ("VESTRALUME/...", never leading out of it) or plain names of
+// files in the working directory (never links); any other path (absolute,
+// "..", another folder) copies nothing.
 bool copyOver(const std::string& source, const std::string& target);
 
 // Sets a counter-like state file to k by copying template file

@@ -5,17 +5,19 @@
 #include <csetjmp>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 #include <jpeglib.h>
 
 #include "catalogue/data_root.h"
 #include "catalogue/playlist.h"
+#include "catalogue/safe_file.h"
 #include "catalogue/url_directory_file.h"
+#include "launch/launch.h"
 #include "state/state_files.h"
 
 namespace fs = std::filesystem;
@@ -91,41 +93,49 @@ void leaveOnJpegError(j_common_ptr info) {
 
 void keepJpegQuiet(j_common_ptr) {}
 
-// Whether libjpeg reads the file's header, and with `decode` all of its
-// scan lines, without an error. Only trivially destructible values live
-// here, as an error leaves by longjmp.
-bool readsAsJpeg(const std::string& path, bool decode) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
+enum JpegVerdict { jpegReadable, jpegDamaged, jpegOversized };
+
+// Whether libjpeg reads the image's header, and with `decode` all of its
+// scan lines, without an error; an image over the pixel cap is refused from
+// its header, as the viewer refuses it. Only trivially destructible values
+// live here, as an error leaves by longjmp.
+JpegVerdict judgeJpeg(const std::string& bytes, bool decode) {
+    if (bytes.empty()) return jpegDamaged;
     jpeg_decompress_struct info;
     JpegErrorTrap trap;
     info.err = jpeg_std_error(&trap.manager);
     trap.manager.error_exit = leaveOnJpegError;
     trap.manager.output_message = keepJpegQuiet;
-    volatile bool readable = false;
+    volatile JpegVerdict verdict = jpegDamaged;
     if (setjmp(trap.jump) == 0) {
         jpeg_create_decompress(&info);
-        jpeg_stdio_src(&info, file);
+        jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
+                     static_cast<unsigned long>(bytes.size()));
         if (jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK) {
-            if (decode) {
-                jpeg_start_decompress(&info);
-                JSAMPARRAY row = (*info.mem->alloc_sarray)(
-                    reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                    info.output_width * info.output_components, 1);
-                while (info.output_scanline < info.output_height) jpeg_read_scanlines(&info, row, 1);
-                jpeg_finish_decompress(&info);
+            if (info.image_width > static_cast<JDIMENSION>(maxImageSide) ||
+                info.image_height > static_cast<JDIMENSION>(maxImageSide)) {
+                verdict = jpegOversized;
+            } else {
+                if (decode) {
+                    jpeg_start_decompress(&info);
+                    JSAMPARRAY row = (*info.mem->alloc_sarray)(
+                        reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                        info.output_width * info.output_components, 1);
+                    while (info.output_scanline < info.output_height)
+                        jpeg_read_scanlines(&info, row, 1);
+                    jpeg_finish_decompress(&info);
+                }
+                verdict = jpegReadable;
             }
-            readable = true;
         }
     }
     jpeg_destroy_decompress(&info);
-    std::fclose(file);
-    return readable;
+    return verdict;
 }
 
-bool isRegularFile(const std::string& path) {
-    std::error_code code;
-    return fs::is_regular_file(path, code);
+std::string pixelCapText() {
+    return "larger than " + std::to_string(maxImageSide) + " x " + std::to_string(maxImageSide) +
+           " pixels";
 }
 
 std::string number(long long value) { return std::to_string(value); }
@@ -169,13 +179,32 @@ struct Checker {
 
     std::string path(const std::string& relative) const { return folder + "/" + relative; }
     void add(const std::string& problem) { problems.push_back(problem); }
+
+    // Reads the data-root file `name` ("VESTRALUME/...") the way the viewer
+    // does: beneath the root, without blocking, a regular file within
+    // `limit`. Any other path leads outside.
+    FileOutcome read(const std::string& name, std::size_t limit, std::string& bytes) const {
+        bytes.clear();
+        const std::string below = belowDataRoot(name);
+        if (below.empty()) return fileOutside;
+        return readFileBeneath(path("VESTRALUME"), below, limit, bytes);
+    }
+    // Whether the file can be read; when not, the reason as the end of a
+    // sentence naming it ("is missing", "is not a regular file ...").
+    bool readable(const std::string& name, std::size_t limit, std::string& why) const {
+        std::string bytes;
+        const FileOutcome outcome = read(name, limit, bytes);
+        why = describeFileOutcome(outcome, limit);
+        return outcome == fileRead;
+    }
 };
 
 void checkTemplates(Checker& check) {
     for (int k = 1; k <= templateCount; ++k) {
-        const std::string name = stateFile(number(k) + ".txt");
-        if (!isRegularFile(check.path(name))) {
-            check.add(name + " is missing (template file " + number(k) + ")");
+        const std::string name = "VESTRALUME/n/" + number(k) + ".txt";
+        std::string why;
+        if (!check.readable(name, stateFileLimit, why)) {
+            check.add(name + " " + why + " (template file " + number(k) + ")");
             continue;
         }
         const std::optional<int> value = readInt(check.path(name));
@@ -189,8 +218,9 @@ void checkStateFiles(Checker& check) {
         const std::string name = stateFile(rule.name);
         const std::string file = check.path(name);
         const std::string what = " (" + std::string(rule.meaning) + ")";
-        if (!isRegularFile(file)) {
-            check.add(name + " is missing" + what);
+        std::string why;
+        if (!check.readable(name, stateFileLimit, why)) {
+            check.add(name + " " + why + what);
             continue;
         }
         switch (rule.kind) {
@@ -209,9 +239,14 @@ void checkStateFiles(Checker& check) {
             case floatValue:
                 if (!readFloat(file)) check.add(name + " does not hold a number" + what);
                 break;
-            case pathValue:
-                if (readPath(file, wideScan).empty()) check.add(name + " does not hold a path" + what);
+            case pathValue: {
+                const std::string named = readPath(file, wideScan);
+                if (named.empty())
+                    check.add(name + " does not hold a path" + what);
+                else if (!isDataRootPath(named))
+                    check.add(name + " names " + named + ", a path outside the data root" + what);
                 break;
+            }
             case pageValue:
                 if (!readIntList(file, wallTiles))
                     check.add(name + " does not hold 16 channel numbers" + what);
@@ -226,27 +261,48 @@ void checkStateFiles(Checker& check) {
             const std::string file = check.path(name);
             const std::string what = " (tile path file of tile " + number(tile) + ", list " +
                                      number(list) + ")";
-            if (!isRegularFile(file)) {
-                check.add(name + " is missing" + what);
+            std::string why;
+            if (!check.readable(name, stateFileLimit, why)) {
+                check.add(name + " " + why + what);
                 continue;
             }
             const std::string image = readPath(file, narrowScan);
             if (image.empty()) {
                 check.add(name + " does not hold a path" + what);
+            } else if (!isDataRootPath(image)) {
+                check.add(name + " names " + image + ", a path outside the data root" + what);
             } else if (list == 1) {
-                if (!isRegularFile(check.path(image)))
-                    check.add(name + " names " + image + ", which is missing");
-                else if (!readsAsJpeg(check.path(image), false))
+                std::string bytes;
+                const FileOutcome outcome = check.read(image, imageFileLimit, bytes);
+                const JpegVerdict verdict = outcome == fileRead ? judgeJpeg(bytes, false) : jpegDamaged;
+                if (outcome != fileRead)
+                    check.add(name + " names " + image + ", which " +
+                              describeFileOutcome(outcome, imageFileLimit));
+                else if (verdict == jpegOversized)
+                    check.add(name + " names " + image + ", which is " + pixelCapText());
+                else if (verdict == jpegDamaged)
                     check.add(name + " names " + image + ", which is not a readable JPEG image");
             }
         }
 }
 
+// The problem of an image the viewer decodes whole, as the end of a
+// sentence naming it; empty when there is none.
+std::string imageProblem(const Checker& check, const std::string& name) {
+    std::string bytes;
+    const FileOutcome outcome = check.read(name, imageFileLimit, bytes);
+    if (outcome != fileRead) return describeFileOutcome(outcome, imageFileLimit);
+    switch (judgeJpeg(bytes, true)) {
+    case jpegReadable: return std::string();
+    case jpegOversized: return "is " + pixelCapText();
+    case jpegDamaged: break;
+    }
+    return "is not a readable JPEG image";
+}
+
 void checkImage(Checker& check, const std::string& name, const std::string& meaning) {
-    if (!isRegularFile(check.path(name)))
-        check.add(name + " is missing (" + meaning + ")");
-    else if (!readsAsJpeg(check.path(name), true))
-        check.add(name + " is not a readable JPEG image (" + meaning + ")");
+    const std::string problem = imageProblem(check, name);
+    if (!problem.empty()) check.add(name + " " + problem + " (" + meaning + ")");
 }
 
 void checkStartupImages(Checker& check) {
@@ -255,9 +311,9 @@ void checkStartupImages(Checker& check) {
         checkImage(check, placeholderPath(k), "placeholder image");
 }
 
-std::vector<std::string> readLines(const std::string& file) {
+std::vector<std::string> splitIntoLines(std::string text) {
     std::vector<std::string> lines;
-    std::ifstream in(file, std::ios::binary);
+    std::istringstream in(std::move(text));
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -268,11 +324,14 @@ std::vector<std::string> readLines(const std::string& file) {
 
 void readMaterialLibrary(Checker& check, const std::string& name, const std::string& model,
                          std::set<std::string>& materials) {
-    if (!isRegularFile(check.path(name))) {
-        check.add(model + " names the material library " + name + ", which is missing");
+    std::string text;
+    const FileOutcome outcome = check.read(name, tableFileLimit, text);
+    if (outcome != fileRead) {
+        check.add(model + " names the material library " + name + ", which " +
+                  describeFileOutcome(outcome, tableFileLimit));
         return;
     }
-    const std::vector<std::string> lines = readLines(check.path(name));
+    const std::vector<std::string> lines = splitIntoLines(std::move(text));
     for (size_t i = 0; i < lines.size(); ++i) {
         if (lines[i].compare(0, 7, "newmtl ") != 0) continue;
         const std::string material = lines[i].substr(7);
@@ -326,12 +385,14 @@ void checkFace(Checker& check, const std::string& where, const std::string& corn
 }
 
 void checkModel(Checker& check, const ModelRule& rule, std::set<std::string>& materials) {
-    const std::string name = stateFile(rule.name);
-    if (!isRegularFile(check.path(name))) {
-        check.add(name + " is missing (" + rule.meaning + ")");
+    const std::string name = std::string("VESTRALUME/n/") + rule.name;
+    std::string text;
+    const FileOutcome outcome = check.read(name, tableFileLimit, text);
+    if (outcome != fileRead) {
+        check.add(name + " " + describeFileOutcome(outcome, tableFileLimit) + " (" + rule.meaning + ")");
         return;
     }
-    const std::vector<std::string> lines = readLines(check.path(name));
+    const std::vector<std::string> lines = splitIntoLines(std::move(text));
     long long vertices = 0, texcoords = 0, normals = 0, faces = 0;
     for (const std::string& line : lines) {
         if (line.compare(0, 2, "v ") == 0) ++vertices;
@@ -356,11 +417,8 @@ void checkModel(Checker& check, const ModelRule& rule, std::set<std::string>& ma
                           rest + "\"");
         } else if (line.compare(0, 6, "usemat") == 0) {
             if (rest != "(null)") {
-                if (!isRegularFile(check.path(rest)))
-                    check.add(where + " names the image " + rest + ", which is missing");
-                else if (!readsAsJpeg(check.path(rest), true))
-                    check.add(where + " names the image " + rest +
-                              ", which is not a readable JPEG image");
+                const std::string problem = imageProblem(check, rest);
+                if (!problem.empty()) check.add(where + " names the image " + rest + ", which " + problem);
             }
         } else if (line.compare(0, 2, "v ") == 0 || line.compare(0, 3, "vn ") == 0) {
             if (countNumbers(line.substr(line[1] == ' ' ? 2 : 3)) < 3)
@@ -400,8 +458,8 @@ std::set<long long> numberedFiles(const std::string& folder, const std::string& 
 
 // A link file: "<link number>" and, for an imported channel, a line with
 // the channel's name in UTF-8.
-bool hasCleanNameLine(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+bool hasCleanNameLine(const std::string& bytes) {
+    std::istringstream in(bytes);
     std::string first, name;
     std::getline(in, first);
     if (!std::getline(in, name)) return true;
@@ -437,25 +495,37 @@ void checkList(Checker& check, int list, const std::set<int>& links) {
     const std::set<long long> thumbnails = numberedFiles(folder, ".Quillon");
     const std::set<long long> linkFiles = numberedFiles(folder, ".txt");
     const long long favourites = list == 2 ? readInt(check.path(stateFile("d.txt"))).value_or(0) : 0;
-    std::vector<long long> missing, damaged, unlinked, badLinks, badNames;
+    std::vector<long long> missing, damaged, oversized, unreadable, unlinked, badLinks, badNames,
+        unreadableLinks;
     for (long long channel : reachable) {
         if (channel < INT_MIN || channel > INT_MAX ||
             !channelExists(list, static_cast<int>(channel), count))
             continue;
-        const std::string base = folder + "/" + number(channel);
-        if (!thumbnails.count(channel))
+        const std::string base = dataRoot + number(list) + "/" + number(channel);
+        std::string bytes;
+        if (!thumbnails.count(channel)) {
             missing.push_back(channel);
-        else if (!readsAsJpeg(base + ".Quillon", false))
-            damaged.push_back(channel);
+        } else if (check.read(base + ".Quillon", imageFileLimit, bytes) != fileRead) {
+            unreadable.push_back(channel);
+        } else {
+            const JpegVerdict verdict = judgeJpeg(bytes, false);
+            if (verdict == jpegDamaged) damaged.push_back(channel);
+            if (verdict == jpegOversized) oversized.push_back(channel);
+        }
         if (!linkFiles.count(channel)) {
             // The favourites above the count are empty slots; a link file
             // there is copied in when a favourite is added.
             if (list == 1 || channel <= favourites) unlinked.push_back(channel);
             continue;
         }
-        const std::optional<int> link = readInt(base + ".txt");
-        if (!link || !links.count(*link)) badLinks.push_back(channel);
-        if (!hasCleanNameLine(base + ".txt")) badNames.push_back(channel);
+        if (check.read(base + ".txt", stateFileLimit, bytes) != fileRead) {
+            unreadableLinks.push_back(channel);
+            continue;
+        }
+        std::istringstream linkText(bytes);
+        int link = 0;
+        if (!(linkText >> link) || !links.count(link)) badLinks.push_back(channel);
+        if (!hasCleanNameLine(bytes)) badNames.push_back(channel);
     }
     const std::string prefix = listName + " (" + dataRoot + number(list) + "/): ";
     if (!missing.empty())
@@ -464,6 +534,18 @@ void checkList(Checker& check, int list, const std::set<int>& links) {
     if (!damaged.empty())
         check.add(prefix + "the thumbnails of channel numbers " + describeNumbers(damaged) +
                   " are not readable JPEG images");
+    if (!oversized.empty())
+        check.add(prefix + "the thumbnails of channel numbers " + describeNumbers(oversized) +
+                  " are " + pixelCapText() + "; the wall shows their placeholders");
+    if (!unreadable.empty())
+        check.add(prefix + "the thumbnails of channel numbers " + describeNumbers(unreadable) +
+                  " cannot be read (not regular files, larger than " +
+                  std::to_string(imageFileLimit >> 20) +
+                  " MiB, or leading out of the data root)");
+    if (!unreadableLinks.empty())
+        check.add(prefix + "the link files of channel numbers " + describeNumbers(unreadableLinks) +
+                  " cannot be read (not regular files, larger than " +
+                  std::to_string(stateFileLimit >> 10) + " KiB, or leading out of the data root)");
     if (!unlinked.empty())
         check.add(prefix + "no link file for channel numbers " + describeNumbers(unlinked));
     if (!badLinks.empty())
@@ -472,6 +554,82 @@ void checkList(Checker& check, int list, const std::set<int>& links) {
     if (!badNames.empty())
         check.add(prefix + "the link files of channel numbers " + describeNumbers(badNames) +
                   " have a name line that is not one line of UTF-8 text");
+}
+
+// A favourite is whole when its thumbnail and its link file are copies of
+// one catalogue channel's two files. Adding one copies both before the count
+// moves, so every favourite up to the count is whole; a half-made one is
+// left by a program that raised the count first and was stopped before or
+// between the copies, or by two programs adding at once. From the files
+// alone that shows as a favourite whose thumbnail is the blank picture a
+// removal leaves (VESTRALUME/i/1.jpg, when no catalogue channel has it), or
+// whose thumbnail is the picture of some catalogue channels while its link
+// file is none of theirs. A thumbnail that is no catalogue channel's picture
+// tells nothing (the catalogue may have changed since), so it passes.
+void checkFavouritesWhole(Checker& check) {
+    const std::optional<int> count = readInt(check.path("VESTRALUME/n/d.txt"));
+    if (!count || *count < 1) return;
+    struct Favourite {
+        long long number;
+        std::string picture, link;
+        std::vector<long long> catalogueCopies;  // channels whose thumbnail it is
+    };
+    std::vector<Favourite> favourites;
+    for (long long slot : numberedFiles(check.path("VESTRALUME/2"), ".Quillon")) {
+        if (slot < 1 || slot > *count) continue;
+        Favourite favourite{slot, {}, {}, {}};
+        const std::string base = "VESTRALUME/2/" + number(slot);
+        if (check.read(base + ".Quillon", imageFileLimit, favourite.picture) == fileRead &&
+            check.read(base + ".txt", stateFileLimit, favourite.link) == fileRead)
+            favourites.push_back(std::move(favourite));
+    }
+    if (favourites.empty()) return;
+    std::string blank;
+    check.read("VESTRALUME/i/1.jpg", imageFileLimit, blank);
+
+    // Only catalogue thumbnails of a size some favourite (or the blank
+    // picture) has can be one of them.
+    std::set<std::uintmax_t> sizes{blank.size()};
+    for (const Favourite& favourite : favourites) sizes.insert(favourite.picture.size());
+    bool blankInCatalogue = false;
+    const std::string catalogue = check.path("VESTRALUME/1");
+    for (long long channel : numberedFiles(catalogue, ".Quillon")) {
+        std::error_code code;
+        const std::uintmax_t size = fs::file_size(catalogue + "/" + number(channel) + ".Quillon", code);
+        if (code || !sizes.count(size)) continue;
+        std::string picture;
+        if (check.read("VESTRALUME/1/" + number(channel) + ".Quillon", imageFileLimit, picture) != fileRead)
+            continue;
+        blankInCatalogue = blankInCatalogue || (!blank.empty() && picture == blank);
+        for (Favourite& favourite : favourites)
+            if (favourite.picture == picture) favourite.catalogueCopies.push_back(channel);
+    }
+
+    std::vector<long long> blanked, mixed;
+    for (const Favourite& favourite : favourites) {
+        if (!blank.empty() && favourite.picture == blank && !blankInCatalogue) {
+            blanked.push_back(favourite.number);
+            continue;
+        }
+        if (favourite.catalogueCopies.empty()) continue;
+        bool linked = false;
+        for (long long channel : favourite.catalogueCopies) {
+            std::string link;
+            linked = linked || (check.read("VESTRALUME/1/" + number(channel) + ".txt", stateFileLimit,
+                                           link) == fileRead &&
+                                link == favourite.link);
+        }
+        if (!linked) mixed.push_back(favourite.number);
+    }
+    const std::string prefix = "list 2 (VESTRALUME/2/): favourites ";
+    if (!blanked.empty())
+        check.add(prefix + describeNumbers(blanked) +
+                  " are half-made: counted in VESTRALUME/n/d.txt, but their thumbnail is the blank "
+                  "picture a removed favourite leaves");
+    if (!mixed.empty())
+        check.add(prefix + describeNumbers(mixed) +
+                  " are half-made: their thumbnail and link file come from different catalogue "
+                  "channels");
 }
 
 bool isPrintableAddress(const std::string& address) {
@@ -522,11 +680,14 @@ std::string describeNumbers(const std::vector<long long>& numbers, size_t maxRan
 std::vector<std::string> checkLinkTable(const std::string& path, const std::string& name,
                                         std::set<int>* links) {
     std::vector<std::string> problems;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        problems.push_back(name + " is missing (the URL directory)");
+    std::string text;
+    const FileOutcome outcome = readLimitedFile(path, tableFileLimit, text);
+    if (outcome != fileRead) {
+        problems.push_back(name + " " + describeFileOutcome(outcome, tableFileLimit) +
+                           " (the URL directory)");
         return problems;
     }
+    std::istringstream in(std::move(text));
     const std::string delivered = "1 to " + number(deliveredLinkCount);
     std::map<int, std::string> addresses;  // the delivered web pages
     std::map<std::string, std::vector<int>> mediaHolders;
@@ -661,6 +822,7 @@ std::vector<std::string> checkDataRoot(const std::string& folder) {
     checkModels(check);
     checkList(check, 1, links);
     checkList(check, 2, links);
+    checkFavouritesWhole(check);
     check.problems.insert(check.problems.end(), linkProblems.begin(), linkProblems.end());
     return check.problems;
 }

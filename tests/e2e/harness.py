@@ -151,10 +151,12 @@ def close_colour(a, b, tolerance=40):
 class Quillon:
     """The real program, started in `folder` (its working directory)."""
 
-    def __init__(self, server, exe, folder, env=None, launcher=(), log_path=None):
+    def __init__(self, server, exe, folder, env=None, launcher=(), log_path=None,
+                 start_timeout=60):
         """`launcher` goes before the program on its command line (for
         example to run it as another user); its output goes to `log_path`,
-        by default quillon.log in its working directory."""
+        by default quillon.log in its working directory. The window must
+        show within `start_timeout` seconds."""
         self.server = server
         self.folder = folder
         self.log_path = log_path or os.path.join(folder, "quillon.log")
@@ -162,7 +164,7 @@ class Quillon:
         self.process = subprocess.Popen(list(launcher) + [exe], cwd=folder, env=server.env(env),
                                         stdout=self.log, stderr=subprocess.STDOUT)
         self.window = None
-        self.window = wait_until(self._find_window, 60, what="the Quillon window")
+        self.window = wait_until(self._find_window, start_timeout, what="the Quillon window")
         # No window manager runs: give the window the keyboard focus directly.
         server.run("xdotool", "windowfocus", "--sync", self.window, check_status=False)
 
@@ -221,6 +223,17 @@ class Quillon:
 
     def alive(self):
         return self.process.poll() is None
+
+    def resident_bytes(self):
+        """The program's resident memory (VmRSS), 0 once it has ended."""
+        try:
+            with open("/proc/%d/status" % self.process.pid) as f:
+                for line in f:
+                    if line.startswith("VmRSS:"):
+                        return int(line.split()[1]) * 1024
+        except OSError:
+            pass
+        return 0
 
     def wait_exit(self, timeout=20):
         try:

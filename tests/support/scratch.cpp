@@ -47,6 +47,11 @@ bool fileExists(const std::string& path) { return fs::exists(path); }
 
 #include <sys/wait.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
 int runWithoutPrivileges(const ScratchRoot& root, const std::function<int()>& action) {
     std::error_code ignored;
     fs::permissions(root.folder(), fs::perms::all, fs::perm_options::add, ignored);
@@ -68,4 +73,49 @@ int runWithoutPrivileges(const ScratchRoot& root, const std::function<int()>& ac
     int status = 0;
     if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
+}
+
+namespace {
+
+// A child that grows past this is stopped at once: a reader of an endless
+// file would otherwise take the machine's memory before its time is up.
+constexpr long long maxChildMemory = 1ll << 30;
+
+long long residentBytes(pid_t process) {
+    std::ifstream status("/proc/" + std::to_string(process) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 6, "VmRSS:") == 0) return std::stoll(line.substr(6)) * 1024;
+    return 0;
+}
+
+}  // namespace
+
+int runWithin(double seconds, const std::function<int()>& action) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // Opening an address makes the process reap its children by itself; the
+    // child's status is only available with the default disposition.
+    struct sigaction defaults {}, previous {};
+    defaults.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &defaults, &previous);
+    int result = -1;
+    const pid_t child = fork();
+    if (child == 0) _exit(action());
+    if (child > 0) {
+        int status = 0;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        pid_t done = 0;
+        while ((done = waitpid(child, &status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < deadline && residentBytes(child) < maxChildMemory)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (done == child) {
+            result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        } else {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+    }
+    sigaction(SIGCHLD, &previous, nullptr);
+    return result;
 }

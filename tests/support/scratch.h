@@ -31,3 +31,11 @@ bool fileExists(const std::string& path);
 // The scratch folder is opened to all users first so the child can reach it.
 #include <functional>
 int runWithoutPrivileges(const ScratchRoot& root, const std::function<int()>& action);
+
+// Runs `action` in a child process and waits at most `seconds` for it: the
+// child's exit status (the action's result), or -1 when it did not end in
+// time or grew past 1 GiB of memory (it is then killed) or did not end
+// normally. For code that must not
+// hang: a test of it fails instead of hanging too. The child must not use
+// OpenGL (it shares the parent's display connection).
+int runWithin(double seconds, const std::function<int()>& action);

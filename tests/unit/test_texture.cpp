@@ -535,10 +535,13 @@ class LoadTextureDeathTest : public testing::TestWithParam<int> {};
 TEST_P(LoadTextureDeathTest, FailureEndsTheProcessWithStatusOne) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const bool damaged = GetParam() == 1;
-    // The same folder in the test and in the process that runs the statement.
+    // The same folder in the test and in the process that runs the statement;
+    // images are read from the data root of the working directory.
     const std::string folder = testing::TempDir() + "quillon-texture-death-" + std::to_string(GetParam());
-    std::filesystem::create_directories(folder);
-    const std::string image = folder + (damaged ? "/damaged.jpg" : "/missing.jpg");
+    std::filesystem::create_directories(folder + "/VESTRALUME/i");
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    const std::string image = damaged ? "VESTRALUME/i/damaged.jpg" : "VESTRALUME/i/missing.jpg";
     const std::string output = folder + "/stdout.txt";
     if (damaged) writeFile(image, "GIF89a not a jpeg at all");
     EXPECT_EXIT(
@@ -549,6 +552,7 @@ TEST_P(LoadTextureDeathTest, FailureEndsTheProcessWithStatusOne) {
         },
         testing::ExitedWithCode(1), damaged ? "Not a JPEG file" : "");
     EXPECT_EQ(readFile(output), failureMessage + image + "\n");
+    std::filesystem::current_path(previous);
     std::filesystem::remove_all(folder);
 }
 
