@@ -525,6 +525,34 @@ TEST_F(CardFolder, AnUnusableCacheFolderOnlyCostsTheCache) {
     EXPECT_TRUE(fs::is_regular_file(folder + "/not-a-folder"));
 }
 
+TEST_F(CardFolder, CachedFilesUnusedForMonthsAreRemoved) {
+    const std::vector<CardSpec> specs = {{"Alpha", 1, logo("alpha.png"), output("1")}};
+    makeCards(specs, options);
+    const std::string cards = options.cacheFolder + "/cards";
+    cardfixtures::writeText(cards + "/forgotten.jpg", "old");
+    cardfixtures::writeText(options.cacheFolder + "/logos/forgotten.logo", "old");
+    const auto longAgo = fs::file_time_type::clock::now() - std::chrono::hours(24 * 90);
+    for (const char* file : {"/cards/forgotten.jpg", "/logos/forgotten.logo"})
+        fs::last_write_time(options.cacheFolder + file, longAgo);
+    // The clean-up runs at most once a day: make its last run long ago too.
+    for (const char* stamp : {"/cards/.pruned", "/logos/.pruned"})
+        fs::last_write_time(options.cacheFolder + stamp, longAgo);
+    // A card used long ago is kept when it is used now.
+    std::string used;
+    for (const auto& entry : fs::directory_iterator(cards))
+        if (entry.path().extension() == ".jpg" && entry.path().filename() != "forgotten.jpg") {
+            used = entry.path().string();
+            fs::last_write_time(used, longAgo);
+        }
+    ASSERT_FALSE(used.empty());
+
+    const std::vector<CardResult> results = makeCards(specs, options);
+    EXPECT_FALSE(results[0].remade);
+    EXPECT_FALSE(fs::exists(cards + "/forgotten.jpg"));
+    EXPECT_FALSE(fs::exists(options.cacheFolder + "/logos/forgotten.logo"));
+    EXPECT_TRUE(fs::exists(used));
+}
+
 TEST_F(CardFolder, ProgressComesFromTheCallingThreadAndEndsComplete) {
     std::vector<CardSpec> specs;
     for (int n = 1; n <= 40; ++n)
