@@ -20,6 +20,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vips/vips.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,8 +29,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <vips/vips.h>
 
 #include "catalogue/cards.h"
 #include "catalogue/cards_cache.h"
@@ -62,14 +61,14 @@ bool writeLogo(const std::string& path, int i) {
                       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\">"
                       "<rect x=\"4\" y=\"4\" width=\"%d\" height=\"%d\" rx=\"12\" fill=\"#%06x\"/>"
                       "<circle cx=\"%d\" cy=\"%d\" r=\"%d\" fill=\"white\"/></svg>",
-                      width, height, width - 8, height - 8, (i * 2654435761u) & 0xffffff,
-                      width / 3, height / 2, height / 4);
+                      width, height, width - 8, height - 8, (i * 2654435761u) & 0xffffff, width / 3,
+                      height / 2, height / 4);
         return g_file_set_contents(path.c_str(), text, -1, nullptr);
     }
     VipsImage* image = nullptr;
     if (vips_black(&image, width, height, "bands", 4, nullptr) != 0) return false;
-    const double colour[] = {double((i * 97) % 256), double((i * 57) % 256),
-                             double((i * 31) % 256), 255};
+    const double colour[] = {double((i * 97) % 256), double((i * 57) % 256), double((i * 31) % 256),
+                             255};
     const double white[] = {255, 255, 255, 255};
     VipsImage* bytes = nullptr;
     bool ok = vips_cast_uchar(image, &bytes, nullptr) == 0;
@@ -77,12 +76,13 @@ bool writeLogo(const std::string& path, int i) {
     VipsImage* painted = nullptr;
     ok = ok && vips_copy(bytes, &painted, "interpretation", VIPS_INTERPRETATION_sRGB, nullptr) == 0;
     if (bytes) g_object_unref(bytes);
-    ok = ok && vips_draw_rect(painted, const_cast<double*>(colour), 4, width / 10, height / 10,
-                              width * 8 / 10, height * 8 / 10, "fill", TRUE, nullptr) == 0 &&
-         vips_draw_circle(painted, const_cast<double*>(white), 4, width / 3, height / 2,
-                          height / 5, "fill", TRUE, nullptr) == 0 &&
-         vips_draw_rect(painted, const_cast<double*>(white), 4, width / 2, height / 3,
-                        width / 4, height / 3, "fill", TRUE, nullptr) == 0;
+    ok = ok &&
+         vips_draw_rect(painted, const_cast<double*>(colour), 4, width / 10, height / 10,
+                        width * 8 / 10, height * 8 / 10, "fill", TRUE, nullptr) == 0 &&
+         vips_draw_circle(painted, const_cast<double*>(white), 4, width / 3, height / 2, height / 5,
+                          "fill", TRUE, nullptr) == 0 &&
+         vips_draw_rect(painted, const_cast<double*>(white), 4, width / 2, height / 3, width / 4,
+                        height / 3, "fill", TRUE, nullptr) == 0;
     if (ok && kind == "png") {
         ok = vips_pngsave(painted, path.c_str(), nullptr) == 0;
     } else if (ok) {
@@ -160,8 +160,7 @@ double timeSampleRoot(const std::string& target, const std::string& cache) {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     const auto start = Clock::now();
     pid_t child = 0;
-    const int started =
-        posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    const int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     int status = 0;
     if (started != 0 || waitpid(child, &status, 0) < 0 || !WIFEXITED(status) ||
@@ -197,9 +196,10 @@ int main(int argc, char** argv) {
             count = 500;
             repetitions = 1;
         } else {
-            std::printf("Usage: quillon-bench-cards [--quick] [--count N]\n"
-                        "Measures the card maker against vipsthumbnail on N logos (default "
-                        "2000) and prints a table.\n");
+            std::printf(
+                "Usage: quillon-bench-cards [--quick] [--count N]\n"
+                "Measures the card maker against vipsthumbnail on N logos (default "
+                "2000) and prints a table.\n");
             return argument == "--help" ? 0 : 2;
         }
     }
@@ -211,8 +211,8 @@ int main(int argc, char** argv) {
     fs::create_directories(logos);
     fs::create_directories(cache + "/logos");
     const int processors = std::max(1u, std::thread::hardware_concurrency());
-    std::printf("Card maker benchmark: %d logos, %d processors, working in %s\n", count,
-                processors, base.c_str());
+    std::printf("Card maker benchmark: %d logos, %d processors, working in %s\n", count, processors,
+                base.c_str());
     std::fflush(stdout);
 
     const char* kinds[] = {"png", "png", "png", "png", "png", "png", "jpg", "jpg", "jpg", "svg"};
@@ -287,8 +287,8 @@ int main(int argc, char** argv) {
              format("%.1f s", cards * 20000.0 / count), "", 0, "<= 60 s");
     const double emptyCache = median(emptyCacheRoots), filledCache = median(filledCacheRoots);
     if (emptyCache > 0 && filledCache > 0) {
-        printRow("sample root, 4,040 cards, empty card cache", format("%.2f s", emptyCache), "",
-                 0, "");
+        printRow("sample root, 4,040 cards, empty card cache", format("%.2f s", emptyCache), "", 0,
+                 "");
         printRow("  made again, cards copied from the cache", format("%.2f s", filledCache),
                  format("empty cache: %.2f s", emptyCache), filledCache / emptyCache, "");
     } else {

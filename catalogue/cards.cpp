@@ -90,7 +90,8 @@ void pruneCache(const std::string& folder) {
          entry.increment(code)) {
         std::error_code fileCode;
         if (entry->path() == stamp || !entry->is_regular_file(fileCode)) continue;
-        if (entry->last_write_time(fileCode) < oldest && !fileCode) fs::remove(entry->path(), fileCode);
+        if (entry->last_write_time(fileCode) < oldest && !fileCode)
+            fs::remove(entry->path(), fileCode);
     }
 }
 
@@ -137,7 +138,8 @@ CardResult makeCard(const CardSpec& spec, const LogoReady& ready, const std::str
     const std::string cachedCard = cardFolder + "/" + key + ".jpg";
     const std::string cachedNote = cardFolder + "/" + key + ".txt";
     std::string card, ignored;
-    if (caching && readLimitedFile(cachedCard, maxLogoBytes, card, ignored) && looksLikeJpeg(card)) {
+    if (caching && readLimitedFile(cachedCard, maxLogoBytes, card, ignored) &&
+        looksLikeJpeg(card)) {
         std::string note;
         if (logoUsable && readLimitedFile(cachedNote, 1 << 16, note, ignored) && !note.empty()) {
             result.logo = logoFailed;

@@ -19,7 +19,8 @@ constexpr int cardHeight = 128;
 struct CardSpec {
     std::string name;    // UTF-8, any script
     int number = 0;      // the channel number shown on the card
-    std::string logo;    // http(s) address, local path or file: address; empty for none
+    std::string logo;    // http(s) address, local path (relative: from the current
+                         // folder) or file: address; empty for none
     std::string output;  // where the card's JPEG goes
     // The background of the name card (no logo) as 0xRRGGBB; negative: the
     // channel's own colour, picked from its number. Cards with a logo sit on

@@ -1,18 +1,17 @@
 #include "catalogue/cards_cache.h"
 
+#include <fcntl.h>
+#include <glib.h>
+#include <pango/pango.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vips/vips.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <glib.h>
-#include <pango/pango.h>
-#include <vips/vips.h>
 
 namespace {
 
@@ -44,9 +43,8 @@ bool holdsExactly(const std::string& path, const std::string& bytes) {
 }  // namespace
 
 std::string digestOf(const std::string& bytes) {
-    gchar* hex = g_compute_checksum_for_data(G_CHECKSUM_SHA256,
-                                             reinterpret_cast<const guchar*>(bytes.data()),
-                                             bytes.size());
+    gchar* hex = g_compute_checksum_for_data(
+        G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
     std::string digest = hex ? hex : "";
     g_free(hex);
     return digest;
@@ -59,12 +57,11 @@ std::string cardCacheKey(const CardSpec& spec, const std::string& logoDigest) {
     // a card differently, or read a logo it could not read before.
     static const std::string libraries =
         std::string("vips ") + vips_version_string() + ", pango " + pango_version_string();
-    const std::string description = "card " + std::to_string(cardDesignVersion) + "\n" +
-                                    libraries + "\n" +
-                                    std::to_string(cardWidth) + "x" + std::to_string(cardHeight) +
-                                    "\n" + std::to_string(spec.number) + "\n" +
-                                    std::to_string(spec.background) + "\n" + logoDigest + "\n" +
-                                    spec.name;
+    const std::string description =
+        "card " + std::to_string(cardDesignVersion) + "\n" + libraries + "\n" +
+        std::to_string(cardWidth) + "x" + std::to_string(cardHeight) + "\n" +
+        std::to_string(spec.number) + "\n" + std::to_string(spec.background) + "\n" + logoDigest +
+        "\n" + spec.name;
     return digestOf(description);
 }
 
@@ -100,8 +97,8 @@ bool readLimitedFile(const std::string& path, size_t maxBytes, std::string& byte
 bool replaceFile(const std::string& path, const std::string& bytes, std::string& problem) {
     if (holdsExactly(path, bytes)) return true;
     static std::atomic<unsigned> serial{0};
-    const std::string temporary = path + ".tmp-" + std::to_string(getpid()) + "-" +
-                                  std::to_string(serial.fetch_add(1));
+    const std::string temporary =
+        path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(serial.fetch_add(1));
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
         problem = "cannot write " + path + ": " + systemReason(errno);

@@ -51,12 +51,23 @@ CardColour fromHsv(double hue, double saturation, double value) {
                  t = value * (1 - saturation * (1 - f));
     double r = value, g = t, b = p;
     switch (sector) {
-        case 1: r = q, g = value, b = p; break;
-        case 2: r = p, g = value, b = t; break;
-        case 3: r = p, g = q, b = value; break;
-        case 4: r = t, g = p, b = value; break;
-        case 5: r = value, g = p, b = q; break;
-        default: break;
+        case 1:
+            r = q, g = value, b = p;
+            break;
+        case 2:
+            r = p, g = value, b = t;
+            break;
+        case 3:
+            r = p, g = q, b = value;
+            break;
+        case 4:
+            r = t, g = p, b = value;
+            break;
+        case 5:
+            r = value, g = p, b = q;
+            break;
+        default:
+            break;
     }
     return {toByte(r * 255), toByte(g * 255), toByte(b * 255)};
 }
@@ -104,8 +115,8 @@ void paintText(CardCanvas& canvas, const TextBlock& text, int x, int y, CardColo
 
 // Paints text with its layout origin at (x, y), over a soft shadow when the
 // type is light (light type on the colours of name cards).
-void paintTextWithShadow(CardCanvas& canvas, const TextBlock& text, int x, int y,
-                         CardColour colour, double opacity) {
+void paintTextWithShadow(CardCanvas& canvas, const TextBlock& text, int x, int y, CardColour colour,
+                         double opacity) {
     if (luminance(colour) > 0.5) paintText(canvas, text, x + 1, y + 1, black, 0.45 * opacity);
     paintText(canvas, text, x, y, colour, opacity);
 }
@@ -235,13 +246,13 @@ CardCanvas drawCard(const CardSpec& spec, const RgbaImage* logo) {
         paintImage(canvas, *logo, logoBoxLeft + (logoBoxWidth - logo->width) / 2,
                    logoBoxTop + (logoBoxHeight - logo->height) / 2);
         const CardColour type = light ? ink : white;
-        const int numberWidth = paintNumber(canvas, spec.number, light ? CardColour{90, 96, 110}
-                                                                       : CardColour{190, 196, 210});
+        const int numberWidth = paintNumber(
+            canvas, spec.number, light ? CardColour{90, 96, 110} : CardColour{190, 196, 210});
         paintBottomName(canvas, spec.name, numberWidth, type);
         return canvas;
     }
-    const CardColour base = spec.background >= 0 ? colourOf(spec.background)
-                                                 : channelColour(spec.number);
+    const CardColour base =
+        spec.background >= 0 ? colourOf(spec.background) : channelColour(spec.number);
     fillGradient(canvas, scaled(base, 1.15), scaled(base, 0.8));
     drawFrame(canvas, scaled(base, 0.55));
     const CardColour type = luminance(base) > 0.62 ? ink : white;

@@ -1,9 +1,9 @@
 #include "catalogue/cards_text.h"
 
+#include <pango/pangoft2.h>
+
 #include <algorithm>
 #include <climits>
-
-#include <pango/pangoft2.h>
 
 const char* const cardFontFamilies =
     "Noto Sans, Noto Sans Arabic, Noto Sans Hebrew, Noto Sans Devanagari, Noto Sans Thai, "
@@ -99,8 +99,8 @@ std::string withoutCharacters(const std::string& text, const std::vector<int>& o
     for (const char* p = start; p < end;) {
         const char* next = g_utf8_next_char(p);
         const gunichar c = g_utf8_get_char(p);
-        const bool listed = std::binary_search(offsets.begin(), offsets.end(),
-                                               static_cast<int>(p - start));
+        const bool listed =
+            std::binary_search(offsets.begin(), offsets.end(), static_cast<int>(p - start));
         dropping = listed || (dropping && belongsToPrevious(c));
         if (!dropping) kept.append(p, static_cast<size_t>(next - p));
         p = next;

@@ -24,13 +24,13 @@ struct TextStyle {
 // boxes, independent of which letters have ascenders or descenders) so that
 // texts placed by it share their baselines.
 struct TextBlock {
-    int width = 0, height = 0;              // of the mask
-    std::vector<unsigned char> coverage;    // width * height, rows top first
-    int left = 0, top = 0;                  // the mask's corner, layout coordinates
-    int boxLeft = 0, boxTop = 0;            // the logical box, layout coordinates
+    int width = 0, height = 0;            // of the mask
+    std::vector<unsigned char> coverage;  // width * height, rows top first
+    int left = 0, top = 0;                // the mask's corner, layout coordinates
+    int boxLeft = 0, boxTop = 0;          // the logical box, layout coordinates
     int boxWidth = 0, boxHeight = 0;
     int lines = 0;
-    bool ellipsized = false;                // the end of the text was left out
+    bool ellipsized = false;  // the end of the text was left out
 };
 
 // Makes `text` fit to be shown: invalid UTF-8 repaired, control characters

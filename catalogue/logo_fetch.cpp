@@ -1,5 +1,8 @@
 #include "catalogue/logo_fetch.h"
 
+#include <curl/curl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <deque>
@@ -7,9 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
-
-#include <curl/curl.h>
-#include <unistd.h>
 
 #include "catalogue/cards_cache.h"
 
@@ -48,8 +48,10 @@ int hexValue(char c) {
 std::string percentDecoded(const std::string& text) {
     std::string decoded;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            decoded.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            decoded.push_back(
+                static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
             i += 2;
         } else {
             decoded.push_back(text[i]);
@@ -73,7 +75,8 @@ std::string schemeOf(const std::string& address) {
 
 std::string oneLine(const std::string& text) {
     std::string line = text;
-    std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    std::replace_if(
+        line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     return trimmed(line);
 }
 
@@ -107,13 +110,13 @@ struct Transfer {
     size_t index = 0;
     std::string address;
     std::string host;
-    std::string stem;            // the cache files' path without extension
+    std::string stem;  // the cache files' path without extension
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
     std::string body;
     bool tooLarge = false;
-    bool bytesCached = false;    // a copy from before is in the cache
-    LogoRecord record;           // what the cache knew (address set when known)
+    bool bytesCached = false;  // a copy from before is in the cache
+    LogoRecord record;         // what the cache knew (address set when known)
     char error[CURL_ERROR_SIZE] = {};
 
     ~Transfer() {
@@ -140,7 +143,8 @@ struct FetchFailure {
     bool gone = false;         // the server says the logo is not there
 };
 
-FetchFailure describeFailure(const Transfer& transfer, CURLcode result, const CardOptions& options) {
+FetchFailure describeFailure(const Transfer& transfer, CURLcode result,
+                             const CardOptions& options) {
     FetchFailure failure;
     const std::string detail = transfer.error[0] ? transfer.error : curl_easy_strerror(result);
     switch (result) {
@@ -166,8 +170,8 @@ FetchFailure describeFailure(const Transfer& transfer, CURLcode result, const Ca
                                  secondsText(options.connectTimeout) + " s";
                 failure.unreachable = true;
             } else {
-                failure.reason = "the server took longer than " +
-                                 secondsText(options.fetchTimeout) + " s";
+                failure.reason =
+                    "the server took longer than " + secondsText(options.fetchTimeout) + " s";
             }
             break;
         }
@@ -221,7 +225,8 @@ public:
         multi_ = curl_multi_init();
         if (!multi_) {
             while (!queue_.empty()) {
-                giveUp(std::move(queue_.front()), {"the network library (libcurl) cannot start", true, false});
+                giveUp(std::move(queue_.front()),
+                       {"the network library (libcurl) cannot start", true, false});
                 queue_.pop_front();
             }
             return;
@@ -269,8 +274,8 @@ private:
         transfer->index = index;
         transfer->address = addresses_[index];
         transfer->stem = stemOf(transfer->address);
-        const bool known = !folder_.empty() &&
-                           loadRecord(transfer->stem, transfer->address, transfer->record);
+        const bool known =
+            !folder_.empty() && loadRecord(transfer->stem, transfer->address, transfer->record);
         transfer->bytesCached = known && transfer->record.failure.empty() &&
                                 !transfer->record.digest.empty() &&
                                 access((transfer->stem + ".logo").c_str(), R_OK) == 0;
@@ -317,7 +322,8 @@ private:
         }
         transfer->easy = curl_easy_init();
         if (!transfer->easy) {
-            giveUp(std::move(transfer), {"the network library (libcurl) cannot start", true, false});
+            giveUp(std::move(transfer),
+                   {"the network library (libcurl) cannot start", true, false});
             return;
         }
         CURL* easy = transfer->easy;
@@ -350,7 +356,8 @@ private:
                 transfer->headers, ("If-Modified-Since: " + transfer->record.modified).c_str());
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headers);
         if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
-            giveUp(std::move(transfer), {"the network library (libcurl) cannot start", true, false});
+            giveUp(std::move(transfer),
+                   {"the network library (libcurl) cannot start", true, false});
             return;
         }
         active_.push_back(std::move(transfer));
@@ -488,8 +495,8 @@ LogoAddress classifyLogo(const std::string& logo) {
         return address;
     }
     if (text.size() > maxAddressLength) {
-        address.problem = "the logo address is longer than " + std::to_string(maxAddressLength) +
-                          " characters";
+        address.problem =
+            "the logo address is longer than " + std::to_string(maxAddressLength) + " characters";
         return address;
     }
     const std::string scheme = schemeOf(text);
@@ -536,9 +543,9 @@ LogoAddress classifyLogo(const std::string& logo) {
 std::string formatLogoRecord(const LogoRecord& record) {
     std::string text = std::string(recordHeading) + "\n";
     const std::pair<const char*, std::string> fields[] = {
-        {"address", record.address},   {"checked", std::to_string(record.checked)},
-        {"etag", record.etag},         {"modified", record.modified},
-        {"type", record.contentType},  {"digest", record.digest},
+        {"address", record.address},  {"checked", std::to_string(record.checked)},
+        {"etag", record.etag},        {"modified", record.modified},
+        {"type", record.contentType}, {"digest", record.digest},
         {"failure", record.failure}};
     for (const auto& [name, value] : fields)
         if (!value.empty()) text += std::string(name) + " " + oneLine(value) + "\n";
@@ -554,13 +561,20 @@ bool parseLogoRecord(const std::string& text, LogoRecord& record) {
         const size_t space = line.find(' ');
         if (space == std::string::npos) continue;
         const std::string name = line.substr(0, space), value = line.substr(space + 1);
-        if (name == "address") record.address = value;
-        else if (name == "checked") record.checked = std::strtoll(value.c_str(), nullptr, 10);
-        else if (name == "etag") record.etag = value;
-        else if (name == "modified") record.modified = value;
-        else if (name == "type") record.contentType = value;
-        else if (name == "digest") record.digest = value;
-        else if (name == "failure") record.failure = value;
+        if (name == "address")
+            record.address = value;
+        else if (name == "checked")
+            record.checked = std::strtoll(value.c_str(), nullptr, 10);
+        else if (name == "etag")
+            record.etag = value;
+        else if (name == "modified")
+            record.modified = value;
+        else if (name == "type")
+            record.contentType = value;
+        else if (name == "digest")
+            record.digest = value;
+        else if (name == "failure")
+            record.failure = value;
     }
     return !record.address.empty();
 }

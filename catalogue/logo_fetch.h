@@ -13,10 +13,10 @@
 #include "catalogue/cards.h"
 
 enum LogoPlace {
-    logoNowhere,     // no logo
-    logoOnServer,    // an http or https address
-    logoInFile,      // a local path or a file: address
-    logoUnsupported, // anything else: why in `problem`
+    logoNowhere,      // no logo
+    logoOnServer,     // an http or https address
+    logoInFile,       // a local path or a file: address
+    logoUnsupported,  // anything else: why in `problem`
 };
 
 struct LogoAddress {
@@ -32,12 +32,12 @@ LogoAddress classifyLogo(const std::string& logo);
 // What the cache knows about one logo address.
 struct LogoRecord {
     std::string address;
-    long long checked = 0;     // when its server last answered or failed (seconds)
-    std::string etag;          // the server's validators, sent when asking again
+    long long checked = 0;  // when its server last answered or failed (seconds)
+    std::string etag;       // the server's validators, sent when asking again
     std::string modified;
     std::string contentType;
-    std::string digest;        // of the cached bytes (see digestOf)
-    std::string failure;       // not empty: the last fetch failed, for this reason
+    std::string digest;   // of the cached bytes (see digestOf)
+    std::string failure;  // not empty: the last fetch failed, for this reason
 };
 
 std::string formatLogoRecord(const LogoRecord& record);
@@ -45,10 +45,10 @@ std::string formatLogoRecord(const LogoRecord& record);
 bool parseLogoRecord(const std::string& text, LogoRecord& record);
 
 enum FetchPlan {
-    planUseCache,          // fresh: no request at all
-    planRememberFailure,   // failed a short while ago: not asked again yet
-    planFetch,             // ask the server (with the validators when cached)
-    planOffline,           // no network: the cached bytes when there are any
+    planUseCache,         // fresh: no request at all
+    planRememberFailure,  // failed a short while ago: not asked again yet
+    planFetch,            // ask the server (with the validators when cached)
+    planOffline,          // no network: the cached bytes when there are any
 };
 
 // What to do for a logo address with this record (null: none), whether its

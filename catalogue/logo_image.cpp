@@ -108,8 +108,9 @@ bool decodeLogo(const std::string& bytes, int boxWidth, int boxHeight, RgbaImage
         problem = "not an image in a format logos come in (PNG, JPEG, WebP, GIF, SVG)";
         return false;
     }
-    const bool known = std::any_of(std::begin(logoLoaders), std::end(logoLoaders),
-                                   [loader](const char* name) { return std::strcmp(name, loader) == 0; });
+    const bool known =
+        std::any_of(std::begin(logoLoaders), std::end(logoLoaders),
+                    [loader](const char* name) { return std::strcmp(name, loader) == 0; });
     if (!known) {
         problem = std::string("an image format logos do not come in (") + loader + ")";
         return false;
@@ -143,8 +144,8 @@ bool decodeLogo(const std::string& bytes, int boxWidth, int boxHeight, RgbaImage
     // SVG), takes the first frame of an animation and turns CMYK into sRGB.
     // A file that ends early fails rather than showing a part of the logo
     // (the loader's own option: thumbnailing does not pass its fail_on on).
-    if (vips_thumbnail_buffer(data, bytes.size(), &images.scaled, size.width, "height",
-                              size.height, "option_string", "fail_on=truncated", nullptr) != 0) {
+    if (vips_thumbnail_buffer(data, bytes.size(), &images.scaled, size.width, "height", size.height,
+                              "option_string", "fail_on=truncated", nullptr) != 0) {
         problem = "the image cannot be decoded" + vipsReason();
         return false;
     }

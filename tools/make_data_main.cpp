@@ -15,7 +15,8 @@ namespace {
 
 void printUsage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: quillon-make-data [--force | --update] [--text <folder>] <target folder>\n"
+                 "Usage: quillon-make-data [--force | --update] [--text <folder>]\n"
+                 "                         [--cache <folder>] <target folder>\n"
                  "Writes the sample data root <target folder>/VESTRALUME: the text data\n"
                  "(templates, first-run state, models, the URL directory) and every image.\n"
                  "  --force        replace an existing VESTRALUME (its state and favourites are lost)\n"

@@ -5,11 +5,11 @@
 // and SVG; and files that are no logo at all.
 #pragma once
 
+#include <vips/vips.h>
+
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <vips/vips.h>
 
 namespace cardfixtures {
 
@@ -25,8 +25,8 @@ inline std::vector<unsigned char> logoPixels(bool alpha, unsigned char red = 200
     for (int y = 0; y < logoHeight; ++y)
         for (int x = 0; x < logoWidth; ++x) {
             unsigned char* p = &pixels[(static_cast<size_t>(y) * logoWidth + x) * bands];
-            const bool inside = x >= logoWidth / 4 && x < logoWidth * 3 / 4 && y >= logoHeight / 4 &&
-                                y < logoHeight * 3 / 4;
+            const bool inside = x >= logoWidth / 4 && x < logoWidth * 3 / 4 &&
+                                y >= logoHeight / 4 && y < logoHeight * 3 / 4;
             p[0] = inside ? red : 255;
             p[1] = inside ? green : 255;
             p[2] = inside ? blue : 255;
@@ -38,8 +38,8 @@ inline std::vector<unsigned char> logoPixels(bool alpha, unsigned char red = 200
 // An sRGB image of a copy of `pixels`.
 inline VipsImage* imageOf(const std::vector<unsigned char>& pixels, int width, int height,
                           int bands) {
-    VipsImage* memory = vips_image_new_from_memory_copy(pixels.data(), pixels.size(), width,
-                                                        height, bands, VIPS_FORMAT_UCHAR);
+    VipsImage* memory = vips_image_new_from_memory_copy(pixels.data(), pixels.size(), width, height,
+                                                        bands, VIPS_FORMAT_UCHAR);
     VipsImage* image = nullptr;
     if (memory) vips_copy(memory, &image, "interpretation", VIPS_INTERPRETATION_sRGB, nullptr);
     if (memory) g_object_unref(memory);

@@ -105,15 +105,15 @@ TEST(FitInside, KeepsTheAspectInsideTheBoxAndLimitsEnlargement) {
         int fitWidth, fitHeight;
     };
     const Case cases[] = {
-        {400, 200, 232, 80, 3, 160, 80},   // wide: the height decides
-        {100, 400, 232, 80, 3, 20, 80},    // tall
-        {1000, 10, 232, 80, 3, 232, 2},    // a thin strip keeps a pixel row or two
-        {50000, 1, 232, 80, 3, 232, 1},    // never less than one pixel
-        {32, 32, 232, 80, 3, 80, 80},      // small: enlarged up to the box
-        {16, 16, 232, 80, 3, 48, 48},      // tiny: enlarged three times at most
-        {60, 30, 232, 80, 1e6, 160, 80},   // a drawing fills the box
-        {232, 80, 232, 80, 3, 232, 80},    // exactly the box
-        {0, 10, 232, 80, 3, 1, 1},         // no size at all
+        {400, 200, 232, 80, 3, 160, 80},  // wide: the height decides
+        {100, 400, 232, 80, 3, 20, 80},   // tall
+        {1000, 10, 232, 80, 3, 232, 2},   // a thin strip keeps a pixel row or two
+        {50000, 1, 232, 80, 3, 232, 1},   // never less than one pixel
+        {32, 32, 232, 80, 3, 80, 80},     // small: enlarged up to the box
+        {16, 16, 232, 80, 3, 48, 48},     // tiny: enlarged three times at most
+        {60, 30, 232, 80, 1e6, 160, 80},  // a drawing fills the box
+        {232, 80, 232, 80, 3, 232, 80},   // exactly the box
+        {0, 10, 232, 80, 3, 1, 1},        // no size at all
     };
     for (const Case& c : cases) {
         const FitSize fit = fitInside(c.width, c.height, c.boxWidth, c.boxHeight, c.enlargement);
@@ -182,8 +182,8 @@ TEST(LogoRecords, ComeBackAsWrittenAndForeignTextIsNoRecord) {
     ASSERT_TRUE(parseLogoRecord(formatLogoRecord(record), read));
     EXPECT_TRUE(read.failure.empty());
 
-    for (const char* text : {"", "garbage", "address https://a.example/\n",
-                             "quillon logo record 1\nchecked 5\n"})
+    for (const char* text :
+         {"", "garbage", "address https://a.example/\n", "quillon logo record 1\nchecked 5\n"})
         EXPECT_FALSE(parseLogoRecord(text, read)) << text;
 }
 
@@ -206,9 +206,9 @@ TEST(LogoFetchPlan, AsksServersOnlyWhenTheCacheIsStale) {
     const Case cases[] = {
         {nullptr, false, 10000, true, planFetch},
         {&good, true, 10500, true, planUseCache},
-        {&good, true, 11000, true, planFetch},       // stale: revalidated
-        {&good, false, 10500, true, planFetch},      // bytes gone
-        {&good, true, 9000, true, planFetch},        // the clock went back
+        {&good, true, 11000, true, planFetch},   // stale: revalidated
+        {&good, false, 10500, true, planFetch},  // bytes gone
+        {&good, true, 9000, true, planFetch},    // the clock went back
         {&failed, false, 10050, true, planRememberFailure},
         {&failed, false, 10100, true, planFetch},
         {&good, true, 99999, false, planOffline},
@@ -253,9 +253,13 @@ TEST(CardText, CleaningRepairsAndFlattensNames) {
     const std::pair<std::string, std::string> cases[] = {
         {"BBC One", "BBC One"},
         {"  News\t24\r\n HD ", "News 24 HD"},
-        {"A\x01\x7f" "B", "AB"},
-        {"Caf\xe9", "Caf\xef\xbf\xbd"},             // invalid UTF-8 repaired
-        {"line\xe2\x80\xa8" "break", "line break"},  // a line separator
+        {"A\x01\x7f"
+         "B",
+         "AB"},
+        {"Caf\xe9", "Caf\xef\xbf\xbd"},  // invalid UTF-8 repaired
+        {"line\xe2\x80\xa8"
+         "break",
+         "line break"},  // a line separator
         {"\t \n", ""},
     };
     for (const auto& [name, clean] : cases) EXPECT_EQ(cleanText(name), clean) << name;
@@ -267,7 +271,9 @@ TEST(CardText, EveryScriptHasItsGlyphs) {
     for (const auto& [script, name] : scriptNames)
         EXPECT_EQ(missingGlyphs(name), 0) << script << ": " << name;
     // The check itself: characters of the private use area are in no font.
-    EXPECT_EQ(missingGlyphs("A\xee\x80\x80" "B\xee\x80\x81"), 2);
+    EXPECT_EQ(missingGlyphs("A\xee\x80\x80"
+                            "B\xee\x80\x81"),
+              2);
 }
 
 TEST(CardText, LongNamesWrapOrEndInAnEllipsisInsideTheirWidth) {
@@ -306,16 +312,19 @@ TEST(CardText, ArabicIsShapedIntoJoinedLetters) {
 
 TEST(CardText, CharactersNoFontHasAreLeftOutNotDrawnAsBoxes) {
     CardSpec plain{"ABC", 4, "", ""};
-    CardSpec unknown{"AB\xee\x80\x80" "C", 4, "", ""};
+    CardSpec unknown{
+        "AB\xee\x80\x80"
+        "C",
+        4, "", ""};
     EXPECT_EQ(drawCard(unknown, nullptr).pixels, drawCard(plain, nullptr).pixels);
 }
 
 // ---- Decoding logos ------------------------------------------------------
 
 TEST_F(CardFolder, EveryLogoFormatDecodesToRgbaFittedToTheBox) {
-    const char* expected[] = {"alpha.png",       "palette.png", "grey.png",  "deep.png",
-                              "progressive.jpg", "cmyk.jpg",    "logo.webp", "animated.gif",
-                              "drawing.svg"};
+    const char* expected[] = {"alpha.png", "palette.png",     "grey.png",
+                              "deep.png",  "progressive.jpg", "cmyk.jpg",
+                              "logo.webp", "animated.gif",    "drawing.svg"};
     for (const char* name : expected) {
         SCOPED_TRACE(name);
         ASSERT_NE(std::find(logos.begin(), logos.end(), name), logos.end())
@@ -401,7 +410,8 @@ TEST(CardDrawing, LogosSitOnAPlateThatSetsThemOff) {
         for (int y = 0; y < 20; ++y)
             for (int x = 0; x < 40; ++x) {
                 const bool block = x >= 10 && x < 30 && y >= 5 && y < 15;
-                const unsigned char grey = block ? shade : static_cast<unsigned char>(std::max(0, ground));
+                const unsigned char grey =
+                    block ? shade : static_cast<unsigned char>(std::max(0, ground));
                 const unsigned char alpha = block || ground >= 0 ? 255 : 0;
                 logo.pixels.insert(logo.pixels.end(), {grey, grey, grey, alpha});
             }
@@ -460,8 +470,8 @@ TEST_F(CardFolder, LocalLogosMakeCardsAndUnchangedCardsAreCopiedNotRedrawn) {
     ASSERT_EQ(first.size(), specs.size());
     const LogoOutcome outcomes[] = {logoFetched, logoFetched, logoFetched, logoNone,
                                     logoFailed,  logoFailed,  logoFailed,  logoFailed};
-    const char* problems[] = {"", "", "", "", "No such file", "not an image", "not gopher:",
-                              "offline"};
+    const char* problems[] = {
+        "", "", "", "", "No such file", "not an image", "not gopher:", "offline"};
     std::vector<std::string> bytes;
     for (size_t i = 0; i < specs.size(); ++i) {
         SCOPED_TRACE(specs[i].name);
@@ -525,6 +535,34 @@ TEST_F(CardFolder, AnUnusableCacheFolderOnlyCostsTheCache) {
     EXPECT_TRUE(fs::is_regular_file(folder + "/not-a-folder"));
 }
 
+TEST_F(CardFolder, CachedFilesUnusedForMonthsAreRemoved) {
+    const std::vector<CardSpec> specs = {{"Alpha", 1, logo("alpha.png"), output("1")}};
+    makeCards(specs, options);
+    const std::string cards = options.cacheFolder + "/cards";
+    cardfixtures::writeText(cards + "/forgotten.jpg", "old");
+    cardfixtures::writeText(options.cacheFolder + "/logos/forgotten.logo", "old");
+    const auto longAgo = fs::file_time_type::clock::now() - std::chrono::hours(24 * 90);
+    for (const char* file : {"/cards/forgotten.jpg", "/logos/forgotten.logo"})
+        fs::last_write_time(options.cacheFolder + file, longAgo);
+    // The clean-up runs at most once a day: make its last run long ago too.
+    for (const char* stamp : {"/cards/.pruned", "/logos/.pruned"})
+        fs::last_write_time(options.cacheFolder + stamp, longAgo);
+    // A card used long ago is kept when it is used now.
+    std::string used;
+    for (const auto& entry : fs::directory_iterator(cards))
+        if (entry.path().extension() == ".jpg" && entry.path().filename() != "forgotten.jpg") {
+            used = entry.path().string();
+            fs::last_write_time(used, longAgo);
+        }
+    ASSERT_FALSE(used.empty());
+
+    const std::vector<CardResult> results = makeCards(specs, options);
+    EXPECT_FALSE(results[0].remade);
+    EXPECT_FALSE(fs::exists(cards + "/forgotten.jpg"));
+    EXPECT_FALSE(fs::exists(options.cacheFolder + "/logos/forgotten.logo"));
+    EXPECT_TRUE(fs::exists(used));
+}
+
 TEST_F(CardFolder, ProgressComesFromTheCallingThreadAndEndsComplete) {
     std::vector<CardSpec> specs;
     for (int n = 1; n <= 40; ++n)
@@ -565,9 +603,9 @@ TEST_F(CardFolder, SampleCardsAndTheirMontageAreWritten) {
     add("Supercalifragilisticexpialidociouschannelwithoutanyspaces", "");
     add("A&E <Live> \"HD\"", "");
     add("Канал 24 · 🎬", "");
-    const char* formats[] = {"alpha.png", "palette.png", "grey.png",     "deep.png",
-                             "progressive.jpg", "cmyk.jpg", "logo.webp", "animated.gif",
-                             "drawing.svg"};
+    const char* formats[] = {"alpha.png", "palette.png",     "grey.png",
+                             "deep.png",  "progressive.jpg", "cmyk.jpg",
+                             "logo.webp", "animated.gif",    "drawing.svg"};
     size_t script = 0;
     for (const char* format : formats)
         add(scriptNames[script++ % std::size(scriptNames)].second, logo(format));

@@ -6,9 +6,8 @@
 // cards where logos fail; a second run asks the server nothing (its log
 // says so), a stale cache is revalidated, and offline runs and unreachable
 // servers end quickly.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -45,7 +44,8 @@ public:
     bool start(const std::string& logos, const std::string& work) {
         portFile_ = work + "/port";
         log_ = work + "/requests.log";
-        const std::string script = std::string(QUILLON_SOURCE_DIR) + "/tests/support/logo_server.py";
+        const std::string script =
+            std::string(QUILLON_SOURCE_DIR) + "/tests/support/logo_server.py";
         std::vector<std::string> arguments = {QUILLON_PYTHON, script,    "--folder", logos,
                                               "--port-file",  portFile_, "--log",    log_};
         std::vector<char*> argv;
@@ -244,10 +244,10 @@ TEST_F(LogoFetching, OfflineAndUnreachableServersEndQuicklyInNameCards) {
     specs.clear();
     for (int i = 0; i < 40; ++i) {
         const std::string host = "127.0.0." + std::to_string(2 + i % 20);
-        specs.push_back({"Channel", i + 1,
-                         "http://" + host + ":" + std::to_string(port) + "/" + std::to_string(i) +
-                             ".png",
-                         output("u" + std::to_string(i))});
+        specs.push_back(
+            {"Channel", i + 1,
+             "http://" + host + ":" + std::to_string(port) + "/" + std::to_string(i) + ".png",
+             output("u" + std::to_string(i))});
     }
     options = quickOptions("unreachable-cache");
     const auto start = Clock::now();
