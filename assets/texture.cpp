@@ -198,7 +198,12 @@ void discardTexture(Texture* texture) {
 void releaseTexture(Texture* texture) {
     if (!texture || texture->holders == 0) return;
     if (--texture->holders > 0 || texture->unheld || !isRegistered(texture)) return;
-    texture->unheldPlace = unheldTextures.insert(unheldTextures.end(), texture);
+    try {
+        texture->unheldPlace = unheldTextures.insert(unheldTextures.end(), texture);
+    } catch (const std::bad_alloc&) {
+        dropTexture(texture);  // no memory to keep it: as if discarded
+        return;
+    }
     texture->unheld = true;
     unheldBytes += texture->bytes;
     dropUnheldBeyondBudget();
