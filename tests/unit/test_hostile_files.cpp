@@ -89,7 +89,7 @@ TEST(HostileFiles, ImageAndModelLoadersAnswerAtOnce) {
         makeHostile("VESTRALUME/n/w.txt", kind);
         const int status = runWithin(promptly, [] {
             testing::internal::CaptureStdout();
-            const bool image = decodeJpeg("VESTRALUME/1/5.Quillon") != nullptr;
+            const bool image = decodeJpeg("VESTRALUME/1/5.Quillon").has_value();
             const bool model = loadModel("VESTRALUME/n/w.txt") != nullptr;
             loadMaterialLibrary("VESTRALUME/n/w.txt");
             testing::internal::GetCapturedStdout();
@@ -153,15 +153,13 @@ TEST(HostileFiles, PixelCapRefusesGiantImagesFromTheHeader) {
         const long decodedBefore = decodeCount;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        Texture* texture = decodeJpeg("VESTRALUME/1/9.Quillon");
+        const std::optional<Image> image = decodeJpeg("VESTRALUME/1/9.Quillon");
         const std::string out = testing::internal::GetCapturedStdout();
         const std::string err = testing::internal::GetCapturedStderr();
         const std::string what = std::to_string(size.width) + " x " + std::to_string(size.height);
-        EXPECT_EQ(texture != nullptr, size.decodes) << what;
-        if (texture) {
-            EXPECT_EQ(texture->width, size.width);
-            delete[] texture->pixels;
-            delete texture;
+        EXPECT_EQ(image.has_value(), size.decodes) << what;
+        if (image) {
+            EXPECT_EQ(image->width, size.width);
         } else {
             EXPECT_EQ(out, "Impossível carregar arquivo JPG: VESTRALUME/1/9.Quillon\n") << what;
             EXPECT_NE(err.find("4096 x 4096"), std::string::npos) << what << ": " << err;
