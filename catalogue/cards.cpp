@@ -106,7 +106,7 @@ std::string notAnImageReason(const std::string& why, const std::string& contentT
     return why + " (the server called it " + contentType + ")";
 }
 
-CardResult makeCard(const CardSpec& spec, const LogoReady& ready, const std::string& cardFolder) {
+CardResult makeCard(const CardSpec& request, const LogoReady& ready, const std::string& cardFolder) {
     CardResult result;
     result.logo = ready.outcome;
     result.problem = ready.problem;
@@ -134,7 +134,7 @@ CardResult makeCard(const CardSpec& spec, const LogoReady& ready, const std::str
     }
 
     const bool caching = !cardFolder.empty();
-    const std::string key = cardCacheKey(spec, logoUsable ? digest : std::string());
+    const std::string key = cardCacheKey(request, logoUsable ? digest : std::string());
     const std::string cachedCard = cardFolder + "/" + key + ".jpg";
     const std::string cachedNote = cardFolder + "/" + key + ".txt";
     std::string card, ignored;
@@ -158,7 +158,7 @@ CardResult makeCard(const CardSpec& spec, const LogoReady& ready, const std::str
                 result.problem = note;
             }
         }
-        const CardCanvas canvas = drawCard(spec, logo.pixels.empty() ? nullptr : &logo);
+        const CardCanvas canvas = drawCard(request, logo.pixels.empty() ? nullptr : &logo);
         const std::vector<unsigned char> jpeg =
             encodeJpeg(canvas.width, canvas.height, 3, canvas.pixels, cardQuality);
         card.assign(jpeg.begin(), jpeg.end());
@@ -172,7 +172,7 @@ CardResult makeCard(const CardSpec& spec, const LogoReady& ready, const std::str
             replaceFile(cachedCard, card, ignored);
     }
     std::string problem;
-    result.written = replaceFile(spec.output, card, problem);
+    result.written = replaceFile(request.output, card, problem);
     if (!result.written) result.problem = problem;
     return result;
 }

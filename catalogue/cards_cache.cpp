@@ -50,7 +50,7 @@ std::string digestOf(const std::string& bytes) {
     return digest;
 }
 
-std::string cardCacheKey(const CardSpec& spec, const std::string& logoDigest) {
+std::string cardCacheKey(const CardSpec& request, const std::string& logoDigest) {
     // Every field on a line of its own, the name last: no two different
     // cards can give the same text.
     // The versions of the libraries that decode and set: an upgrade may draw
@@ -60,8 +60,8 @@ std::string cardCacheKey(const CardSpec& spec, const std::string& logoDigest) {
     const std::string description =
         "card " + std::to_string(cardDesignVersion) + "\n" + libraries + "\n" +
         std::to_string(cardWidth) + "x" + std::to_string(cardHeight) + "\n" +
-        std::to_string(spec.number) + "\n" + std::to_string(spec.background) + "\n" + logoDigest +
-        "\n" + spec.name;
+        std::to_string(request.number) + "\n" + std::to_string(request.background) + "\n" + logoDigest +
+        "\n" + request.name;
     return digestOf(description);
 }
 

@@ -20,10 +20,10 @@ constexpr size_t maxLogoBytes = 5u << 20;
 // The SHA-256 digest of `bytes` in lower-case hex.
 std::string digestOf(const std::string& bytes);
 
-// The name of the cached card for `spec` with the logo whose bytes have the
+// The name of the cached card for `request` with the logo whose bytes have the
 // digest `logoDigest` (empty: a name card): changes whenever anything the
 // card shows changes, the output path aside.
-std::string cardCacheKey(const CardSpec& spec, const std::string& logoDigest);
+std::string cardCacheKey(const CardSpec& request, const std::string& logoDigest);
 
 // Reads a regular file of at most `maxBytes` (never a device or a pipe, which
 // could block or never end). On failure returns false with the reason.

@@ -236,7 +236,7 @@ void paintCoverage(CardCanvas& canvas, const std::vector<unsigned char>& mask, i
         }
 }
 
-CardCanvas drawCard(const CardSpec& spec, const RgbaImage* logo) {
+CardCanvas drawCard(const CardSpec& request, const RgbaImage* logo) {
     CardCanvas canvas = blankCanvas();
     if (logo && !logo->pixels.empty()) {
         const bool light = wantsLightPlate(*logo);
@@ -247,16 +247,16 @@ CardCanvas drawCard(const CardSpec& spec, const RgbaImage* logo) {
                    logoBoxTop + (logoBoxHeight - logo->height) / 2);
         const CardColour type = light ? ink : white;
         const int numberWidth = paintNumber(
-            canvas, spec.number, light ? CardColour{90, 96, 110} : CardColour{190, 196, 210});
-        paintBottomName(canvas, spec.name, numberWidth, type);
+            canvas, request.number, light ? CardColour{90, 96, 110} : CardColour{190, 196, 210});
+        paintBottomName(canvas, request.name, numberWidth, type);
         return canvas;
     }
     const CardColour base =
-        spec.background >= 0 ? colourOf(spec.background) : channelColour(spec.number);
+        request.background >= 0 ? colourOf(request.background) : channelColour(request.number);
     fillGradient(canvas, scaled(base, 1.15), scaled(base, 0.8));
     drawFrame(canvas, scaled(base, 0.55));
     const CardColour type = luminance(base) > 0.62 ? ink : white;
-    paintLargeName(canvas, spec.name, type);
-    paintNumber(canvas, spec.number, type);
+    paintLargeName(canvas, request.name, type);
+    paintNumber(canvas, request.number, type);
     return canvas;
 }

@@ -53,6 +53,6 @@ void paintImage(CardCanvas& canvas, const RgbaImage& image, int x, int y);
 void paintCoverage(CardCanvas& canvas, const std::vector<unsigned char>& mask, int maskWidth,
                    int maskHeight, int x, int y, CardColour colour, double opacity);
 
-// Draws the card of `spec`, with its logo when one is given (already scaled
+// Draws the card of `request`, with its logo when one is given (already scaled
 // to fit the logo box) and a name card otherwise.
-CardCanvas drawCard(const CardSpec& spec, const RgbaImage* logo);
+CardCanvas drawCard(const CardSpec& request, const RgbaImage* logo);

@@ -487,7 +487,7 @@ TEST_F(CardFolder, LocalLogosMakeCardsAndUnchangedCardsAreCopiedNotRedrawn) {
 
     // Again: every card copied from the card cache, not a byte different,
     // the failures reported as before.
-    for (const CardSpec& spec : specs) fs::remove(spec.output);
+    for (const CardSpec& request : specs) fs::remove(request.output);
     const std::vector<CardResult> second = makeCards(specs, options);
     for (size_t i = 0; i < specs.size(); ++i) {
         SCOPED_TRACE(specs[i].name);
@@ -618,9 +618,9 @@ TEST_F(CardFolder, SampleCardsAndTheirMontageAreWritten) {
         ASSERT_TRUE(results[i].written) << specs[i].name << ": " << results[i].problem;
 
     std::vector<VipsImage*> cards;
-    for (const CardSpec& spec : specs) {
-        VipsImage* card = vips_image_new_from_file(spec.output.c_str(), nullptr);
-        ASSERT_NE(card, nullptr) << spec.output;
+    for (const CardSpec& request : specs) {
+        VipsImage* card = vips_image_new_from_file(request.output.c_str(), nullptr);
+        ASSERT_NE(card, nullptr) << request.output;
         EXPECT_EQ(vips_image_get_width(card), cardWidth);
         EXPECT_EQ(vips_image_get_height(card), cardHeight);
         cards.push_back(card);
