@@ -91,13 +91,14 @@ protected:
         writeFile(root + "n/b.txt", "7");
         writeFile(root + "n/u.txt", "2.1");
         writeFile(root + "n/d.txt", "1");
-        fs::copy_file(root + "1/5.Quillon", root + "2/1.Quillon", fs::copy_options::overwrite_existing);
-        writeFile(root + "2/1.txt", "10000\nMy stream\n");
         writeFile(root + "links.tsv", readFile(root + "links.tsv") + "10000\thttps://s.example/a.m3u8\tmedia\n");
         if (imported) {
             writeFile(root + "1/count.txt", "20");
             writeFile(root + "1/1.txt", "10000\nMy stream\n");
         }
+        // The first favourite: a whole copy of catalogue channel 1.
+        fs::copy_file(root + "1/1.Quillon", root + "2/1.Quillon", fs::copy_options::overwrite_existing);
+        fs::copy_file(root + "1/1.txt", root + "2/1.txt", fs::copy_options::overwrite_existing);
         return user;
     }
 
@@ -133,8 +134,8 @@ TEST_F(RootUpgrade, DeliveredFilesArriveAndWhatTheUserOwnsStays) {
         EXPECT_EQ(readFile(root + "n/b.txt"), "7");
         EXPECT_EQ(readFile(root + "n/u.txt"), "2.1");
         EXPECT_EQ(readFile(root + "n/d.txt"), "1");
-        EXPECT_EQ(readFile(root + "2/1.Quillon"), readFile(fresh + "1/5.Quillon"));
-        EXPECT_EQ(readFile(root + "2/1.txt"), "10000\nMy stream\n");
+        EXPECT_EQ(readFile(root + "2/1.Quillon"), readFile(fresh + "1/1.Quillon"));
+        EXPECT_EQ(readFile(root + "2/1.txt"), imported ? "10000\nMy stream\n" : readFile(fresh + "1/1.txt"));
         EXPECT_EQ(readFile(root + "1/count.txt"), imported ? "20" : "");
         EXPECT_EQ(readFile(root + "1/1.txt"), imported ? "10000\nMy stream\n" : readFile(fresh + "1/1.txt"));
         EXPECT_FALSE(fs::exists(user + "/.VESTRALUME.upgrade"));
@@ -196,7 +197,7 @@ TEST_F(RootUpgrade, AKillAtAnyMomentLeavesTheOldRootOrTheNewOne) {
             EXPECT_NE(readFile(root + "links.tsv").find("1291\thttps://new.example/"), std::string::npos);
         }
         EXPECT_EQ(readFile(root + "n/b.txt"), "7") << "round " << round;
-        EXPECT_EQ(readFile(root + "2/1.txt"), "10000\nMy stream\n") << "round " << round;
+        EXPECT_EQ(readFile(root + "2/1.txt"), readFile(root + "1/1.txt")) << "round " << round;
         EXPECT_NE(readFile(root + "links.tsv").find("10000\thttps://s.example/a.m3u8\tmedia"),
                   std::string::npos) << "round " << round;
 
