@@ -175,7 +175,7 @@ TEST_F(RootUpgrade, AKillAtAnyMomentLeavesTheOldRootOrTheNewOne) {
 
     std::mt19937 random(20261210);
     int sawOld = 0, sawNew = 0;
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 4; ++round) {
         user = makeUser(round % 2 == 1);
         const pid_t child = fork();
         if (child == 0) _exit(upgradeDataRoot(fresh, user, message) == upgradeDone ? 0 : 1);
