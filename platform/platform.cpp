@@ -1,11 +1,11 @@
 #include "platform/platform.h"
 
-#include "catalogue/safe_file.h"
-#include "platform/temporary_files.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "catalogue/safe_file.h"
+#include "platform/temporary_files.h"
 
 #ifdef _WIN32
 #include <windows.h>
