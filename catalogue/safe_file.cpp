@@ -217,7 +217,7 @@ FileOutcome readPathWithin(const std::filesystem::path& path, std::size_t limit,
     const auto size = fs::file_size(path, code);
     if (code) return fileUnreadable;
     if (size > limit) return fileTooLarge;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path.string(), std::ios::binary);
     if (!in) return fileUnreadable;
     try {
         bytes.resize(static_cast<size_t>(size));

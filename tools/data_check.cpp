@@ -621,15 +621,19 @@ void checkFavouritesWhole(Checker& check) {
         }
         if (!linked) mixed.push_back(favourite.number);
     }
-    const std::string prefix = "list 2 (VESTRALUME/2/): favourites ";
+    // "favourite 4 is", "favourites 2, 4 are"
+    const auto listed = [](const std::vector<long long>& numbers) {
+        return "list 2 (VESTRALUME/2/): " +
+               std::string(numbers.size() == 1 ? "favourite " : "favourites ") +
+               describeNumbers(numbers) + (numbers.size() == 1 ? " is" : " are");
+    };
     if (!blanked.empty())
-        check.add(prefix + describeNumbers(blanked) +
-                  " are half-made: counted in VESTRALUME/n/d.txt, but their thumbnail is the blank "
+        check.add(listed(blanked) +
+                  " half-made: counted in VESTRALUME/n/d.txt, but the thumbnail is the blank "
                   "picture a removed favourite leaves");
     if (!mixed.empty())
-        check.add(prefix + describeNumbers(mixed) +
-                  " are half-made: their thumbnail and link file come from different catalogue "
-                  "channels");
+        check.add(listed(mixed) +
+                  " half-made: thumbnail and link file come from different catalogue channels");
 }
 
 bool isPrintableAddress(const std::string& address) {

@@ -86,9 +86,8 @@ const HostileCase hostileCases[] = {
       {"2/2.txt", byCopyOf, "1/7.txt"},
       {"2/3.Quillon", byCopyOf, "i/1.jpg"},  // counted, never copied
       {"2/3.txt", byCopyOf, "1/9.txt"}},
-     {"favourites 2 are half-made: their thumbnail and link file come from different catalogue "
-      "channels",
-      "favourites 3 are half-made: counted in VESTRALUME/n/d.txt, but their thumbnail is the blank"}},
+     {"favourite 2 is half-made: thumbnail and link file come from different catalogue channels",
+      "favourite 3 is half-made: counted in VESTRALUME/n/d.txt, but the thumbnail is the blank"}},
     {"whole favourites, the largest image allowed",
      {{"n/d.txt", byText, "2"},
       {"2/1.Quillon", byCopyOf, "1/5.Quillon"},
