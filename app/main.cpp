@@ -4,7 +4,6 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
-    mapLargeBlocksApart();
     // freeglut must be initialised before any other toolkit call.
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH | GLUT_STENCIL);
