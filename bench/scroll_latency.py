@@ -209,7 +209,7 @@ def measure_rest(args, harness, app, display, window, folder, results):
         sent = time.perf_counter()
         replace_file(selection, "7" if k % 2 == 0 else "6")
         seen = None
-        while time.perf_counter() - sent < 2.0:
+        while time.perf_counter() - sent < 3.0:
             if look() != before:
                 seen = time.perf_counter()
                 break
