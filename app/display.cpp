@@ -2,6 +2,8 @@
 #include <GL/glu.h>
 #include <plib/pu.h>
 
+#include <chrono>
+
 #include "app/frames.h"
 #include "app/shell.h"
 #include "scene/wall.h"
@@ -21,12 +23,18 @@ const GLfloat light3Position[] = {1, 0.2f, 0, 0};
 const GLfloat eyeLightPosition[] = {0, 0, 0, 1};
 const GLfloat eyeLightDirection[] = {0, 0, -1};
 
-// What the frame on screen was drawn from.
+// What the frame on screen was drawn from, and when it was drawn.
 FrameState lastFrame;
+std::chrono::steady_clock::time_point lastFrameTime;
+// How many frames had been drawn when memory was last given back.
+long framesAtLastGivingBack = 0;
 
-// A frame when the picture would change; nothing otherwise.
-void requestFrameIfDue() {
-    if (frameDue(framesDrawn > 0 ? &lastFrame : nullptr, currentFrameState())) glutPostRedisplay();
+// A frame when the picture would change; nothing otherwise. False when none
+// is due.
+bool requestFrameIfDue() {
+    if (!frameDue(framesDrawn > 0 ? &lastFrame : nullptr, currentFrameState())) return false;
+    glutPostRedisplay();
+    return true;
 }
 
 }  // namespace
@@ -57,6 +65,7 @@ void onDisplay() {
     puDisplay();
     glutSwapBuffers();
     lastFrame = drawing;
+    lastFrameTime = std::chrono::steady_clock::now();
     ++framesDrawn;
     // Frames keep coming while the picture changes (a thumbnail refresh
     // loads a tile in every frame and shows it in the next).
@@ -64,9 +73,18 @@ void onDisplay() {
 }
 
 // Between frames the wall's state files are looked at, so that a change
-// made from outside shows; a wall at rest is not drawn again.
+// made from outside shows; a wall at rest is not drawn again. Once it has
+// rested a while, the memory freed meanwhile goes back to the system.
 void onTimer(int) {
-    requestFrameIfDue();
+    if (!requestFrameIfDue()) {
+        const auto rest = std::chrono::steady_clock::now() - lastFrameTime;
+        const long restMilliseconds =
+            static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(rest).count());
+        if (givingBackDue(framesDrawn, framesAtLastGivingBack, restMilliseconds)) {
+            giveBackFreeMemory();
+            framesAtLastGivingBack = framesDrawn;
+        }
+    }
     glutTimerFunc(statePollMilliseconds, onTimer, 0);
 }
 

@@ -134,6 +134,10 @@ bool frameDue(const FrameState* lastDrawn, const FrameState& now) {
     return !lastDrawn || now.refreshRunning || !samePicture(*lastDrawn, now);
 }
 
+bool givingBackDue(long framesDrawn, long framesAtLastGivingBack, long millisecondsSinceLastFrame) {
+    return framesDrawn != framesAtLastGivingBack && millisecondsSinceLastFrame >= restBeforeGivingBackMilliseconds;
+}
+
 bool hasExtension(const char* extensions, const char* name) {
     if (!extensions || !name || !*name) return false;
     const size_t length = std::strlen(name);

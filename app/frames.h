@@ -47,6 +47,15 @@ bool samePicture(const FrameState& a, const FrameState& b);
 // (nullptr when none was drawn yet) and the state now.
 bool frameDue(const FrameState* lastDrawn, const FrameState& now);
 
+// How long the wall rests after its last frame before the memory freed
+// meanwhile is given back to the system, in milliseconds: not between the
+// keys of a held key, only once the user stopped.
+constexpr long restBeforeGivingBackMilliseconds = 1000;
+
+// Whether memory is to be given back now: frames were drawn since it was
+// last given back, and none for the rest above.
+bool givingBackDue(long framesDrawn, long framesAtLastGivingBack, long millisecondsSinceLastFrame);
+
 // Whether a GLX extension list (names separated by spaces) holds `name`.
 bool hasExtension(const char* extensions, const char* name);
 

@@ -26,7 +26,6 @@ void removeStaleTemporaryFilesOfRoot() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    mapLargeBlocksApart();
     // freeglut must be initialised before any other toolkit call.
     glutInit(&argc, argv);
     // One program at a time on a data root: a second viewer, or an import

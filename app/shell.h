@@ -37,7 +37,7 @@ float windowAspect(int width, int height);
 // initialisation. Needs the window made current.
 void startShell();
 
-// Has large memory blocks (texture storage) mapped apart from the heap and
-// given back to the system when freed, so resident memory follows the
-// textures kept rather than the most ever kept. First thing in main.
-void mapLargeBlocksApart();
+// Gives the memory freed since the last time back to the system, so that
+// resident memory follows the textures kept rather than the most ever kept.
+// The timer does it once the wall has rested for a while after frames.
+void giveBackFreeMemory();

@@ -23,14 +23,11 @@ void startShell() {
     syncSwapsToDisplay();
 }
 
-void mapLargeBlocksApart() {
+void giveBackFreeMemory() {
 #if defined(__GLIBC__)
-    // Texture storage (about 171 KiB for a 256 x 128 thumbnail with its
-    // mipmaps) is taken and given back all the time while scrolling. glibc
-    // raises its threshold for mapping a block on its own once the first
-    // such block is freed, and from then on keeps them in the heap, where
-    // the holes freed ones leave stay resident. A fixed threshold maps every
-    // block of 128 KiB or more apart and gives it back whole when freed.
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    // Scrolling frees texture storage (about 171 KiB a thumbnail) between
+    // blocks still in use; glibc keeps such holes in the heap resident.
+    // Trimming hands every whole free page back to the system.
+    malloc_trim(0);
 #endif
 }

@@ -78,6 +78,13 @@ TEST(FrameDue, OnlyAChangedPictureOrARunningRefreshNeedsAFrame) {
     EXPECT_FALSE(frameDue(&nan, nan));
 }
 
+TEST(FrameDue, FreedMemoryGoesBackOnceTheWallHasRested) {
+    EXPECT_FALSE(givingBackDue(40, 40, 60000)) << "no frame since the last time";
+    EXPECT_FALSE(givingBackDue(41, 40, restBeforeGivingBackMilliseconds - 1)) << "a held key's pause";
+    EXPECT_TRUE(givingBackDue(41, 40, restBeforeGivingBackMilliseconds));
+    EXPECT_TRUE(givingBackDue(1, 0, 5000));
+}
+
 TEST(FrameDue, SwapControlExtensionsAreFoundByWholeName) {
     const char* list = "GLX_ARB_create_context GLX_EXT_swap_control_tear GLX_MESA_swap_control GLX_SGI_video_sync";
     EXPECT_TRUE(hasExtension(list, "GLX_MESA_swap_control"));
