@@ -1,9 +1,9 @@
 """A person's own playlist on the wall: quillon-import puts a playlist into a
 fresh data root with one command; the real program then shows it, Enter on
-tile 1 hands the first entry's address to the desktop's handler (a stand-in
-xdg-open records it), Page Down stops where the last channel stands on a
-selectable row, and a favourite added then opens the same address after a
-different playlist is imported. While the program runs an import is refused.
+tile 1 hands the first entry's stream to the media player (a stand-in mpv
+records it, as a stand-in xdg-open records the product page), Page Down
+stops where the last channel stands on a selectable row, and a favourite
+added then opens the same address after a different playlist is imported. While the program runs an import is refused.
 Playlists are also downloaded from a server on 127.0.0.1, and a server that
 answers 404 or redirects in circles changes nothing."""
 
@@ -42,6 +42,17 @@ def run_import(args, folder, *arguments, root=True, stdin=None, extra_env=None):
     result = subprocess.run(command, env=env, input=stdin, capture_output=True, text=True,
                             timeout=300)
     return result.returncode, result.stdout + result.stderr
+
+
+def add_player_recorder(stub_dir, log):
+    """A stand-in mpv, found before any real player on PATH, that appends
+    "mpv" and the address it was given after "--" to the same log as the
+    stand-in xdg-open."""
+    stub = os.path.join(stub_dir, "mpv")
+    with open(stub, "w") as f:
+        f.write("#!/bin/sh\nwhile [ \"$#\" -gt 1 ] && [ \"$1\" != -- ]; do shift; done\n"
+                "printf 'mpv\\t%%s\\n' \"$2\" >> '%s'\n" % log)
+    os.chmod(stub, 0o755)
 
 
 def own_root(args, folder):
@@ -125,6 +136,7 @@ def test(args, server, folder):
     own_root(args, folder)
     harness.make_sample_root(args, folder)
     stub_dir, log = make_recorder(folder)
+    add_player_recorder(stub_dir, log)
     env = {"PATH": stub_dir + ":" + os.environ["PATH"]}
     first = os.path.join(folder, "first.m3u")
     with open(first, "w") as f:
@@ -148,8 +160,9 @@ def test(args, server, folder):
         app.screenshot(os.path.join(folder, "imported-first-page.png"))
         app.key("Return")
         wait_until(lambda: len(opened_lines(log)) >= 2, 15, 0.1, "Enter to open tile 1")
-        opened = sorted(line.split("\t", 1)[1] for line in opened_lines(log))
-        check(opened == sorted([PRODUCT_PAGE, "https://alpha.example/live/1/index.m3u8"]),
+        opened = sorted(opened_lines(log))
+        check(opened == sorted(["1\t" + PRODUCT_PAGE,
+                                "mpv\thttps://alpha.example/live/1/index.m3u8"]),
               "Enter on tile 1 opened %r" % opened)
         os.remove(log)
 
@@ -206,8 +219,8 @@ def test(args, server, folder):
         harness.wait_settled(folder, quiet=1.0)
         app.key("Return")
         wait_until(lambda: opened_lines(log), 15, 0.1, "Enter on the favourite")
-        opened = [line.split("\t", 1)[1] for line in opened_lines(log)]
-        check(opened == ["https://alpha.example/live/1/index.m3u8"],
+        opened = opened_lines(log)
+        check(opened == ["mpv\thttps://alpha.example/live/1/index.m3u8"],
               "the favourite opened %r after the second import" % opened)
         app.key("Escape")
         app.wait_exit()
