@@ -9,6 +9,7 @@
 #include <optional>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "catalogue/data_root.h"
 #include "catalogue/url_directory_file.h"
@@ -363,7 +364,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     if (!readDirectory(directoryPath, directory, result.error)) return result;
     std::vector<int> links(entries.size());
     std::string newLines;
-    std::unordered_map<std::string, bool> counted;
+    std::unordered_set<std::string> counted;  // distinct addresses seen
     for (size_t i = 0; i < entries.size(); ++i) {
         auto known = directory.mediaLinks.find(entries[i].address);
         if (known == directory.mediaLinks.end()) {
@@ -380,8 +381,8 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
             known = directory.mediaLinks.emplace(entry.address, entry.link).first;
             if (result.newLinks++ == 0) result.firstNewLink = entry.link;
             result.lastNewLink = entry.link;
-            counted[entry.address] = true;
-        } else if (counted.emplace(entries[i].address, true).second) {
+            counted.insert(entry.address);
+        } else if (counted.insert(entries[i].address).second) {
             ++result.knownLinks;
         }
         links[i] = known->second;
@@ -434,6 +435,13 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         !writeTilePaths(paths, inside, std::min(oldCount, newCount))) {
         result.error = "cannot write the page of the catalogue in " + paths.at(stateFolder) + ": " +
                        lastSystemError();
+        fs::remove_all(paths.staging, code);
+        return result;
+    }
+    // The grown directory reaches the disk before a catalogue that uses its
+    // new numbers is switched in.
+    if (!flushFileSystem(paths.root.string())) {
+        result.error = "cannot write the URL directory to the disk: " + lastSystemError();
         fs::remove_all(paths.staging, code);
         return result;
     }
