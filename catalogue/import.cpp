@@ -61,7 +61,8 @@ void cleanUpAfterEarlierImports(const RootPaths& paths) {
     fs::remove_all(paths.staging, code);
     fs::remove_all(paths.retired, code);
     // Temporary files of replacements (URL directory, page, tile paths)
-    // that a killed run left behind; with the lock held nobody else writes.
+    // that a killed run left behind, named as replaceFileContents names them
+    // (".<name>.<process id>.tmp"); with the lock held nobody else writes.
     auto isStaleTemporary = [](const std::string& name, const std::string& base) {
         const std::string start = "." + base + ".";
         if (name.compare(0, start.size(), start) != 0 || name.size() < start.size() + 5 ||
