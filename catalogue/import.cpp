@@ -9,6 +9,7 @@
 #include <optional>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "catalogue/data_root.h"
 #include "catalogue/url_directory_file.h"
@@ -60,7 +61,8 @@ void cleanUpAfterEarlierImports(const RootPaths& paths) {
     fs::remove_all(paths.staging, code);
     fs::remove_all(paths.retired, code);
     // Temporary files of replacements (URL directory, page, tile paths)
-    // that a killed run left behind; with the lock held nobody else writes.
+    // that a killed run left behind, named as replaceFileContents names them
+    // (".<name>.<process id>.tmp"); with the lock held nobody else writes.
     auto isStaleTemporary = [](const std::string& name, const std::string& base) {
         const std::string start = "." + base + ".";
         if (name.compare(0, start.size(), start) != 0 || name.size() < start.size() + 5 ||
@@ -117,25 +119,6 @@ std::string readWholeFile(const fs::path& path) {
     std::string bytes;
     readWholeFile(path, bytes);
     return bytes;
-}
-
-// Whether two folders hold the same files with the same bytes (sub-folders
-// are not compared; a catalogue has none).
-bool sameFiles(const fs::path& a, const fs::path& b) {
-    std::error_code code;
-    std::vector<std::pair<std::string, uintmax_t>> filesA, filesB;
-    for (const auto& [folder, files] : {std::make_pair(a, &filesA), std::make_pair(b, &filesB)}) {
-        fs::directory_iterator entry(folder, code), end;
-        for (; !code && entry != end; entry.increment(code))
-            if (entry->is_regular_file(code))
-                files->emplace_back(entry->path().filename().string(), entry->file_size(code));
-        if (code) return false;
-        std::sort(files->begin(), files->end());
-    }
-    if (filesA != filesB) return false;
-    for (const auto& file : filesA)
-        if (readWholeFile(a / file.first) != readWholeFile(b / file.first)) return false;
-    return true;
 }
 
 // Writes a state file only when it does not hold `text` already.
@@ -221,11 +204,16 @@ void report(const ImportOptions& options, ImportProgress& progress, ImportProgre
     if (options.progress) options.progress(progress);
 }
 
-// Writes the link files, the channel count and the cards of the new
-// catalogue into the staging folder.
-bool prepareCatalogue(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
-                      const std::vector<int>& links, const ImportOptions& options,
-                      ImportProgress& progress, ImportResult& result) {
+std::string linkFileText(int link, const std::string& name) {
+    return std::to_string(link) + "\n" + name + "\n";
+}
+
+std::string countFileName() { return fs::path(channelCountFile).filename().string(); }
+
+// Makes the cards of the new catalogue in the staging folder.
+bool makeCatalogueCards(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
+                        const ImportOptions& options, ImportProgress& progress,
+                        ImportResult& result) {
     std::error_code code;
     fs::create_directory(paths.staging, code);
     if (code) {
@@ -234,20 +222,11 @@ bool prepareCatalogue(const RootPaths& paths, const std::vector<PlaylistEntry>& 
     }
     std::vector<CardSpec> specs(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-        const int channel = static_cast<int>(i + 1);
-        const std::string number = std::to_string(channel);
-        if (!writeWholeFile(paths.staging / (number + ".txt"),
-                            std::to_string(links[i]) + "\n" + entries[i].name + "\n", result.error))
-            return false;
         specs[i].name = entries[i].name;
-        specs[i].number = channel;
+        specs[i].number = static_cast<int>(i + 1);
         specs[i].logo = entries[i].logo;
-        specs[i].output = (paths.staging / (number + ".Quillon")).string();
+        specs[i].output = (paths.staging / (std::to_string(i + 1) + ".Quillon")).string();
     }
-    if (!writeWholeFile(paths.staging / fs::path(channelCountFile).filename(),
-                        std::to_string(entries.size()) + "\n", result.error))
-        return false;
-
     progress.cards.total = specs.size();
     report(options, progress, ImportProgress::makingCards);
     const std::vector<CardResult> cards =
@@ -275,9 +254,53 @@ bool prepareCatalogue(const RootPaths& paths, const std::vector<PlaylistEntry>& 
                        std::to_string(specs.size());
         return false;
     }
+    return true;
+}
+
+// Whether the catalogue in place holds exactly the new one: the cards just
+// made in the staging folder, these link files and this count, and nothing
+// else. Read without writing anything, so an unchanged playlist costs no
+// more than reading the catalogue once.
+bool catalogueHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
+                    const std::vector<int>& links) {
+    std::error_code code;
+    std::unordered_map<std::string, uintmax_t> sizes;
+    for (fs::directory_iterator item(paths.catalogue, code), end; !code && item != end;
+         item.increment(code))
+        sizes.emplace(item->path().filename().string(), item->file_size(code));
+    if (code || sizes.size() != 2 * entries.size() + 1) return false;
+    if (readWholeFile(paths.catalogue / countFileName()) != std::to_string(entries.size()) + "\n")
+        return false;
+    std::string bytes;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const std::string number = std::to_string(i + 1);
+        const std::string text = linkFileText(links[i], entries[i].name);
+        const auto linkSize = sizes.find(number + ".txt");
+        if (linkSize == sizes.end() || linkSize->second != text.size() ||
+            readWholeFile(paths.catalogue / (number + ".txt")) != text)
+            return false;
+        const auto cardSize = sizes.find(number + ".Quillon");
+        const fs::path card = paths.staging / (number + ".Quillon");
+        if (cardSize == sizes.end() || cardSize->second != fs::file_size(card, code) ||
+            !readWholeFile(card, bytes) || readWholeFile(paths.catalogue / (number + ".Quillon")) != bytes)
+            return false;
+    }
+    return true;
+}
+
+// Writes the link files and the channel count of the new catalogue beside
+// its cards, and everything of it to the disk.
+bool writeCatalogueText(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
+                        const std::vector<int>& links, std::string& error) {
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (!writeWholeFile(paths.staging / (std::to_string(i + 1) + ".txt"),
+                            linkFileText(links[i], entries[i].name), error))
+            return false;
+    if (!writeWholeFile(paths.staging / countFileName(), std::to_string(entries.size()) + "\n", error))
+        return false;
     // Everything of the new catalogue reaches the disk before it is switched in.
     if (!flushFileSystem(paths.staging.string())) {
-        result.error = "cannot write the new catalogue to the disk: " + lastSystemError();
+        error = "cannot write the new catalogue to the disk: " + lastSystemError();
         return false;
     }
     return true;
@@ -365,7 +388,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     if (!readDirectory(directoryPath, directory, result.error)) return result;
     std::vector<int> links(entries.size());
     std::string newLines;
-    std::unordered_map<std::string, bool> counted;
+    std::unordered_set<std::string> counted;  // distinct addresses seen
     for (size_t i = 0; i < entries.size(); ++i) {
         auto known = directory.mediaLinks.find(entries[i].address);
         if (known == directory.mediaLinks.end()) {
@@ -382,17 +405,17 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
             known = directory.mediaLinks.emplace(entry.address, entry.link).first;
             if (result.newLinks++ == 0) result.firstNewLink = entry.link;
             result.lastNewLink = entry.link;
-            counted[entry.address] = true;
-        } else if (counted.emplace(entries[i].address, true).second) {
+            counted.insert(entry.address);
+        } else if (counted.insert(entries[i].address).second) {
             ++result.knownLinks;
         }
         links[i] = known->second;
     }
     result.channels = entries.size();
 
-    if (!prepareCatalogue(paths, entries, links, options, progress, result)) {
-        std::error_code ignored;
-        fs::remove_all(paths.staging, ignored);
+    std::error_code code;
+    if (!makeCatalogueCards(paths, entries, options, progress, result)) {
+        fs::remove_all(paths.staging, code);
         return result;
     }
     report(options, progress, ImportProgress::switching);
@@ -402,9 +425,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     const std::string page = paths.at(pageFile(1));
     const std::vector<int> inside = pageInside(readIntList(page, wallTiles), newCount);
 
-    std::error_code code;
-    if (newLines.empty() && fs::is_directory(paths.catalogue, code) &&
-        sameFiles(paths.staging, paths.catalogue)) {
+    if (newLines.empty() && catalogueHolds(paths, entries, links)) {
         fs::remove_all(paths.staging, code);
         result.switchedIn = true;
         result.unchanged = true;
@@ -414,6 +435,11 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
             !writeTilePaths(paths, inside, newCount))
             result.warnings.push_back("cannot write the page of the catalogue in " +
                                       paths.at(stateFolder));
+        return result;
+    }
+
+    if (!writeCatalogueText(paths, entries, links, result.error)) {
+        fs::remove_all(paths.staging, code);
         return result;
     }
 
@@ -436,6 +462,13 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         !writeTilePaths(paths, inside, std::min(oldCount, newCount))) {
         result.error = "cannot write the page of the catalogue in " + paths.at(stateFolder) + ": " +
                        lastSystemError();
+        fs::remove_all(paths.staging, code);
+        return result;
+    }
+    // The grown directory reaches the disk before a catalogue that uses its
+    // new numbers is switched in.
+    if (!flushFileSystem(paths.root.string())) {
+        result.error = "cannot write the URL directory to the disk: " + lastSystemError();
         fs::remove_all(paths.staging, code);
         return result;
     }

@@ -1,7 +1,5 @@
 // The user's own data root: where the installed launcher keeps it, and how it
 // is made from the installed template on first use.
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -59,12 +57,17 @@ bool makeRootFromTemplate(const std::string& folder, const std::string& template
 
     // Copied into a private folder beside the root and renamed into place
     // only when complete: an interrupted copy leaves no half root behind.
-    std::string pattern = (fs::path(folder) / ("." + rootName + ".XXXXXX")).string();
-    if (!mkdtemp(pattern.data())) {
-        error = "cannot write in " + folder;
+    fs::path staging;
+    for (int attempt = 0; staging.empty() && attempt < 100; ++attempt) {
+        const auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
+        const fs::path candidate =
+            fs::path(folder) / ("." + rootName + "." + std::to_string((tick + attempt) % 1000000007));
+        if (fs::create_directory(candidate, code)) staging = candidate;
+    }
+    if (staging.empty()) {
+        error = "cannot write in " + folder + (code ? ": " + code.message() : std::string());
         return false;
     }
-    const fs::path staging = pattern;
     const fs::path copy = staging / rootName;
     fs::copy(templateRoot, copy, fs::copy_options::recursive, code);
     if (!code) {

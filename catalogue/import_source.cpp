@@ -2,13 +2,11 @@
 // streaming it through the playlist reader as it comes.
 #include <curl/curl.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -100,32 +98,28 @@ bool fetchPlaylist(const std::string& address, const PlaylistSinks& sinks,
     return false;
 }
 
-// Reads a file (or standard input, descriptor 0) in chunks.
-bool readDescriptor(int fd, const std::string& name, const PlaylistSinks& sinks,
-                    const std::function<void()>& chunkRead, std::string& error) {
-    struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-        error = name + " is a folder, not a playlist";
-        return false;
-    }
+// Reads a file (or standard input) in chunks.
+bool readStream(std::FILE* file, const std::string& name, const PlaylistSinks& sinks,
+                const std::function<void()>& chunkRead, std::string& error) {
     PlaylistReader reader;
     std::vector<char> buffer(1 << 16);
     size_t total = 0;
     for (;;) {
-        const ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = "cannot read " + name + ": " + std::strerror(errno);
-            return false;
+        const size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
+        if (n == 0) {
+            if (std::ferror(file)) {
+                error = "cannot read " + name + ": " + std::strerror(errno);
+                return false;
+            }
+            break;
         }
-        total += static_cast<size_t>(n);
+        total += n;
         if (total > maxPlaylistBytes) {
             error = name + " is larger than " + sizeInWords(maxPlaylistBytes) +
                     "; that is no playlist";
             return false;
         }
-        readPlaylistChunk(reader, buffer.data(), static_cast<size_t>(n), sinks);
+        readPlaylistChunk(reader, buffer.data(), n, sinks);
         if (chunkRead) chunkRead();
     }
     finishPlaylist(reader, sinks);
@@ -148,13 +142,18 @@ bool isPlaylistAddress(const std::string& source) {
 bool readPlaylistSource(const std::string& source, const PlaylistSinks& sinks,
                         const std::function<void()>& chunkRead, std::string& error) {
     if (isPlaylistAddress(source)) return fetchPlaylist(source, sinks, chunkRead, error);
-    if (source == "-") return readDescriptor(0, "standard input", sinks, chunkRead, error);
-    const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    if (source == "-") return readStream(stdin, "standard input", sinks, chunkRead, error);
+    std::error_code code;
+    if (std::filesystem::is_directory(source, code)) {
+        error = source + " is a folder, not a playlist";
+        return false;
+    }
+    std::FILE* file = std::fopen(source.c_str(), "rb");
+    if (!file) {
         error = "cannot open the playlist " + source + ": " + std::strerror(errno);
         return false;
     }
-    const bool read = readDescriptor(fd, source, sinks, chunkRead, error);
-    close(fd);
+    const bool read = readStream(file, source, sinks, chunkRead, error);
+    std::fclose(file);
     return read;
 }

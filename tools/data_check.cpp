@@ -482,8 +482,11 @@ void checkList(Checker& check, int list, const std::set<int>& links) {
             check.add(channelCountFile + " does not hold a channel count from 1 to " +
                       number(maxChannelCount) + " (the size of the imported catalogue)");
     }
+    // A page scrolls over every row of the catalogue: a big imported
+    // catalogue may pass that many numbers.
+    const size_t limit = std::max<size_t>(1000000, count ? static_cast<size_t>(*count) * 5 : 0);
     const std::vector<long long> reachable =
-        reachableChannels(*page, lastFirstChannel(list, count));
+        reachableChannels(*page, lastFirstChannel(list, count), limit);
     const std::string listName = "list " + number(list);
     if (reachable.empty()) {
         check.add(listName + ": the page in " + pageName +

@@ -145,9 +145,9 @@ bool resolveRoot(Arguments& arguments) {
     if (arguments.rootGiven) {
         if (fs::is_directory(fs::path(arguments.root) / "VESTRALUME")) return true;
         std::fprintf(stderr,
-                     "quillon-import: there is no data root %s/VESTRALUME (quillon-make-data "
-                     "%s makes a sample one)\n",
-                     arguments.root.c_str(), arguments.root.c_str());
+                     "quillon-import: there is no data root %s/VESTRALUME; --root names the "
+                     "folder that holds VESTRALUME/\n",
+                     arguments.root.c_str());
         return false;
     }
     arguments.root = userDataFolder(error);

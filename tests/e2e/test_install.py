@@ -3,9 +3,11 @@ Release tree of the source in <build>/package-build, makes the .deb with
 cpack, installs it with dpkg, starts the launcher /usr/bin/quillon for a user
 whose home is a scratch folder, and checks that the launcher makes the user's
 data root from the installed template, that the program draws and writes
-only there, and that Esc ends it with status 0. Then it removes the package
-again and checks the launcher from a moved copy of the installed files, and
-how the launcher fails.
+only there, and that Esc ends it with status 0; that the installed
+quillon-import puts a playlist into that root, or makes the root from the
+template for a user who has none, and quillon-check-data finds it sound.
+Then it removes the package again and checks the launcher and the importer
+from a moved copy of the installed files, and how the launcher fails.
 
 Needs root (dpkg); CI runs as root. Leaves no package installed."""
 
@@ -24,20 +26,21 @@ PACKAGE = "quillon"
 LAUNCHER = "/usr/bin/quillon"
 PROGRAM = "/usr/libexec/quillon/quillon"
 TEMPLATE = "/usr/share/quillon/VESTRALUME"
+IMPORTER = "/usr/bin/quillon-import"
+CHECKER = "/usr/bin/quillon-check-data"
 UPGRADER = "/usr/libexec/quillon/quillon-upgrade-root"
 INSTALLED = [LAUNCHER, PROGRAM, UPGRADER, TEMPLATE + "/n/b.txt", TEMPLATE + "/links.tsv",
              TEMPLATE + "/version.txt",
              "/usr/share/doc/quillon/copyright", "/usr/share/doc/quillon/changelog.gz",
              "/usr/share/man/man1/quillon.1.gz", "/usr/share/man/man1/quillon-check-data.1.gz",
-             "/usr/share/man/man1/quillon-import.1.gz", "/usr/bin/quillon-import",
-             "/usr/bin/quillon-check-data",
+             "/usr/share/man/man1/quillon-import.1.gz", IMPORTER, CHECKER,
              "/usr/share/metainfo/example.quillon.Quillon.metainfo.xml",
              "/usr/share/applications/quillon.desktop",
              "/usr/share/icons/hicolor/48x48/apps/quillon.png",
              "/usr/share/icons/hicolor/256x256/apps/quillon.png",
              "/usr/share/icons/hicolor/scalable/apps/quillon.svg"]
 # What the package puts under /usr, copied for the moved-prefix run.
-PACKAGE_TREE = ["bin/quillon", "libexec/quillon", "share/quillon"]
+PACKAGE_TREE = ["bin/quillon", "bin/quillon-import", "libexec/quillon", "share/quillon"]
 
 started = time.monotonic()
 
@@ -79,7 +82,7 @@ def check_package_fields(deb, folder):
     check("Package: quillon\n" in fields, "package name")
     check("Maintainer: " in fields, "no maintainer")
     depends = fields.split("Depends:", 1)[1].split("\n", 1)[0]
-    for needed in ["xdg-utils", "libc6", "libjpeg", "libglut", "libplib"]:
+    for needed in ["xdg-utils", "libc6", "libjpeg", "libglut", "libplib", "libcurl"]:
         check(needed in depends, "Depends lacks %s: %s" % (needed, depends))
     check("Recommends: mpv\n" in fields, "the package does not recommend mpv")
     check("libasan" not in depends and "libubsan" not in depends,
@@ -313,11 +316,32 @@ def run_installed(server, folder):
     return home, root
 
 
+def import_playlist(folder, importer, env, what, checker=CHECKER):
+    """Imports a small playlist with an installed importer into the user's own
+    root (no --root) and checks the root with the installed checker."""
+    playlist = os.path.join(folder, "channels.m3u")
+    harness.write(folder, "channels.m3u", "#EXTM3U\n" + "".join(
+        "#EXTINF:-1,Channel %d\nhttps://tv.example/%d.m3u8\n" % (n, n) for n in range(1, 21)))
+    full_env = {k: v for k, v in os.environ.items() if k not in ("HOME", "XDG_DATA_HOME")}
+    full_env.update(env)
+    full_env["XDG_CACHE_HOME"] = os.path.join(folder, "cache")
+    result = subprocess.run([importer, playlist], env=full_env, capture_output=True, text=True,
+                            timeout=300)
+    step("%s: status %d\n%s%s" % (what, result.returncode, result.stdout, result.stderr))
+    check(result.returncode == 0, "%s failed" % what)
+    data = env.get("XDG_DATA_HOME") or os.path.join(env["HOME"], ".local", "share")
+    user_dir = os.path.join(data, "quillon")
+    check(harness.read(user_dir, "VESTRALUME/1/count.txt") == "20\n", what + ": no catalogue of 20")
+    checked = subprocess.run([checker, user_dir], capture_output=True, text=True)
+    check(checked.returncode == 0, "%s: the checker finds:\n%s" % (what, checked.stdout))
+    return result.stderr
+
+
 def check_removed():
     status = subprocess.run(["dpkg-query", "-W", "-f=${Status}", PACKAGE],
                             capture_output=True, text=True).stdout
     check("install ok installed" not in status, "still installed: " + status)
-    for path in [LAUNCHER, "/usr/libexec/quillon", "/usr/share/quillon",
+    for path in [LAUNCHER, IMPORTER, CHECKER, "/usr/libexec/quillon", "/usr/share/quillon",
                  "/usr/share/applications/quillon.desktop"]:
         check(not os.path.lexists(path), path + " is left after removing the package")
 
@@ -450,6 +474,14 @@ def test(args, server, folder):
         home, root = run_installed(server, folder)
         check(snapshot(TEMPLATE) == before, "the installed template was written")
         check(snapshot(root) != before, "the user's root is unchanged")
+        # The importer: into the root the launcher made (its selection stays),
+        # and for a user without one, made from the template first.
+        import_playlist(folder, IMPORTER, user_env(home), "importing into the launcher's root")
+        check(harness.read(root, "n/b.txt").strip() == "2", "the import lost the selection")
+        told = import_playlist(folder, IMPORTER, {"HOME": os.path.join(folder, "home2")},
+                               "importing for a user without a data root")
+        check("making your data folder" in told, "the importer did not make the data folder")
+        check(snapshot(TEMPLATE) == before, "the importer wrote into the installed template")
         use_and_upgrade(server, folder, deb, home, root)
         for path in PACKAGE_TREE:
             target = os.path.join(prefix, os.path.dirname(path))
@@ -460,6 +492,10 @@ def test(args, server, folder):
         run("dpkg", "-r", PACKAGE)
     check_removed()
     run_moved(server, folder, prefix, home, root)
+    import_playlist(folder, os.path.join(prefix, "bin", "quillon-import"),
+                    {"HOME": home, "XDG_DATA_HOME": os.path.join(folder, "moved-data")},
+                    "importing with the moved importer",
+                    checker=os.path.join(args.build, "tools", "quillon-check-data"))
     check_launcher_failures(folder, prefix)
     check_simultaneous_first_runs(folder, prefix)
     step("done")
