@@ -10,6 +10,7 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 
@@ -256,6 +257,46 @@ int drawingThreadCount(const CardOptions& options) {
 }
 
 }  // namespace
+
+std::string cardsDigestFromCache(const std::vector<CardSpec>& specs, const CardOptions& options) {
+    const std::string base =
+        options.cacheFolder.empty() ? defaultCardCacheFolder() : options.cacheFolder;
+    if (base.empty()) return std::string();
+    const std::string logoFolder = base + "/logos";
+    const long long now = secondsNow();
+    std::unordered_map<std::string, std::optional<std::string>> settled;  // by logo address
+    DigestStream cards;
+    for (const CardSpec& spec : specs) {
+        const LogoAddress address = classifyLogo(spec.logo);
+        std::string digest;
+        switch (address.place) {
+            case logoNowhere:
+            case logoUnsupported:
+                break;
+            case logoInFile:
+                return std::string();
+            case logoOnServer: {
+                auto known = settled.find(address.location);
+                if (known == settled.end()) {
+                    std::string found;
+                    std::optional<std::string> entry;
+                    if (logoSettledInCache(address.location, logoFolder, options, now, found))
+                        entry = found;
+                    known = settled.emplace(address.location, entry).first;
+                }
+                if (!known->second) return std::string();
+                digest = *known->second;
+                break;
+            }
+        }
+        // Each description with its length before it: no two lists of cards
+        // give the same stream.
+        const std::string description = cardDescription(spec, digest);
+        cards.add(std::to_string(description.size()) + "\n");
+        cards.add(description);
+    }
+    return cards.finish();
+}
 
 std::string defaultCardCacheFolder() {
     const char* cache = std::getenv("XDG_CACHE_HOME");

@@ -75,6 +75,13 @@ struct CardProgress {
 std::vector<CardResult> makeCards(const std::vector<CardSpec>& specs, const CardOptions& options,
                                   const std::function<void(const CardProgress&)>& progress = {});
 
+// A digest of every card of `specs` (their outputs aside) as makeCards would
+// make them now, told from the caches alone without reading, fetching or
+// drawing a single logo: equal digests mean equal cards. Empty when that
+// cannot be told so: a logo in a local file, or one its server would be
+// asked for.
+std::string cardsDigestFromCache(const std::vector<CardSpec>& specs, const CardOptions& options);
+
 // The folder logos and cards are cached in when CardOptions::cacheFolder is
 // empty: ${XDG_CACHE_HOME:-~/.cache}/quillon.
 std::string defaultCardCacheFolder();

@@ -50,19 +50,42 @@ std::string digestOf(const std::string& bytes) {
     return digest;
 }
 
-std::string cardCacheKey(const CardSpec& request, const std::string& logoDigest) {
+DigestStream::DigestStream() : checksum_(g_checksum_new(G_CHECKSUM_SHA256)) {}
+
+DigestStream::~DigestStream() {
+    if (checksum_) g_checksum_free(static_cast<GChecksum*>(checksum_));
+}
+
+void DigestStream::add(const void* data, size_t size) {
+    if (checksum_ && size > 0)
+        g_checksum_update(static_cast<GChecksum*>(checksum_), static_cast<const guchar*>(data),
+                          static_cast<gssize>(size));
+}
+
+std::string DigestStream::finish() {
+    if (!checksum_) return std::string();
+    const gchar* hex = g_checksum_get_string(static_cast<GChecksum*>(checksum_));
+    std::string digest = hex ? hex : "";
+    g_checksum_free(static_cast<GChecksum*>(checksum_));
+    checksum_ = nullptr;
+    return digest;
+}
+
+std::string cardDescription(const CardSpec& request, const std::string& logoDigest) {
     // Every field on a line of its own, the name last: no two different
     // cards can give the same text.
     // The versions of the libraries that decode and set: an upgrade may draw
     // a card differently, or read a logo it could not read before.
     static const std::string libraries =
         std::string("vips ") + vips_version_string() + ", pango " + pango_version_string();
-    const std::string description =
-        "card " + std::to_string(cardDesignVersion) + "\n" + libraries + "\n" +
-        std::to_string(cardWidth) + "x" + std::to_string(cardHeight) + "\n" +
-        std::to_string(request.number) + "\n" + std::to_string(request.background) + "\n" + logoDigest +
-        "\n" + request.name;
-    return digestOf(description);
+    return "card " + std::to_string(cardDesignVersion) + "\n" + libraries + "\n" +
+           std::to_string(cardWidth) + "x" + std::to_string(cardHeight) + "\n" +
+           std::to_string(request.number) + "\n" + std::to_string(request.background) + "\n" +
+           logoDigest + "\n" + request.name;
+}
+
+std::string cardCacheKey(const CardSpec& request, const std::string& logoDigest) {
+    return digestOf(cardDescription(request, logoDigest));
 }
 
 bool readLimitedFile(const std::string& path, size_t maxBytes, std::string& bytes,

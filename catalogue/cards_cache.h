@@ -20,9 +20,30 @@ constexpr size_t maxLogoBytes = 5u << 20;
 // The SHA-256 digest of `bytes` in lower-case hex.
 std::string digestOf(const std::string& bytes);
 
-// The name of the cached card for `request` with the logo whose bytes have the
-// digest `logoDigest` (empty: a name card): changes whenever anything the
-// card shows changes, the output path aside.
+// The SHA-256 digest of many pieces fed one after another, as digestOf gives
+// it for all of them put together, without putting them together.
+class DigestStream {
+public:
+    DigestStream();
+    ~DigestStream();
+    DigestStream(const DigestStream&) = delete;
+    DigestStream& operator=(const DigestStream&) = delete;
+    void add(const void* data, size_t size);
+    void add(const std::string& text) { add(text.data(), text.size()); }
+    // The digest in lower-case hex; the stream is used up.
+    std::string finish();
+
+private:
+    void* checksum_;
+};
+
+// Everything the card for `request` with the logo whose bytes have the digest
+// `logoDigest` (empty: a name card) depends on, the output path aside, in
+// text: two cards are the same exactly when their descriptions are.
+std::string cardDescription(const CardSpec& request, const std::string& logoDigest);
+
+// The name of the cached card for `request` and `logoDigest`: the digest of
+// its description.
 std::string cardCacheKey(const CardSpec& request, const std::string& logoDigest);
 
 // Reads a regular file of at most `maxBytes` (never a device or a pipe, which

@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "catalogue/data_root.h"
+#include "catalogue/import_record.h"
 #include "catalogue/url_directory_file.h"
 #include "platform/folder_exchange.h"
 #include "platform/folder_lock.h"
@@ -210,8 +211,20 @@ std::string linkFileText(int link, const std::string& name) {
 
 std::string countFileName() { return fs::path(channelCountFile).filename().string(); }
 
+// The cards of the new catalogue, made in the staging folder.
+std::vector<CardSpec> catalogueCards(const RootPaths& paths, const std::vector<PlaylistEntry>& entries) {
+    std::vector<CardSpec> specs(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        specs[i].name = entries[i].name;
+        specs[i].number = static_cast<int>(i + 1);
+        specs[i].logo = entries[i].logo;
+        specs[i].output = (paths.staging / (std::to_string(i + 1) + ".Quillon")).string();
+    }
+    return specs;
+}
+
 // Makes the cards of the new catalogue in the staging folder.
-bool makeCatalogueCards(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
+bool makeCatalogueCards(const RootPaths& paths, const std::vector<CardSpec>& specs,
                         const ImportOptions& options, ImportProgress& progress,
                         ImportResult& result) {
     std::error_code code;
@@ -219,13 +232,6 @@ bool makeCatalogueCards(const RootPaths& paths, const std::vector<PlaylistEntry>
     if (code) {
         result.error = "cannot create " + paths.staging.string() + ": " + code.message();
         return false;
-    }
-    std::vector<CardSpec> specs(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-        specs[i].name = entries[i].name;
-        specs[i].number = static_cast<int>(i + 1);
-        specs[i].logo = entries[i].logo;
-        specs[i].output = (paths.staging / (std::to_string(i + 1) + ".Quillon")).string();
     }
     progress.cards.total = specs.size();
     report(options, progress, ImportProgress::makingCards);
@@ -413,20 +419,13 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     }
     result.channels = entries.size();
 
-    std::error_code code;
-    if (!makeCatalogueCards(paths, entries, options, progress, result)) {
-        fs::remove_all(paths.staging, code);
-        return result;
-    }
-    report(options, progress, ImportProgress::switching);
-
     const int oldCount = catalogueSize(paths);
     const int newCount = static_cast<int>(entries.size());
     const std::string page = paths.at(pageFile(1));
     const std::vector<int> inside = pageInside(readIntList(page, wallTiles), newCount);
-
-    if (newLines.empty() && catalogueHolds(paths, entries, links)) {
-        fs::remove_all(paths.staging, code);
+    const std::vector<CardSpec> specs = catalogueCards(paths, entries);
+    const std::string root = paths.root.string();
+    auto unchanged = [&]() {
         result.switchedIn = true;
         result.unchanged = true;
         // Repairs what a run killed right after its switch may have left;
@@ -436,6 +435,30 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
             result.warnings.push_back("cannot write the page of the catalogue in " +
                                       paths.at(stateFolder));
         return result;
+    };
+
+    // The same playlist again, with every logo settled in the cache: the
+    // import record tells whether the catalogue in place is what it would
+    // make, without making a card.
+    if (newLines.empty() &&
+        importRecordMatches(root, options.cards, catalogueMadeFrom(specs, links, options.cards),
+                            catalogueFingerprint(paths.catalogue.string(), newCount))) {
+        result.cards.total = result.cards.done = specs.size();
+        return unchanged();
+    }
+
+    std::error_code code;
+    if (!makeCatalogueCards(paths, specs, options, progress, result)) {
+        fs::remove_all(paths.staging, code);
+        return result;
+    }
+    report(options, progress, ImportProgress::switching);
+
+    if (newLines.empty() && catalogueHolds(paths, entries, links)) {
+        fs::remove_all(paths.staging, code);
+        keepImportRecord(root, options.cards, catalogueMadeFrom(specs, links, options.cards),
+                         catalogueFingerprint(paths.catalogue.string(), newCount));
+        return unchanged();
     }
 
     if (!writeCatalogueText(paths, entries, links, result.error)) {
@@ -478,6 +501,8 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         return result;
     }
     result.switchedIn = true;
+    keepImportRecord(root, options.cards, catalogueMadeFrom(specs, links, options.cards),
+                     catalogueFingerprint(paths.catalogue.string(), newCount));
     if (!writeTilePaths(paths, inside, newCount))
         result.warnings.push_back("the tiles of the current page show placeholders until the "
                                   "page is scrolled (cannot write their tile path files)");

@@ -591,6 +591,31 @@ FetchPlan planLogoFetch(const LogoRecord* record, bool bytesCached, long long no
     return bytesCached && age < options.logoFreshSeconds ? planUseCache : planFetch;
 }
 
+bool logoSettledInCache(const std::string& location, const std::string& folder,
+                        const CardOptions& options, long long now, std::string& digest) {
+    digest.clear();
+    if (folder.empty()) return false;
+    const std::string stem = folder + "/" + digestOf(location);
+    std::string text, ignored;
+    LogoRecord record;
+    if (!readLimitedFile(stem + ".txt", 1 << 16, text, ignored) || !parseLogoRecord(text, record) ||
+        record.address != location)
+        return false;
+    const bool bytesCached = record.failure.empty() && !record.digest.empty() &&
+                             access((stem + ".logo").c_str(), R_OK) == 0;
+    switch (planLogoFetch(&record, bytesCached, now, options)) {
+        case planUseCache:
+            digest = record.digest;
+            return true;
+        case planRememberFailure:
+            return true;
+        case planFetch:
+        case planOffline:
+            break;
+    }
+    return false;
+}
+
 void fetchLogos(const std::vector<std::string>& addresses, const std::string& folder,
                 const CardOptions& options,
                 const std::function<void(size_t, const LogoReady&)>& ready,

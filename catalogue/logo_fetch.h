@@ -56,6 +56,13 @@ enum FetchPlan {
 FetchPlan planLogoFetch(const LogoRecord* record, bool bytesCached, long long now,
                         const CardOptions& options);
 
+// Whether the logo at server address `location` would be taken from the logo
+// cache in `folder` at time `now` without asking its server: fresh, or failed
+// a short while ago. `digest` is then the digest of its cached bytes, or empty
+// for a failed one (its channels get name cards).
+bool logoSettledInCache(const std::string& location, const std::string& folder,
+                        const CardOptions& options, long long now, std::string& digest);
+
 // A logo made ready for drawing.
 struct LogoReady {
     LogoOutcome outcome = logoNone;

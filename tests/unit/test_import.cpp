@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <numeric>
@@ -268,6 +269,34 @@ TEST_F(Import, TheSamePlaylistTwiceChangesNoByte) {
     ASSERT_TRUE(changed.switchedIn);
     EXPECT_FALSE(changed.unchanged);
     EXPECT_EQ(readFile(at(linkPath(1, 2))), "10001\nBeta HD\n");
+}
+
+TEST_F(Import, TheSamePlaylistAgainMakesNoCardUnlessTheCatalogueWasTouched) {
+    ASSERT_TRUE(import(playlistA).switchedIn);
+    const Snapshot first = snapshot(root());
+    // Without its cached cards the card maker would have to draw every card
+    // again: an unchanged playlist must not need them.
+    fs::remove_all(cache + "/cards");
+    const ImportResult again = import(playlistA);
+    ASSERT_TRUE(again.switchedIn) << again.error;
+    EXPECT_TRUE(again.unchanged);
+    EXPECT_EQ(again.cards.made, 0u);
+    EXPECT_FALSE(fs::exists(cache + "/cards") && !fs::is_empty(cache + "/cards"))
+        << "cards were drawn for an unchanged playlist";
+    EXPECT_TRUE(snapshot(root()) == first) << "a file of the root was written";
+
+    // A file of the catalogue changed in place since: the import does the
+    // whole work and puts the catalogue right.
+    {
+        std::ofstream damaged(at(linkPath(1, 2)), std::ios::trunc);
+        damaged << "10000\nAlpha\n";
+    }
+    const ImportResult repaired = import(playlistA);
+    ASSERT_TRUE(repaired.switchedIn) << repaired.error;
+    EXPECT_FALSE(repaired.unchanged);
+    EXPECT_EQ(readFile(at(linkPath(1, 2))), "10001\nBeta\n");
+    EXPECT_EQ(opens(1, 2), "http://b.example/beta");
+    expectSound();
 }
 
 TEST_F(Import, RefusedWhileAViewerHoldsTheRoot) {
