@@ -7,7 +7,10 @@ step in a fresh process whose time and peak resident memory are measured
   counts the groups) against `wc -l` of the same file;
 - the whole import into a fresh sample root (parse, link numbers, link
   files, cards, the switch);
-- the import of the same playlist again (nothing changes) against the first.
+- the import of the same playlist again (nothing changes) against the first;
+  the first import of the first round draws every card (an empty card
+  cache), those of later rounds take the cards from the cache; the import
+  again is compared with both.
 
 The entries have no logos, so the figures are the importer's own; fetching
 and drawing logos is the card maker's. Everything lives in /dev/shm."""
@@ -89,6 +92,7 @@ def main():
             first.append(measure([importer, "--root", root, playlist], env))
             again.append(measure([importer, "--root", root, playlist], env))
             shutil.rmtree(root)
+        cold = first[0]
         first.sort()
         again.sort()
         first, again = first[len(first) // 2], again[len(again) // 2]
@@ -102,18 +106,22 @@ def main():
                                          "wc -l: %.3f s" % wc[0], parse[0] / max(wc[0], 1e-6)))
         print("%-44s %-16s %-34s %s" % ("  peak memory", "%.0f MiB" % parse[1], "<= 300 MiB",
                                        "ok" if parse[1] <= 300 else "MISSED"))
-        print("%-44s %-16s %-34s %s" % ("first import into a sample root", "%.2f s" % first[0],
+        print("%-44s %-16s %-34s %s" % ("first import, every card drawn", "%.2f s" % cold[0],
                                        "", ""))
+        print("%-44s %-16s %-34s %s" % ("first import into a sample root (median)",
+                                       "%.2f s" % first[0], "", ""))
         print("%-44s %-16s %-34s %s" % ("  processor time", "%.2f s" % first[2], "", ""))
         print("%-44s %-16s %-34s %s" % ("  peak memory", "%.0f MiB" % first[1], "<= 300 MiB",
                                        "ok" if first[1] <= 300 else "MISSED"))
+        verdict = lambda ratio: "<= 0.10 " + ("ok" if ratio <= 0.1 else "MISSED")
         print("%-44s %-16s %-34s %.2f  %s" % ("the same playlist again (nothing changes)",
-                                             "%.2f s" % again[0], "first import: %.2f s" % first[0],
-                                             again[0] / first[0],
-                                             "<= 0.10 " + ("ok" if again[0] <= 0.1 * first[0]
-                                                           else "MISSED")))
+                                             "%.2f s" % again[0], "first import: %.2f s" % cold[0],
+                                             again[0] / cold[0], verdict(again[0] / cold[0])))
+        print("%-44s %-16s %-34s %.2f  %s" % ("", "", "cards from the cache: %.2f s" % first[0],
+                                             again[0] / first[0], verdict(again[0] / first[0])))
         print("%-44s %-16s %-34s %.2f" % ("  processor time", "%.2f s" % again[2],
-                                         "first import: %.2f s" % first[2], again[2] / first[2]))
+                                         "cards from the cache: %.2f s" % first[2],
+                                         again[2] / first[2]))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
