@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -63,9 +64,7 @@ std::string quoted(const fs::path& path) {
     return "\"" + path.u8string() + "\"";
 }
 
-}  // namespace
-
-int main() {
+int startInstalledProgram() {
     const fs::path installed = ownFolder();
     if (installed.empty()) return fail("cannot tell where it is installed");
     const fs::path program = installed / "program" / "quillon.exe";
@@ -93,6 +92,20 @@ int main() {
     GetExitCodeProcess(started.hProcess, &status);
     CloseHandle(started.hProcess);
     return static_cast<int>(status);
+}
+
+}  // namespace
+
+int main() {
+    // A path that cannot be converted, say, must not end the launcher
+    // without a word.
+    try {
+        return startInstalledProgram();
+    } catch (const std::exception& failure) {
+        return fail(failure.what());
+    } catch (...) {
+        return fail("an unexpected error");
+    }
 }
 
 #endif  // _WIN32
