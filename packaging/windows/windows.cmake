@@ -2,6 +2,9 @@
 # it needs nothing but Windows' own DLLs) and the launcher that the Start
 # menu starts (platform/launcher_windows.cpp). Both carry the icon and a
 # manifest; scripts/windows puts them into the installer.
+# ImageMagick's own convert, rather than any other program of that name
+# that comes first on PATH.
+find_program(QUILLON_CONVERT NAMES convert PATHS /usr/bin NO_DEFAULT_PATH)
 find_program(QUILLON_CONVERT NAMES convert REQUIRED)
 set(QUILLON_ICON ${CMAKE_CURRENT_BINARY_DIR}/quillon.ico)
 set(QUILLON_ICON_SIZES 256 128 64 48 32)
