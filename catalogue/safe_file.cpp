@@ -58,12 +58,6 @@ bool splitRelative(const std::string& path, std::vector<std::string>& parts) {
     return !parts.empty();
 }
 
-std::string joinParts(const std::vector<std::string>& parts, size_t count) {
-    std::string joined;
-    for (size_t i = 0; i < count; ++i) joined += (i ? "/" : "") + parts[i];
-    return joined;
-}
-
 std::string sizeText(std::size_t bytes) {
     if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
     if (bytes >= (1u << 10) && bytes % (1u << 10) == 0) return std::to_string(bytes >> 10) + " KiB";
@@ -71,6 +65,12 @@ std::string sizeText(std::size_t bytes) {
 }
 
 #ifndef _WIN32
+
+std::string joinParts(const std::vector<std::string>& parts, size_t count) {
+    std::string joined;
+    for (size_t i = 0; i < count; ++i) joined += (i ? "/" : "") + parts[i];
+    return joined;
+}
 
 FileOutcome outcomeOfErrno(int error) {
     switch (error) {
