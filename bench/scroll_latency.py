@@ -19,9 +19,15 @@ well under a millisecond):
   way, whether it reached the last page;
 - how quickly Esc then ends the program.
 
+With --channels N the catalogue is first replaced by an imported playlist of
+N channels (bench/import_bench.py's playlist, through the build's
+quillon-import), so that the same figures can be set beside those of the
+delivered 2,004; the fast Page Down run then goes the same 500 keys from the
+first page.
+
 Usage: python3 bench/scroll_latency.py --quillon <exe> --build <builddir>
        --source <srcdir> [--samples N] [--rate KEYS_PER_SECOND]
-       [--idle-seconds S] [--rewrites N]
+       [--idle-seconds S] [--rewrites N] [--channels N]
 """
 
 import argparse
@@ -47,6 +53,8 @@ def parse_args():
     parser.add_argument("--hold-keys", type=int, default=120, help="keys sent while holding")
     parser.add_argument("--idle-seconds", type=float, default=10.0, help="length of the idle measurement")
     parser.add_argument("--rewrites", type=int, default=20, help="outside rewrites of b.txt timed")
+    parser.add_argument("--channels", type=int, default=0,
+                        help="import a playlist of this many channels first")
     parser.add_argument("--keep", action="store_true")
     args = parser.parse_args()
     for name in ("quillon", "build", "source"):
@@ -236,8 +244,24 @@ def wait_page(folder, wanted, timeout):
     return None
 
 
+def import_channels(args, folder, count):
+    """Replaces the sample root's catalogue by a playlist of `count` entries."""
+    import subprocess
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import import_bench
+    playlist = os.path.join(folder, "channels.m3u")
+    import_bench.make_playlist(playlist, count)
+    began = time.perf_counter()
+    subprocess.run([os.path.join(args.build, "tools", "quillon-import"), "--root", folder, playlist],
+                   env=dict(os.environ, XDG_CACHE_HOME=os.path.join(folder, "cache")), check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    print("imported %d channels in %.1f s" % (count, time.perf_counter() - began), flush=True)
+
+
 def measure(args, harness, server, folder):
     harness.make_sample_root(args, folder)
+    if args.channels:
+        import_channels(args, folder, args.channels)
     app = harness.Quillon(server, args.quillon, folder)
     display = Display(server.display)
     window = int(app.window)
@@ -329,6 +353,10 @@ def measure(args, harness, server, folder):
         # a few more, which must change nothing). Count the new pictures the
         # wall shows on the way.
         keys = (LAST_PAGE - 1) // 4
+        # A bigger catalogue goes on past the delivered last page: every key
+        # moves it.
+        target = 1 + 4 * (keys + 3) if args.channels else LAST_PAGE
+        results["flood_target"] = target
         seen, last = 0, look()
         longest_still, last_change = 0.0, None
         started = time.perf_counter()
@@ -344,7 +372,7 @@ def measure(args, harness, server, folder):
                 seen += 1
                 longest_still = max(longest_still, now - (last_change or started))
                 last, last_change = strip, now
-            if reached is None and page_start(folder) == LAST_PAGE:
+            if reached is None and page_start(folder) == target:
                 reached = now
             if reached is not None and now - reached > 0.3:
                 break
@@ -374,7 +402,9 @@ def measure(args, harness, server, folder):
 
 
 def report(r):
-    print("\nThe real program (Release) on the sample root, Xvfb 1920x1080x24")
+    catalogue = ("the sample root with %s imported channels" % format(r["channels"], ",")
+                 if r["channels"] else "the sample root")
+    print("\nThe real program (Release) on %s, Xvfb 1920x1080x24" % catalogue)
     print("-" * 100)
     print("idle wall, %.0f s nobody touching it:   %.4f cores   (limit 0.01: %s); resident %.0f MiB"
           % (r["idle_seconds"], r["idle_cores"], "ok" if r["idle_cores"] <= 0.01 else "MISSED",
@@ -412,14 +442,15 @@ def report(r):
               % (r["hold_keys"], r["hold_rate"], len(lags)))
     if r["flood_reached"]:
         print("Page Down as fast as keys go, pages 1 -> %d: %d keys sent in %.0f ms, last page after "
-              "%.2f s = %.0f keys/s" % (LAST_PAGE, r["flood_keys"], r["flood_send_ms"], r["flood_s"],
+              "%.2f s = %.0f keys/s" % (r["flood_target"], r["flood_keys"], r["flood_send_ms"], r["flood_s"],
                                         (r["flood_keys"] - 3) / r["flood_s"]))
     else:
         print("Page Down as fast as keys go: the last page was NOT reached (page %s)" % r["final_page"])
     print("  new pictures on the wall on the way: %d; longest time without one: %.0f ms"
           % (r["flood_pictures"], r["flood_longest_still_ms"]))
-    print("  final page starts at %s (3 extra keys change nothing); resident at rest %.0f MiB"
-          % (r["final_page"], r["flood_mib"] or 0))
+    print("  final page starts at %s (%s); resident at rest %.0f MiB"
+          % (r["final_page"], "every key moved it" if r["channels"] else "3 extra keys change nothing",
+             r["flood_mib"] or 0))
     if r.get("esc_ms") is not None:
         print("Esc after that: the program ended %.0f ms later with status %s"
               % (r["esc_ms"], r["esc_status"]))
@@ -436,6 +467,7 @@ def main():
     scratch = harness.Scratch(args.keep)
     try:
         results = measure(args, harness, server, scratch.folder)
+        results["channels"] = args.channels
     finally:
         server.close()
         scratch.close()
