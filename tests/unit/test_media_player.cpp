@@ -164,13 +164,15 @@ protected:
     std::string player(const std::string& name) const { return desktop.folder() + "/" + name; }
 
     // The stand-in players running as children of this program, whoever
-    // started them.
+    // started them; not the stand-in desktop handler, which may still be
+    // running when an open returns.
     std::vector<Process> standIns() const {
         std::vector<Process> found;
-        for (const Process& process : childProcesses())
-            if (process.arguments.size() >= 2 && process.arguments[0] == "/bin/sh" &&
-                process.arguments[1].rfind(desktop.folder() + "/", 0) == 0)
-                found.push_back(process);
+        for (const Process& process : childProcesses()) {
+            if (process.arguments.size() < 2 || process.arguments[0] != "/bin/sh") continue;
+            for (const char* name : allPlayers)
+                if (process.arguments[1] == player(name)) found.push_back(process);
+        }
         return found;
     }
 
