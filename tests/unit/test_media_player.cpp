@@ -176,13 +176,21 @@ protected:
         return found;
     }
 
-    // Opens the channel on `tile` and returns the players it started. A
-    // player is running once the call returns (the spawn waits for its exec).
+    // Opens the channel on `tile` and returns the players it started. A new
+    // process may show in /proc a moment before its program is in place
+    // (no command line yet): the players are looked for once every new
+    // process has one or has ended.
     std::vector<Process> open(int tile) {
         std::set<pid_t> before;
-        for (const Process& process : standIns()) before.insert(process.pid);
+        for (const Process& process : childProcesses()) before.insert(process.pid);
         writeFile("VESTRALUME/n/b.txt", std::to_string(tile));
         openSelectedChannel();
+        EXPECT_TRUE(waitUntil([&] {
+            for (const Process& process : childProcesses())
+                if (!before.count(process.pid) && process.arguments.empty() && process.state != 'Z')
+                    return false;
+            return true;
+        }));
         std::vector<Process> started;
         for (const Process& process : standIns())
             if (!before.count(process.pid)) started.push_back(process);
