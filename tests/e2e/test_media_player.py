@@ -1,11 +1,12 @@
 """Media channels play in the real mpv. A short HLS stream of ffmpeg's test
 pattern is served over http on 127.0.0.1 by the test itself (every request
-logged); two catalogue channels are media entries pointing at it. Enter in
-the running viewer starts mpv, which fetches the segments and shows the test
-pattern in its window, titled with the channel's name; Enter on the second
-channel ends that mpv and starts another one; Esc leaves the player running.
-mpv's output driver for the virtual screen comes from a configuration folder
-(MPV_HOME), so the program's own arguments stay as shipped."""
+logged); a playlist of two channels pointing at it is imported with
+quillon-import, as a person would. Enter in the running viewer starts mpv,
+which fetches the segments and shows the test pattern in its window, titled
+with the channel's name; Enter on the second channel ends that mpv and starts
+another one; Esc leaves the player running. mpv's output driver for the
+virtual screen comes from a configuration folder (MPV_HOME), so the program's
+own arguments stay as shipped."""
 
 import functools
 import http.server
@@ -19,6 +20,7 @@ import time
 import harness
 from harness import check, wait_until
 from test_evening import make_recorder, opened_lines
+from test_import import run_import
 
 WIDTH, HEIGHT = 640, 360
 # Points of ffmpeg's "testsrc" picture (as shares of its width and height)
@@ -152,18 +154,16 @@ def test(args, server, folder):
     www = os.path.join(folder, "www")
     colours = make_stream(www)
     streams = StreamServer(www)
-    harness.make_fixture_root(args, folder, channels=range(1, 17), favourites=())
+    harness.make_sample_root(args, folder)
     first, second = streams.address("one"), streams.address("two")
-    links = os.path.join(folder, "VESTRALUME/links.tsv")
-    with open(links, "rb") as f:
-        ends_line = f.read().endswith(b"\n")
-    with open(links, "a") as f:
-        f.write(("" if ends_line else "\n") +
-                "9001\t%s\tmedia\n9002\t%s\tmedia\n" % (first, second))
-    harness.write(folder, "VESTRALUME/1/1.txt", "9001\nTest Pattern One\n")
-    harness.write(folder, "VESTRALUME/1/2.txt", "9002\nTest Pattern Two\n")
-    harness.write(folder, "VESTRALUME/n/z1.txt", "\n".join(str(n) for n in range(1, 17)))
-    harness.write(folder, "VESTRALUME/n/b.txt", "1")
+    playlist = os.path.join(folder, "streams.m3u")
+    with open(playlist, "w") as f:
+        f.write("#EXTM3U\n#EXTINF:-1,Test Pattern One\n%s\n"
+                "#EXTINF:-1,Test Pattern Two\n%s\n" % (first, second))
+    status, output = run_import(args, folder, playlist)
+    check(status == 0, "the import failed with status %d:\n%s" % (status, output))
+    check(not streams.segments("one") and not streams.segments("two"),
+          "the import fetched the streams")
     harness.write(folder, "VESTRALUME/n/h.txt", "2")  # no product page on this press
 
     mpv_home = os.path.join(folder, "mpv-home")
