@@ -354,8 +354,9 @@ TEST_F(MediaChannel, APlayerThatEndedIsNotConfusedWithAProcessThatTookItsId) {
     ASSERT_EQ(first.size(), 1u);
     const pid_t id = first[0].pid;
     // The player ends by itself (the user closed it) and is reaped; a new
-    // process gets its id.
-    kill(id, SIGKILL);
+    // process gets its id. Its whole process group ends with it, so that no
+    // child of the stand-in keeps the id in use as a group or session id.
+    kill(-id, SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return !readProcess(id); }));
     const pid_t newcomer = spawnWithId(id, first[0].arguments);
     if (newcomer != id) GTEST_SKIP() << "the process id could not be handed on";
