@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
 
     const char* kinds[] = {"png", "png", "png", "png", "png", "png", "jpg", "jpg", "jpg", "svg"};
     std::vector<std::string> files;
-    std::vector<CardSpec> specs;
+    std::vector<CardRequest> cardRequests;
     for (int i = 0; i < count; ++i) {
         const std::string file = logos + "/" + std::to_string(i) + "." + kinds[i % 10];
         if (!writeLogo(file, i) || !plantInCache(cache, file, i)) {
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         files.push_back(file);
-        specs.push_back({"Channel " + std::to_string(i + 1) + " HD", i + 1, logoAddress(i), ""});
+        cardRequests.push_back({"Channel " + std::to_string(i + 1) + " HD", i + 1, logoAddress(i), ""});
     }
 
     std::vector<double> cardTimes, thumbnailTimes, againTimes;
@@ -242,12 +242,12 @@ int main(int argc, char** argv) {
         // A fresh card cache and output folder: every card is drawn.
         const std::string cards = (base / ("cards" + std::to_string(round))).string();
         fs::create_directories(cards);
-        for (int i = 0; i < count; ++i) specs[i].output = cards + "/" + std::to_string(i) + ".jpg";
+        for (int i = 0; i < count; ++i) cardRequests[i].output = cards + "/" + std::to_string(i) + ".jpg";
         fs::remove_all(cache + "/cards");
         CardOptions options;
         options.cacheFolder = cache;
         start = Clock::now();
-        std::vector<CardResult> results = makeCards(specs, options);
+        std::vector<CardResult> results = makeCards(cardRequests, options);
         cardTimes.push_back(secondsSince(start));
         const long drawn = std::count_if(results.begin(), results.end(), [](const CardResult& r) {
             return r.written && r.remade && r.logo == logoCached;
@@ -257,7 +257,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         start = Clock::now();
-        results = makeCards(specs, options);
+        results = makeCards(cardRequests, options);
         againTimes.push_back(secondsSince(start));
         fs::remove_all(thumbnails);
         fs::remove_all(cards);

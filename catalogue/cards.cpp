@@ -107,7 +107,7 @@ std::string notAnImageReason(const std::string& why, const std::string& contentT
     return why + " (the server called it " + contentType + ")";
 }
 
-CardResult makeCard(const CardSpec& request, const LogoReady& ready, const std::string& cardFolder) {
+CardResult makeCard(const CardRequest& request, const LogoReady& ready, const std::string& cardFolder) {
     CardResult result;
     result.logo = ready.outcome;
     result.problem = ready.problem;
@@ -182,9 +182,9 @@ CardResult makeCard(const CardSpec& request, const LogoReady& ready, const std::
 // the progress display shows.
 class CardRun {
 public:
-    CardRun(const std::vector<CardSpec>& specs, const std::string& cardFolder)
-        : specs_(specs), cardFolder_(cardFolder), results_(specs.size()) {
-        counts_.total = specs.size();
+    CardRun(const std::vector<CardRequest>& cardRequests, const std::string& cardFolder)
+        : cardRequests_(cardRequests), cardFolder_(cardFolder), results_(cardRequests.size()) {
+        counts_.total = cardRequests.size();
     }
 
     void add(size_t index, const LogoReady& logo) {
@@ -213,7 +213,7 @@ public:
                 job = std::move(jobs_.front());
                 jobs_.pop_front();
             }
-            CardResult result = makeCard(specs_[job.index], job.logo, cardFolder_);
+            CardResult result = makeCard(cardRequests_[job.index], job.logo, cardFolder_);
             std::lock_guard<std::mutex> lock(mutex_);
             ++counts_.done;
             if (result.logo == logoFetched) ++counts_.fetched;
@@ -239,7 +239,7 @@ public:
     std::vector<CardResult> takeResults() { return std::move(results_); }
 
 private:
-    const std::vector<CardSpec>& specs_;
+    const std::vector<CardRequest>& cardRequests_;
     std::string cardFolder_;
     std::vector<CardResult> results_;
     std::mutex mutex_;
@@ -258,7 +258,7 @@ int drawingThreadCount(const CardOptions& options) {
 
 }  // namespace
 
-std::string cardsDigestFromCache(const std::vector<CardSpec>& specs, const CardOptions& options) {
+std::string cardsDigestFromCache(const std::vector<CardRequest>& cardRequests, const CardOptions& options) {
     const std::string base =
         options.cacheFolder.empty() ? defaultCardCacheFolder() : options.cacheFolder;
     if (base.empty()) return std::string();
@@ -266,8 +266,8 @@ std::string cardsDigestFromCache(const std::vector<CardSpec>& specs, const CardO
     const long long now = secondsNow();
     std::unordered_map<std::string, std::optional<std::string>> settled;  // by logo address
     DigestStream cards;
-    for (const CardSpec& spec : specs) {
-        const LogoAddress address = classifyLogo(spec.logo);
+    for (const CardRequest& cardRequest : cardRequests) {
+        const LogoAddress address = classifyLogo(cardRequest.logo);
         std::string digest;
         switch (address.place) {
             case logoNowhere:
@@ -291,7 +291,7 @@ std::string cardsDigestFromCache(const std::vector<CardSpec>& specs, const CardO
         }
         // Each description with its length before it: no two lists of cards
         // give the same stream.
-        const std::string description = cardDescription(spec, digest);
+        const std::string description = cardDescription(cardRequest, digest);
         cards.add(std::to_string(description.size()) + "\n");
         cards.add(description);
     }
@@ -309,15 +309,15 @@ std::string defaultCardCacheFolder() {
 
 int missingGlyphs(const std::string& name) { return countMissingGlyphs(name); }
 
-std::vector<CardResult> makeCards(const std::vector<CardSpec>& specs, const CardOptions& options,
+std::vector<CardResult> makeCards(const std::vector<CardRequest>& cardRequests, const CardOptions& options,
                                   const std::function<void(const CardProgress&)>& progress) {
     startImageLibrary();
     CacheFolders folders;
     prepareCache(options, folders);
-    CardRun run(specs, folders.cards);
+    CardRun run(cardRequests, folders.cards);
 
     std::vector<std::thread> threads;
-    const int threadCount = specs.empty() ? 0 : drawingThreadCount(options);
+    const int threadCount = cardRequests.empty() ? 0 : drawingThreadCount(options);
     for (int i = 0; i < threadCount; ++i) threads.emplace_back([&run] { run.draw(); });
 
     auto lastReport = std::chrono::steady_clock::now();
@@ -333,8 +333,8 @@ std::vector<CardResult> makeCards(const std::vector<CardSpec>& specs, const Card
     // share them; everything else goes to the drawing threads at once.
     std::vector<std::string> addresses;
     std::unordered_map<std::string, std::vector<size_t>> channelsOf;
-    for (size_t i = 0; i < specs.size(); ++i) {
-        const LogoAddress address = classifyLogo(specs[i].logo);
+    for (size_t i = 0; i < cardRequests.size(); ++i) {
+        const LogoAddress address = classifyLogo(cardRequests[i].logo);
         LogoReady logo;
         switch (address.place) {
             case logoNowhere:

@@ -16,7 +16,7 @@
 constexpr int cardWidth = 256;
 constexpr int cardHeight = 128;
 
-struct CardSpec {
+struct CardRequest {
     std::string name;    // UTF-8, any script
     int number = 0;      // the channel number shown on the card
     std::string logo;    // http(s) address, local path (relative: from the current
@@ -68,19 +68,19 @@ struct CardProgress {
     size_t fetched = 0, cached = 0, failed = 0, made = 0;
 };
 
-// Makes every card of `specs`, in any order and in parallel as it sees fit;
-// the result at index i belongs to specs[i]. Never throws; a card that cannot
+// Makes every card of `cardRequests`, in any order and in parallel as it sees fit;
+// the result at index i belongs to cardRequests[i]. Never throws; a card that cannot
 // be written is reported in its result. `progress` (may be empty) is called
 // from the calling thread now and then.
-std::vector<CardResult> makeCards(const std::vector<CardSpec>& specs, const CardOptions& options,
+std::vector<CardResult> makeCards(const std::vector<CardRequest>& cardRequests, const CardOptions& options,
                                   const std::function<void(const CardProgress&)>& progress = {});
 
-// A digest of every card of `specs` (their outputs aside) as makeCards would
+// A digest of every card of `cardRequests` (their outputs aside) as makeCards would
 // make them now, told from the caches alone without reading, fetching or
 // drawing a single logo: equal digests mean equal cards. Empty when that
 // cannot be told so: a logo in a local file, or one its server would be
 // asked for.
-std::string cardsDigestFromCache(const std::vector<CardSpec>& specs, const CardOptions& options);
+std::string cardsDigestFromCache(const std::vector<CardRequest>& cardRequests, const CardOptions& options);
 
 // The folder logos and cards are cached in when CardOptions::cacheFolder is
 // empty: ${XDG_CACHE_HOME:-~/.cache}/quillon.

@@ -71,7 +71,7 @@ std::string DigestStream::finish() {
     return digest;
 }
 
-std::string cardDescription(const CardSpec& request, const std::string& logoDigest) {
+std::string cardDescription(const CardRequest& request, const std::string& logoDigest) {
     // Every field on a line of its own, the name last: no two different
     // cards can give the same text.
     // The versions of the libraries that decode and set: an upgrade may draw
@@ -84,7 +84,7 @@ std::string cardDescription(const CardSpec& request, const std::string& logoDige
            logoDigest + "\n" + request.name;
 }
 
-std::string cardCacheKey(const CardSpec& request, const std::string& logoDigest) {
+std::string cardCacheKey(const CardRequest& request, const std::string& logoDigest) {
     return digestOf(cardDescription(request, logoDigest));
 }
 

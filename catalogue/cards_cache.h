@@ -40,11 +40,11 @@ private:
 // Everything the card for `request` with the logo whose bytes have the digest
 // `logoDigest` (empty: a name card) depends on, the output path aside, in
 // text: two cards are the same exactly when their descriptions are.
-std::string cardDescription(const CardSpec& request, const std::string& logoDigest);
+std::string cardDescription(const CardRequest& request, const std::string& logoDigest);
 
 // The name of the cached card for `request` and `logoDigest`: the digest of
 // its description.
-std::string cardCacheKey(const CardSpec& request, const std::string& logoDigest);
+std::string cardCacheKey(const CardRequest& request, const std::string& logoDigest);
 
 // Reads a regular file of at most `maxBytes` (never a device or a pipe, which
 // could block or never end). On failure returns false with the reason.

@@ -236,7 +236,7 @@ void paintCoverage(CardCanvas& canvas, const std::vector<unsigned char>& mask, i
         }
 }
 
-CardCanvas drawCard(const CardSpec& request, const RgbaImage* logo) {
+CardCanvas drawCard(const CardRequest& request, const RgbaImage* logo) {
     CardCanvas canvas = blankCanvas();
     if (logo && !logo->pixels.empty()) {
         const bool light = wantsLightPlate(*logo);

@@ -55,4 +55,4 @@ void paintCoverage(CardCanvas& canvas, const std::vector<unsigned char>& mask, i
 
 // Draws the card of `request`, with its logo when one is given (already scaled
 // to fit the logo box) and a name card otherwise.
-CardCanvas drawCard(const CardSpec& request, const RgbaImage* logo);
+CardCanvas drawCard(const CardRequest& request, const RgbaImage* logo);

@@ -212,19 +212,19 @@ std::string linkFileText(int link, const std::string& name) {
 std::string countFileName() { return fs::path(channelCountFile).filename().string(); }
 
 // The cards of the new catalogue, made in the staging folder.
-std::vector<CardSpec> catalogueCards(const RootPaths& paths, const std::vector<PlaylistEntry>& entries) {
-    std::vector<CardSpec> specs(entries.size());
+std::vector<CardRequest> catalogueCards(const RootPaths& paths, const std::vector<PlaylistEntry>& entries) {
+    std::vector<CardRequest> cardRequests(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-        specs[i].name = entries[i].name;
-        specs[i].number = static_cast<int>(i + 1);
-        specs[i].logo = entries[i].logo;
-        specs[i].output = (paths.staging / (std::to_string(i + 1) + ".Quillon")).string();
+        cardRequests[i].name = entries[i].name;
+        cardRequests[i].number = static_cast<int>(i + 1);
+        cardRequests[i].logo = entries[i].logo;
+        cardRequests[i].output = (paths.staging / (std::to_string(i + 1) + ".Quillon")).string();
     }
-    return specs;
+    return cardRequests;
 }
 
 // Makes the cards of the new catalogue in the staging folder.
-bool makeCatalogueCards(const RootPaths& paths, const std::vector<CardSpec>& specs,
+bool makeCatalogueCards(const RootPaths& paths, const std::vector<CardRequest>& cardRequests,
                         const ImportOptions& options, ImportProgress& progress,
                         ImportResult& result) {
     std::error_code code;
@@ -233,16 +233,16 @@ bool makeCatalogueCards(const RootPaths& paths, const std::vector<CardSpec>& spe
         result.error = "cannot create " + paths.staging.string() + ": " + code.message();
         return false;
     }
-    progress.cards.total = specs.size();
+    progress.cards.total = cardRequests.size();
     report(options, progress, ImportProgress::makingCards);
     const std::vector<CardResult> cards =
-        makeCards(specs, options.cards, [&](const CardProgress& cardProgress) {
+        makeCards(cardRequests, options.cards, [&](const CardProgress& cardProgress) {
             progress.cards = cardProgress;
             report(options, progress, ImportProgress::makingCards);
         });
     result.cards = CardProgress();
-    result.cards.total = specs.size();
-    for (size_t i = 0; i < cards.size() && i < specs.size(); ++i) {
+    result.cards.total = cardRequests.size();
+    for (size_t i = 0; i < cards.size() && i < cardRequests.size(); ++i) {
         const CardResult& card = cards[i];
         ++result.cards.done;
         if (card.remade) ++result.cards.made;
@@ -255,9 +255,9 @@ bool makeCatalogueCards(const RootPaths& paths, const std::vector<CardSpec>& spe
             return false;
         }
     }
-    if (cards.size() != specs.size()) {
+    if (cards.size() != cardRequests.size()) {
         result.error = "the card maker made " + std::to_string(cards.size()) + " cards of " +
-                       std::to_string(specs.size());
+                       std::to_string(cardRequests.size());
         return false;
     }
     return true;
@@ -423,7 +423,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     const int newCount = static_cast<int>(entries.size());
     const std::string page = paths.at(pageFile(1));
     const std::vector<int> inside = pageInside(readIntList(page, wallTiles), newCount);
-    const std::vector<CardSpec> specs = catalogueCards(paths, entries);
+    const std::vector<CardRequest> cardRequests = catalogueCards(paths, entries);
     const std::string root = paths.root.string();
     auto unchanged = [&]() {
         result.switchedIn = true;
@@ -441,14 +441,14 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     // import record tells whether the catalogue in place is what it would
     // make, without making a card.
     if (newLines.empty() &&
-        importRecordMatches(root, options.cards, catalogueMadeFrom(specs, links, options.cards),
+        importRecordMatches(root, options.cards, catalogueMadeFrom(cardRequests, links, options.cards),
                             catalogueFingerprint(paths.catalogue.string(), newCount))) {
-        result.cards.total = result.cards.done = specs.size();
+        result.cards.total = result.cards.done = cardRequests.size();
         return unchanged();
     }
 
     std::error_code code;
-    if (!makeCatalogueCards(paths, specs, options, progress, result)) {
+    if (!makeCatalogueCards(paths, cardRequests, options, progress, result)) {
         fs::remove_all(paths.staging, code);
         return result;
     }
@@ -456,7 +456,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
 
     if (newLines.empty() && catalogueHolds(paths, entries, links)) {
         fs::remove_all(paths.staging, code);
-        keepImportRecord(root, options.cards, catalogueMadeFrom(specs, links, options.cards),
+        keepImportRecord(root, options.cards, catalogueMadeFrom(cardRequests, links, options.cards),
                          catalogueFingerprint(paths.catalogue.string(), newCount));
         return unchanged();
     }
@@ -501,7 +501,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         return result;
     }
     result.switchedIn = true;
-    keepImportRecord(root, options.cards, catalogueMadeFrom(specs, links, options.cards),
+    keepImportRecord(root, options.cards, catalogueMadeFrom(cardRequests, links, options.cards),
                      catalogueFingerprint(paths.catalogue.string(), newCount));
     if (!writeTilePaths(paths, inside, newCount))
         result.warnings.push_back("the tiles of the current page show placeholders until the "

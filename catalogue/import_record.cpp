@@ -68,7 +68,7 @@ std::string recordPath(const std::string& root, const CardOptions& options) {
 
 }  // namespace
 
-std::string catalogueMadeFrom(const std::vector<CardSpec>& cards, const std::vector<int>& links,
+std::string catalogueMadeFrom(const std::vector<CardRequest>& cards, const std::vector<int>& links,
                               const CardOptions& options) {
     const std::string cardsDigest = cardsDigestFromCache(cards, options);
     if (cardsDigest.empty()) return std::string();

@@ -13,7 +13,7 @@
 // What a catalogue is made from: its cards as the card maker would make them
 // now (see cardsDigestFromCache) and the link number of every channel. Empty
 // when the cards cannot be told without fetching or reading a logo.
-std::string catalogueMadeFrom(const std::vector<CardSpec>& cards, const std::vector<int>& links,
+std::string catalogueMadeFrom(const std::vector<CardRequest>& cards, const std::vector<int>& links,
                               const CardOptions& options);
 
 // How the catalogue folder of `channels` channels stands on the disk: the

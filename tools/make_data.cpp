@@ -181,10 +181,10 @@ bool copyTextData(const fs::path& textRoot, const fs::path& root, bool keepState
 
 // The placeholder images, cards of their own: "QUILLON" over list 1's
 // placeholders 1 to 16, "FAVOURITES" over list 2's 17 to 32.
-void addPlaceholderCards(const fs::path& root, std::vector<CardSpec>& cards) {
+void addPlaceholderCards(const fs::path& root, std::vector<CardRequest>& cards) {
     for (int k = 1; k <= placeholderCount; ++k) {
         const bool favourites = k > 16;
-        CardSpec card;
+        CardRequest card;
         card.name = favourites ? "FAVOURITES" : "QUILLON";
         card.number = k;
         card.output = (root / "i" / (std::to_string(k) + ".jpg")).string();
@@ -211,7 +211,7 @@ bool writeSceneImages(const fs::path& root, std::string& error) {
 // thumbnails: list 1's channels named after their address, list 2's empty
 // favourite slots (kept when refreshing a root in use).
 bool writeChannelLists(const fs::path& root, const std::map<int, std::string>& links,
-                       bool keepState, bool keepCatalogue, std::vector<CardSpec>& cards,
+                       bool keepState, bool keepCatalogue, std::vector<CardRequest>& cards,
                        std::string& error) {
     std::error_code code;
     for (int channel = 1; channel <= sampleChannelCount; ++channel) {
@@ -219,7 +219,7 @@ bool writeChannelLists(const fs::path& root, const std::map<int, std::string>& l
         const std::string name = std::to_string(channel);
         if (!keepCatalogue) {
             const auto address = links.find(link);
-            CardSpec card;
+            CardRequest card;
             card.name = address == links.end() ? "CHANNEL " + name : channelLabel(address->second);
             card.number = channel;
             card.output = (root / "1" / (name + ".Quillon")).string();
@@ -230,7 +230,7 @@ bool writeChannelLists(const fs::path& root, const std::map<int, std::string>& l
 
         const fs::path thumbnail = root / "2" / (name + ".Quillon");
         if (!(keepState && fs::exists(thumbnail, code))) {
-            CardSpec slot;
+            CardRequest slot;
             slot.name = "EMPTY FAVOURITE SLOT";
             slot.number = channel;
             slot.output = thumbnail.string();
@@ -248,7 +248,7 @@ bool writeChannelLists(const fs::path& root, const std::map<int, std::string>& l
 // Makes every card with the card maker: in parallel, and copied from the
 // card cache when the same card was made before (a rebuilt root, the second
 // root of a build).
-bool writeCards(const std::vector<CardSpec>& cards, const std::string& cardCache,
+bool writeCards(const std::vector<CardRequest>& cards, const std::string& cardCache,
                 std::string& error) {
     CardOptions options;
     options.cacheFolder = cardCache;
@@ -295,7 +295,7 @@ bool writeRoot(const fs::path& root, const fs::path& textRoot, bool keepState,
     }
     const std::map<int, std::string> links = readLinkTable((textRoot / "links.tsv").string());
     if (!writeSceneImages(root, error)) return false;
-    std::vector<CardSpec> cards;
+    std::vector<CardRequest> cards;
     addPlaceholderCards(root, cards);
     if (!writeChannelLists(root, links, keepState, importedCatalogue, cards, error)) return false;
     return writeCards(cards, cardCache, error);

@@ -222,27 +222,27 @@ TEST(LogoFetchPlan, AsksServersOnlyWhenTheCacheIsStale) {
 }
 
 TEST(CardCacheKeys, ChangeWithWhatTheCardShowsAndNothingElse) {
-    const CardSpec base{"Канал 1", 7, "https://a.example/a.png", "/root/1/7.Quillon"};
+    const CardRequest base{"Канал 1", 7, "https://a.example/a.png", "/root/1/7.Quillon"};
     const std::string digest(64, 'a');
     const std::string key = cardCacheKey(base, digest);
     EXPECT_EQ(key.size(), 64u);
     EXPECT_EQ(key, cardCacheKey(base, digest)) << "the same card, the same key";
 
-    CardSpec elsewhere = base;
+    CardRequest elsewhere = base;
     elsewhere.output = "/other/1/7.Quillon";
     elsewhere.logo = "https://mirror.example/a.png";
     EXPECT_EQ(cardCacheKey(elsewhere, digest), key) << "where the card goes and where its "
                                                        "logo came from are not shown";
-    CardSpec renamed = base;
+    CardRequest renamed = base;
     renamed.name = "Канал 2";
-    CardSpec renumbered = base;
+    CardRequest renumbered = base;
     renumbered.number = 8;
-    CardSpec coloured = base;
+    CardRequest coloured = base;
     coloured.background = 0x102030;
     // A name that ends like another key's fields does not meet it.
-    CardSpec shifted = base;
+    CardRequest shifted = base;
     shifted.name = std::to_string(base.number) + "\n" + base.name;
-    for (const CardSpec& changed : {renamed, renumbered, coloured})
+    for (const CardRequest& changed : {renamed, renumbered, coloured})
         EXPECT_NE(cardCacheKey(changed, digest), key) << changed.name << changed.number;
     EXPECT_NE(cardCacheKey(base, std::string(64, 'b')), key) << "another logo";
     EXPECT_NE(cardCacheKey(base, ""), key) << "no logo";
@@ -311,8 +311,8 @@ TEST(CardText, ArabicIsShapedIntoJoinedLetters) {
 }
 
 TEST(CardText, CharactersNoFontHasAreLeftOutNotDrawnAsBoxes) {
-    CardSpec plain{"ABC", 4, "", ""};
-    CardSpec unknown{
+    CardRequest plain{"ABC", 4, "", ""};
+    CardRequest unknown{
         "AB\xee\x80\x80"
         "C",
         4, "", ""};
@@ -418,7 +418,7 @@ TEST(CardDrawing, LogosSitOnAPlateThatSetsThemOff) {
         return logo;
     };
     auto plateOf = [](const RgbaImage& logo) {
-        return luminance(canvasAt(drawCard(CardSpec{"Name", 1, "", ""}, &logo), 6, 6));
+        return luminance(canvasAt(drawCard(CardRequest{"Name", 1, "", ""}, &logo), 6, 6));
     };
     EXPECT_GT(plateOf(logoOf(20, -1)), 0.8) << "a dark drawing on the light plate";
     EXPECT_LT(plateOf(logoOf(250, -1)), 0.3) << "white lettering on the dark plate";
@@ -437,14 +437,14 @@ TEST(CardDrawing, LogosSitOnAPlateThatSetsThemOff) {
 }
 
 TEST(CardDrawing, NameCardsTakeTheirNumbersColourOrTheGivenOne) {
-    const CardCanvas seven = drawCard(CardSpec{"Name", 7, "", ""}, nullptr);
-    const CardCanvas eight = drawCard(CardSpec{"Name", 8, "", ""}, nullptr);
+    const CardCanvas seven = drawCard(CardRequest{"Name", 7, "", ""}, nullptr);
+    const CardCanvas eight = drawCard(CardRequest{"Name", 8, "", ""}, nullptr);
     EXPECT_EQ(seven.width, cardWidth);
     EXPECT_EQ(seven.height, cardHeight);
     const CardColour a = canvasAt(seven, 6, 64), b = canvasAt(eight, 6, 64);
     EXPECT_FALSE(near(a.red, b.red, 20) && near(a.green, b.green, 20) && near(a.blue, b.blue, 20))
         << "neighbouring numbers look different";
-    CardSpec given{"Name", 7, "", ""};
+    CardRequest given{"Name", 7, "", ""};
     given.background = 0x2050a0;
     const CardColour c = canvasAt(drawCard(given, nullptr), 6, 64);
     EXPECT_TRUE(near(c.red, 0x20, 24) && near(c.green, 0x50, 24) && near(c.blue, 0xa0, 24))
@@ -456,7 +456,7 @@ TEST(CardDrawing, NameCardsTakeTheirNumbersColourOrTheGivenOne) {
 TEST_F(CardFolder, LocalLogosMakeCardsAndUnchangedCardsAreCopiedNotRedrawn) {
     fs::copy_file(logo("alpha.png"), folder + "/logos/second.png");
     cardfixtures::writeText(folder + "/logos/notes.txt", "not a picture");
-    std::vector<CardSpec> specs = {
+    std::vector<CardRequest> cardRequests = {
         {"Alpha", 1, logo("alpha.png"), output("1")},
         {"Same logo, other name", 2, "file://" + logo("alpha.png"), output("2")},
         {"Second", 3, logo("second.png"), output("3")},
@@ -466,19 +466,19 @@ TEST_F(CardFolder, LocalLogosMakeCardsAndUnchangedCardsAreCopiedNotRedrawn) {
         {"Old scheme", 7, "gopher://logos.example/a.png", output("7")},
         {"Offline", 8, "https://logos.example/a.png", output("8")},
     };
-    std::vector<CardResult> first = makeCards(specs, options);
-    ASSERT_EQ(first.size(), specs.size());
+    std::vector<CardResult> first = makeCards(cardRequests, options);
+    ASSERT_EQ(first.size(), cardRequests.size());
     const LogoOutcome outcomes[] = {logoFetched, logoFetched, logoFetched, logoNone,
                                     logoFailed,  logoFailed,  logoFailed,  logoFailed};
     const char* problems[] = {
         "", "", "", "", "No such file", "not an image", "not gopher:", "offline"};
     std::vector<std::string> bytes;
-    for (size_t i = 0; i < specs.size(); ++i) {
-        SCOPED_TRACE(specs[i].name);
+    for (size_t i = 0; i < cardRequests.size(); ++i) {
+        SCOPED_TRACE(cardRequests[i].name);
         EXPECT_TRUE(first[i].written) << first[i].problem;
         EXPECT_EQ(first[i].logo, outcomes[i]);
         EXPECT_NE(first[i].problem.find(problems[i]), std::string::npos) << first[i].problem;
-        bytes.push_back(fileBytes(specs[i].output));
+        bytes.push_back(fileBytes(cardRequests[i].output));
         ASSERT_GT(bytes.back().size(), 1000u);
         EXPECT_EQ(bytes.back().substr(0, 2), "\xff\xd8");
     }
@@ -487,28 +487,28 @@ TEST_F(CardFolder, LocalLogosMakeCardsAndUnchangedCardsAreCopiedNotRedrawn) {
 
     // Again: every card copied from the card cache, not a byte different,
     // the failures reported as before.
-    for (const CardSpec& request : specs) fs::remove(request.output);
-    const std::vector<CardResult> second = makeCards(specs, options);
-    for (size_t i = 0; i < specs.size(); ++i) {
-        SCOPED_TRACE(specs[i].name);
+    for (const CardRequest& request : cardRequests) fs::remove(request.output);
+    const std::vector<CardResult> second = makeCards(cardRequests, options);
+    for (size_t i = 0; i < cardRequests.size(); ++i) {
+        SCOPED_TRACE(cardRequests[i].name);
         EXPECT_FALSE(second[i].remade);
         EXPECT_EQ(second[i].logo, first[i].logo);
         EXPECT_EQ(second[i].problem, first[i].problem);
-        EXPECT_EQ(fileBytes(specs[i].output), bytes[i]);
+        EXPECT_EQ(fileBytes(cardRequests[i].output), bytes[i]);
     }
 
     // A card whose logo changed is drawn again; the others are not.
     fs::copy_file(logo("progressive.jpg"), folder + "/logos/second.png",
                   fs::copy_options::overwrite_existing);
-    const std::vector<CardResult> third = makeCards(specs, options);
-    for (size_t i = 0; i < specs.size(); ++i) EXPECT_EQ(third[i].remade, i == 2) << i;
-    EXPECT_NE(fileBytes(specs[2].output), bytes[2]);
+    const std::vector<CardResult> third = makeCards(cardRequests, options);
+    for (size_t i = 0; i < cardRequests.size(); ++i) EXPECT_EQ(third[i].remade, i == 2) << i;
+    EXPECT_NE(fileBytes(cardRequests[2].output), bytes[2]);
 
     // Drawn again without the cache, a card comes out the same, byte for byte.
     options.cacheFolder = folder + "/other-cache";
-    const std::vector<CardResult> fresh = makeCards({specs[0]}, options);
+    const std::vector<CardResult> fresh = makeCards({cardRequests[0]}, options);
     EXPECT_TRUE(fresh[0].remade);
-    EXPECT_EQ(fileBytes(specs[0].output), bytes[0]);
+    EXPECT_EQ(fileBytes(cardRequests[0].output), bytes[0]);
 }
 
 TEST_F(CardFolder, ACardThatCannotBeWrittenSaysWhy) {
@@ -525,10 +525,10 @@ TEST_F(CardFolder, ACardThatCannotBeWrittenSaysWhy) {
 TEST_F(CardFolder, AnUnusableCacheFolderOnlyCostsTheCache) {
     cardfixtures::writeText(folder + "/not-a-folder", "");
     options.cacheFolder = folder + "/not-a-folder";
-    const std::vector<CardSpec> specs = {{"Alpha", 1, logo("alpha.png"), output("1")},
+    const std::vector<CardRequest> cardRequests = {{"Alpha", 1, logo("alpha.png"), output("1")},
                                          {"Name", 2, "", output("2")}};
     for (int run = 0; run < 2; ++run)
-        for (const CardResult& result : makeCards(specs, options)) {
+        for (const CardResult& result : makeCards(cardRequests, options)) {
             EXPECT_TRUE(result.written) << result.problem;
             EXPECT_TRUE(result.remade) << "nothing was cached";
         }
@@ -536,8 +536,8 @@ TEST_F(CardFolder, AnUnusableCacheFolderOnlyCostsTheCache) {
 }
 
 TEST_F(CardFolder, CachedFilesUnusedForMonthsAreRemoved) {
-    const std::vector<CardSpec> specs = {{"Alpha", 1, logo("alpha.png"), output("1")}};
-    makeCards(specs, options);
+    const std::vector<CardRequest> cardRequests = {{"Alpha", 1, logo("alpha.png"), output("1")}};
+    makeCards(cardRequests, options);
     const std::string cards = options.cacheFolder + "/cards";
     cardfixtures::writeText(cards + "/forgotten.jpg", "old");
     cardfixtures::writeText(options.cacheFolder + "/logos/forgotten.logo", "old");
@@ -556,7 +556,7 @@ TEST_F(CardFolder, CachedFilesUnusedForMonthsAreRemoved) {
         }
     ASSERT_FALSE(used.empty());
 
-    const std::vector<CardResult> results = makeCards(specs, options);
+    const std::vector<CardResult> results = makeCards(cardRequests, options);
     EXPECT_FALSE(results[0].remade);
     EXPECT_FALSE(fs::exists(cards + "/forgotten.jpg"));
     EXPECT_FALSE(fs::exists(options.cacheFolder + "/logos/forgotten.logo"));
@@ -564,22 +564,22 @@ TEST_F(CardFolder, CachedFilesUnusedForMonthsAreRemoved) {
 }
 
 TEST_F(CardFolder, ProgressComesFromTheCallingThreadAndEndsComplete) {
-    std::vector<CardSpec> specs;
+    std::vector<CardRequest> cardRequests;
     for (int n = 1; n <= 40; ++n)
-        specs.push_back({"Channel " + std::to_string(n), n, n % 2 ? logo("alpha.png") : "",
+        cardRequests.push_back({"Channel " + std::to_string(n), n, n % 2 ? logo("alpha.png") : "",
                          output(std::to_string(n))});
     const std::thread::id caller = std::this_thread::get_id();
     CardProgress last;
     bool otherThread = false;
-    makeCards(specs, options, [&](const CardProgress& progress) {
+    makeCards(cardRequests, options, [&](const CardProgress& progress) {
         otherThread = otherThread || std::this_thread::get_id() != caller;
         last = progress;
     });
     EXPECT_FALSE(otherThread);
-    EXPECT_EQ(last.total, specs.size());
-    EXPECT_EQ(last.done, specs.size());
-    EXPECT_EQ(last.made, specs.size());
-    EXPECT_EQ(last.fetched, specs.size() / 2) << "local logos count as fetched";
+    EXPECT_EQ(last.total, cardRequests.size());
+    EXPECT_EQ(last.done, cardRequests.size());
+    EXPECT_EQ(last.made, cardRequests.size());
+    EXPECT_EQ(last.fetched, cardRequests.size() / 2) << "local logos count as fetched";
     EXPECT_EQ(last.failed, 0u);
 }
 
@@ -590,13 +590,13 @@ TEST_F(CardFolder, SampleCardsAndTheirMontageAreWritten) {
     const std::string samples = std::string(QUILLON_BINARY_DIR) + "/card-samples";
     fs::remove_all(samples);
     fs::create_directories(samples);
-    std::vector<CardSpec> specs;
+    std::vector<CardRequest> cardRequests;
     int number = 0;
     auto add = [&](const std::string& name, const std::string& logoPath) {
         ++number;
         char file[32];
         std::snprintf(file, sizeof file, "/%02d.jpg", number);
-        specs.push_back({name, number, logoPath, samples + file});
+        cardRequests.push_back({name, number, logoPath, samples + file});
     };
     for (const auto& [script, name] : scriptNames) add(name, "");
     add("A channel with a name far too long for any card, however small its type is set", "");
@@ -612,13 +612,13 @@ TEST_F(CardFolder, SampleCardsAndTheirMontageAreWritten) {
     add("Logo file missing", logo("missing.png"));
     add("A long name under a logo that has to end in an ellipsis", logo("alpha.png"));
     add("100000", logo("drawing.svg"));
-    specs.back().number = 100000;
-    const std::vector<CardResult> results = makeCards(specs, options);
+    cardRequests.back().number = 100000;
+    const std::vector<CardResult> results = makeCards(cardRequests, options);
     for (size_t i = 0; i < results.size(); ++i)
-        ASSERT_TRUE(results[i].written) << specs[i].name << ": " << results[i].problem;
+        ASSERT_TRUE(results[i].written) << cardRequests[i].name << ": " << results[i].problem;
 
     std::vector<VipsImage*> cards;
-    for (const CardSpec& request : specs) {
+    for (const CardRequest& request : cardRequests) {
         VipsImage* card = vips_image_new_from_file(request.output.c_str(), nullptr);
         ASSERT_NE(card, nullptr) << request.output;
         EXPECT_EQ(vips_image_get_width(card), cardWidth);

@@ -159,30 +159,30 @@ TEST_F(LogoFetching, EveryFailingServerEndsInANameCardAndNothingIsAskedTwice) {
         {"/missing.png", logoFailed, "answered 404"},
     };
     expected.insert(expected.end(), std::begin(others), std::end(others));
-    std::vector<CardSpec> specs;
+    std::vector<CardRequest> cardRequests;
     for (size_t i = 0; i < expected.size(); ++i)
-        specs.push_back({"Channel " + std::to_string(i + 1), static_cast<int>(i + 1),
+        cardRequests.push_back({"Channel " + std::to_string(i + 1), static_cast<int>(i + 1),
                          server->address(expected[i].path), output("a" + std::to_string(i))});
     // Channels sharing a logo: it is fetched once.
     for (int copy = 0; copy < 3; ++copy)
-        specs.push_back({"Shared " + std::to_string(copy), 100 + copy,
+        cardRequests.push_back({"Shared " + std::to_string(copy), 100 + copy,
                          server->address("/good/alpha.png"), output("s" + std::to_string(copy))});
 
     CardOptions options = quickOptions("cache");
     const auto start = Clock::now();
-    const std::vector<CardResult> first = makeCards(specs, options);
+    const std::vector<CardResult> first = makeCards(cardRequests, options);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     // Not a speed goal: the slow and the endless answers must not hold the
     // run up beyond their time limits.
     EXPECT_LT(seconds, 60) << "makeCards waited on a server beyond its limits";
-    ASSERT_EQ(first.size(), specs.size());
+    ASSERT_EQ(first.size(), cardRequests.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(expected[i].path);
         EXPECT_TRUE(first[i].written) << first[i].problem;
         EXPECT_TRUE(first[i].remade);
         EXPECT_EQ(first[i].logo, expected[i].first) << first[i].problem;
         EXPECT_NE(first[i].problem.find(expected[i].words), std::string::npos) << first[i].problem;
-        EXPECT_TRUE(fs::file_size(specs[i].output) > 1000);
+        EXPECT_TRUE(fs::file_size(cardRequests[i].output) > 1000);
     }
     const std::vector<std::string> asked = server->requests();
     EXPECT_EQ(std::count(asked.begin(), asked.end(), "/good/alpha.png plain"), 1)
@@ -190,7 +190,7 @@ TEST_F(LogoFetching, EveryFailingServerEndsInANameCardAndNothingIsAskedTwice) {
 
     // At once again: every answer comes from the cache, the server hears
     // nothing, and no card is drawn again.
-    const std::vector<CardResult> second = makeCards(specs, options);
+    const std::vector<CardResult> second = makeCards(cardRequests, options);
     EXPECT_EQ(server->requests(), asked) << "the server was asked again";
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(expected[i].path);
@@ -201,8 +201,8 @@ TEST_F(LogoFetching, EveryFailingServerEndsInANameCardAndNothingIsAskedTwice) {
 
     // Once the cache is stale, good logos are only revalidated: the server
     // answers "not modified", nothing is fetched or drawn again.
-    std::vector<CardSpec> good;
-    for (size_t i = 0; i < logos.size(); ++i) good.push_back(specs[i]);
+    std::vector<CardRequest> good;
+    for (size_t i = 0; i < logos.size(); ++i) good.push_back(cardRequests[i]);
     options.logoFreshSeconds = 0;
     const std::vector<CardResult> third = makeCards(good, options);
     const std::vector<std::string> revalidated = server->requests();
@@ -222,14 +222,14 @@ TEST_F(LogoFetching, EveryFailingServerEndsInANameCardAndNothingIsAskedTwice) {
 }
 
 TEST_F(LogoFetching, OfflineAndUnreachableServersEndQuicklyInNameCards) {
-    std::vector<CardSpec> specs;
+    std::vector<CardRequest> cardRequests;
     for (int i = 0; i < 30; ++i)
-        specs.push_back({"Channel", i + 1, server->address("/good/alpha.png?" + std::to_string(i)),
+        cardRequests.push_back({"Channel", i + 1, server->address("/good/alpha.png?" + std::to_string(i)),
                          output("o" + std::to_string(i))});
     CardOptions options = quickOptions("offline-cache");
     options.network = false;
     const size_t heard = server->requests().size();
-    for (const CardResult& result : makeCards(specs, options)) {
+    for (const CardResult& result : makeCards(cardRequests, options)) {
         EXPECT_TRUE(result.written);
         EXPECT_EQ(result.logo, logoFailed);
         EXPECT_NE(result.problem.find("offline"), std::string::npos) << result.problem;
@@ -241,17 +241,17 @@ TEST_F(LogoFetching, OfflineAndUnreachableServersEndQuicklyInNameCards) {
     // answered the machine counts as offline.
     const int port = closedPort();
     ASSERT_GT(port, 0);
-    specs.clear();
+    cardRequests.clear();
     for (int i = 0; i < 40; ++i) {
         const std::string host = "127.0.0." + std::to_string(2 + i % 20);
-        specs.push_back(
+        cardRequests.push_back(
             {"Channel", i + 1,
              "http://" + host + ":" + std::to_string(port) + "/" + std::to_string(i) + ".png",
              output("u" + std::to_string(i))});
     }
     options = quickOptions("unreachable-cache");
     const auto start = Clock::now();
-    const std::vector<CardResult> results = makeCards(specs, options);
+    const std::vector<CardResult> results = makeCards(cardRequests, options);
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 30);
     int refused = 0, offline = 0;
     for (const CardResult& result : results) {
@@ -266,7 +266,7 @@ TEST_F(LogoFetching, OfflineAndUnreachableServersEndQuicklyInNameCards) {
     // Connections refused say nothing about the logos: they are asked for
     // again next time rather than remembered as failed.
     options.network = true;
-    const std::vector<CardResult> again = makeCards({specs[0]}, options);
+    const std::vector<CardResult> again = makeCards({cardRequests[0]}, options);
     EXPECT_NE(again[0].problem.find("cannot connect"), std::string::npos) << again[0].problem;
 }
 
