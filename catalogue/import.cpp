@@ -263,6 +263,17 @@ bool makeCatalogueCards(const RootPaths& paths, const std::vector<CardRequest>& 
     return true;
 }
 
+// Keeps the import record of the catalogue now in place; the folder is
+// looked up only when the cards can be told from the caches at all.
+void recordCatalogue(const RootPaths& paths, const std::vector<CardRequest>& cardRequests,
+                     const std::vector<int>& links, const CardOptions& options) {
+    const std::string madeFrom = catalogueMadeFrom(cardRequests, links, options);
+    const int channels = static_cast<int>(cardRequests.size());
+    keepImportRecord(paths.root.string(), options, madeFrom,
+                     madeFrom.empty() ? std::string()
+                                      : catalogueFingerprint(paths.catalogue.string(), channels));
+}
+
 // Whether the catalogue in place holds exactly the new one: the cards just
 // made in the staging folder, these link files and this count, and nothing
 // else. Read without writing anything, so an unchanged playlist costs no
@@ -440,11 +451,16 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     // The same playlist again, with every logo settled in the cache: the
     // import record tells whether the catalogue in place is what it would
     // make, without making a card.
-    if (newLines.empty() &&
-        importRecordMatches(root, options.cards, catalogueMadeFrom(cardRequests, links, options.cards),
-                            catalogueFingerprint(paths.catalogue.string(), newCount))) {
-        result.cards.total = result.cards.done = cardRequests.size();
-        return unchanged();
+    // The folder is looked up only when the cards can be told from the
+    // caches at all.
+    if (newLines.empty()) {
+        const std::string madeFrom = catalogueMadeFrom(cardRequests, links, options.cards);
+        if (!madeFrom.empty() &&
+            importRecordMatches(root, options.cards, madeFrom,
+                                catalogueFingerprint(paths.catalogue.string(), newCount))) {
+            result.cards.total = result.cards.done = cardRequests.size();
+            return unchanged();
+        }
     }
 
     std::error_code code;
@@ -456,8 +472,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
 
     if (newLines.empty() && catalogueHolds(paths, entries, links)) {
         fs::remove_all(paths.staging, code);
-        keepImportRecord(root, options.cards, catalogueMadeFrom(cardRequests, links, options.cards),
-                         catalogueFingerprint(paths.catalogue.string(), newCount));
+        recordCatalogue(paths, cardRequests, links, options.cards);
         return unchanged();
     }
 
@@ -501,8 +516,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         return result;
     }
     result.switchedIn = true;
-    keepImportRecord(root, options.cards, catalogueMadeFrom(cardRequests, links, options.cards),
-                     catalogueFingerprint(paths.catalogue.string(), newCount));
+    recordCatalogue(paths, cardRequests, links, options.cards);
     if (!writeTilePaths(paths, inside, newCount))
         result.warnings.push_back("the tiles of the current page show placeholders until the "
                                   "page is scrolled (cannot write their tile path files)");
