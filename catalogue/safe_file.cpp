@@ -128,9 +128,13 @@ int openBeneath(int folder, const std::string& relative, int flags, FileOutcome&
         how.flags = static_cast<unsigned long long>(flags);
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
         const std::string joined = joinParts(parts, parts.size());
+        // EAGAIN: a rename or mount anywhere on the system while a ".." of
+        // a link was resolved, so the kernel could not be sure the path
+        // stayed beneath; it is safe to ask again, a bounded number of times.
         long fd;
+        int racesLeft = 100;
         do fd = syscall(SYS_openat2, folder, joined.c_str(), &how, sizeof how);
-        while (fd < 0 && errno == EINTR);
+        while (fd < 0 && (errno == EINTR || (errno == EAGAIN && racesLeft-- > 0)));
         if (fd >= 0) return static_cast<int>(fd);
         // Not there at all (ENOSYS), or refused by a system-call filter.
         const bool unavailable = errno == ENOSYS || errno == EPERM || errno == E2BIG;

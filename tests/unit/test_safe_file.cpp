@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "catalogue/safe_file.h"
 #include "platform/platform.h"
@@ -104,6 +106,39 @@ TEST(SafeFile, OnlyRegularFilesWithinTheirCapAreRead) {
               fileOutside);
     close(server);
     fs::remove(outside);
+}
+
+// Renames anywhere on the system (every state-file write is one) make the
+// kernel unsure whether a ".." inside a link stayed beneath the root; a read
+// through such a link must still give the same answer every time.
+TEST(SafeFile, LinksReadTheSameWhileFilesAreRenamed) {
+    ScratchRoot root;
+    writeFile("VESTRALUME/n/b.txt", "7");
+    fs::create_symlink("../n", "VESTRALUME/1/state");
+    fs::create_symlink("../../..", "VESTRALUME/1/up");
+    writeFile("VESTRALUME/n/moved.txt", "x");
+    const std::string escaping = "VESTRALUME/1/up/" + fs::path(root.folder()).filename().string() +
+                                 "/VESTRALUME/n/b.txt";
+    const FileOutcome through = outcomeOf("VESTRALUME/1/state/b.txt");
+    const FileOutcome out = outcomeOf(escaping);
+    ASSERT_EQ(out, fileOutside);
+
+    std::atomic<bool> renaming{true};
+    std::thread renamer([&] {
+        while (renaming) {
+            std::rename("VESTRALUME/n/moved.txt", "VESTRALUME/n/moved2.txt");
+            std::rename("VESTRALUME/n/moved2.txt", "VESTRALUME/n/moved.txt");
+        }
+    });
+    int differentThrough = 0, differentOut = 0;
+    for (int i = 0; i < 3000; ++i) {
+        differentThrough += outcomeOf("VESTRALUME/1/state/b.txt") != through;
+        differentOut += outcomeOf(escaping) != out;
+    }
+    renaming = false;
+    renamer.join();
+    EXPECT_EQ(differentThrough, 0);
+    EXPECT_EQ(differentOut, 0);
 }
 
 TEST(SafeFile, DataRootPathsByTheirText) {
