@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vips/vips.h>
+#include <vips/vector.h>
 
 #include <algorithm>
 #include <chrono>
@@ -33,6 +34,7 @@
 #include "catalogue/cards.h"
 #include "catalogue/cards_cache.h"
 #include "catalogue/logo_fetch.h"
+#include "catalogue/logo_image.h"
 
 extern char** environ;
 
@@ -263,6 +265,31 @@ int main(int argc, char** argv) {
         fs::remove_all(cards);
     }
 
+    // What drawing without libvips's run-time compiled vector code costs:
+    // the same cards on one drawing thread (where that code is safe) with it
+    // on, as the card maker had it, and off, as it has it now; alternating.
+    std::vector<double> vectorOnTimes, vectorOffTimes;
+    if (startImageLibrary()) {
+        const int vectorCount = std::min(count, 1000);
+        std::vector<CardRequest> some(cardRequests.begin(), cardRequests.begin() + vectorCount);
+        const std::string cards = (base / "cards-vector").string();
+        fs::create_directories(cards);
+        for (int i = 0; i < vectorCount; ++i) some[i].output = cards + "/" + std::to_string(i) + ".jpg";
+        CardOptions options;
+        options.cacheFolder = cache;
+        options.drawingThreads = 1;
+        for (int round = 0; round < repetitions; ++round)
+            for (const bool vector : {true, false}) {
+                vips_vector_set_enabled(vector);
+                fs::remove_all(cache + "/cards");
+                const auto start = Clock::now();
+                makeCards(some, options);
+                (vector ? vectorOnTimes : vectorOffTimes).push_back(secondsSince(start) / vectorCount);
+            }
+        vips_vector_set_enabled(FALSE);
+        fs::remove_all(cards);
+    }
+
     std::vector<double> emptyCacheRoots, filledCacheRoots;
     for (int round = 0; round < repetitions; ++round) {
         const std::string rootCache = (base / "root-cache").string();
@@ -285,6 +312,11 @@ int main(int argc, char** argv) {
     printRow(count == 20000 ? "20,000 cards from cached logos"
                             : "20,000 cards from cached logos (extrapolated)",
              format("%.1f s", cards * 20000.0 / count), "", 0, "<= 60 s");
+    if (!vectorOnTimes.empty()) {
+        const double on = median(vectorOnTimes), off = median(vectorOffTimes);
+        printRow("one thread, no vector code (as now), a card", format("%.2f ms", off * 1000),
+                 format("with vector code: %.2f ms", on * 1000), off / on, "");
+    }
     const double emptyCache = median(emptyCacheRoots), filledCache = median(filledCacheRoots);
     if (emptyCache > 0 && filledCache > 0) {
         printRow("sample root, 4,040 cards, empty card cache", format("%.2f s", emptyCache), "", 0,

@@ -10,6 +10,8 @@
 #endif
 
 #include <vips/vips.h>
+// vips_vector_set_enabled; not in vips.h
+#include <vips/vector.h>
 
 namespace {
 
@@ -71,6 +73,14 @@ bool startImageLibrary() {
 #endif
         started = vips_init("quillon") == 0;
         if (!started) return;
+        // No run-time compiled vector code (liborc). Every scaling operation
+        // compiled its own vector program and freed it when the operation
+        // went; liborc hands out and takes back the memory of those programs
+        // without a lock that all threads share, so cards drawn on several
+        // threads at once corrupted the heap now and then ("double free or
+        // corruption", a crash in orc_code_free). The plain C loops give the
+        // same pixels; the card benchmark shows what they cost.
+        vips_vector_set_enabled(FALSE);
         // One thread per image: the card maker runs several cards at once,
         // and small images gain nothing from libvips's own threads.
         vips_concurrency_set(1);
