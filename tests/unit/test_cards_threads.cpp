@@ -92,7 +92,7 @@ TEST(CardThreads, ManyThreadsScaleLogosAtOnce) {
         ASSERT_FALSE(logos.back().empty());
     }
     const int threadCount = 8;
-    const int perThread = sanitized ? 500 : 5000;
+    const int perThread = sanitized ? 300 : 2000;
     std::atomic<int> decoded{0}, failed{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < threadCount; ++t)
