@@ -44,13 +44,12 @@ using Clock = std::chrono::steady_clock;
 struct ViewerState {
     int list = 1;
     bool paused = false;
-    int playingList = 0;
-    int playingChannel = 0;
+    std::string playing;  // the address played inside the window
     bool gone = false;
 };
 
 // Reads the viewer's lines that have arrived, without waiting:
-// "list N", "pause", "resume", "playing L N", "stopped".
+// "list N", "pause", "resume", "playing ADDRESS", "stopped".
 void readViewer(ViewerState& viewer, std::string& pending) {
     for (;;) {
         pollfd input{0, POLLIN, 0};
@@ -67,16 +66,17 @@ void readViewer(ViewerState& viewer, std::string& pending) {
         while ((end = pending.find('\n')) != std::string::npos) {
             const std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
-            int a = 0, b = 0;
-            if (std::sscanf(line.c_str(), "list %d", &a) == 1 && (a == 1 || a == 2)) viewer.list = a;
-            else if (line == "pause") viewer.paused = true;
-            else if (line == "resume") viewer.paused = false;
-            else if (std::sscanf(line.c_str(), "playing %d %d", &a, &b) == 2) {
-                viewer.playingList = a;
-                viewer.playingChannel = b;
-            } else if (line == "stopped") {
-                viewer.playingList = viewer.playingChannel = 0;
-            }
+            int list = 0;
+            if (std::sscanf(line.c_str(), "list %d", &list) == 1 && (list == 1 || list == 2))
+                viewer.list = list;
+            else if (line == "pause")
+                viewer.paused = true;
+            else if (line == "resume")
+                viewer.paused = false;
+            else if (line.compare(0, 8, "playing ") == 0)
+                viewer.playing = line.substr(8);
+            else if (line == "stopped")
+                viewer.playing.clear();
         }
     }
 }
@@ -190,9 +190,8 @@ int main(int argc, char** argv) {
                 if (!channelExists(viewer.list, number, count)) continue;
                 const std::pair<int, int> key{viewer.list, number};
                 if (once && doneOnce.count(key)) continue;
-                if (viewer.list == viewer.playingList && number == viewer.playingChannel) continue;
                 std::optional<LiveChannel> channel = mediaChannel(viewer.list, number, media);
-                if (!channel) continue;
+                if (!channel || channel->address == viewer.playing) continue;
                 allDone = false;
                 auto when = due.find(key);
                 if (when != due.end() && Clock::now() < when->second) continue;

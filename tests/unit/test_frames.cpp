@@ -263,7 +263,9 @@ TEST_F(RestingWall, AReplacedThumbnailIsOnScreenAtOnceAndAloneThenTheWallRestsAg
     EXPECT_GT(pixelsOfColour(screen(), 250, 0, 0), 100u) << "the new picture is on screen";
     EXPECT_EQ(frames, 1);
     for (int tile = 1; tile <= 16; ++tile) {
-        if (tile != 6) EXPECT_EQ(tileTextures[1][tile]->serial, serials[tile]) << "tile " << tile;
+        if (tile != 6) {
+            EXPECT_EQ(tileTextures[1][tile]->serial, serials[tile]) << "tile " << tile;
+        }
     }
     EXPECT_EQ(runFor(300), 0) << "the wall rests again";
 
