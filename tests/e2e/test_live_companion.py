@@ -153,6 +153,7 @@ def test(args, server, folder):
         check(took < 25, "the hostile cases took %.1f s" % took)
         with open(trace) as f:
             opened = f.read()
+        check("links.tsv" in opened, "strace saw no opens")
         check(canary not in opened, "the canary outside the root was opened")
         for n, (name, _, expected) in enumerate(cases, 1):
             text = harness.read(folder, "VESTRALUME/live/1-%d.txt" % n)
