@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <sstream>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "catalogue/data_root.h"
 #include "catalogue/live_picture.h"
 #include "catalogue/live_settings.h"
@@ -20,6 +23,29 @@ std::string readWhole(const std::string& path, size_t limit) {
 }
 
 bool anyName(const std::string&) { return true; }
+
+// Keeps the card `thumbnail` holds as `kept`: a second name for the same
+// file (so the import record, which looks at the card's identity, still
+// knows it as the card it made), put in place in one step; a copy where a
+// link cannot be made.
+bool keepCard(const std::string& thumbnail, const std::string& kept, const std::string& bytes) {
+    std::string fromName, toName;
+    const int from = openContainingFolder(thumbnail, fromName);
+    const int to = from < 0 ? -1 : openContainingFolder(kept, toName);
+    bool linked = false;
+    if (from >= 0 && to >= 0) {
+        const std::string temporary = temporaryNameFor(toName);
+        unlinkat(to, temporary.c_str(), 0);
+        linked = linkat(from, fromName.c_str(), to, temporary.c_str(), 0) == 0;
+        if (linked && renameat(to, temporary.c_str(), to, toName.c_str()) != 0) {
+            unlinkat(to, temporary.c_str(), 0);
+            linked = false;
+        }
+    }
+    if (from >= 0) close(from);
+    if (to >= 0) close(to);
+    return linked || replaceFileContents(kept, bytes);
+}
 
 }  // namespace
 
@@ -79,7 +105,7 @@ bool recordCapture(const LiveChannel& channel, const Capture& capture, long long
     // have written a new one since).
     CardCanvas card;
     if (!current.empty() && !isLivePicture(current) && decodeCard(current, card)) {
-        if (readWhole(keptCard, imageFileLimit) != current && !replaceFileContents(keptCard, current)) {
+        if (readWhole(keptCard, imageFileLimit) != current && !keepCard(thumbnail, keptCard, current)) {
             problem = "cannot keep the card of channel " + std::to_string(channel.channel);
             return false;
         }

@@ -200,6 +200,19 @@ def test(args, server, folder):
         check(not leftovers, "temporary files left: %s" % leftovers)
         sound, problems = harness.run_checker(args, folder)
         check(sound, "the checker finds:\n" + "\n".join(problems))
+
+        # The same playlist again: recognised at once, the live pictures kept.
+        def thumbnails():
+            found = {}
+            for n in range(1, len(cases) + 1):
+                with open(os.path.join(folder, "VESTRALUME", "1", "%d.Quillon" % n), "rb") as f:
+                    found[n] = f.read()
+            return found
+        before = thumbnails()
+        status, output = run_import(args, folder, playlist)
+        check(status == 0 and "already holds exactly this playlist" in output,
+              "the same playlist again was not recognised (%d):\n%s" % (status, output))
+        check(thumbnails() == before, "the same playlist again changed the thumbnails")
     finally:
         for s in servers:
             s.shutdown()
