@@ -38,7 +38,7 @@ LiveSettings parseLiveSettings(const std::string& text) {
         } else if (name == "sweep") {
             if (auto on = onOrOff(value)) settings.sweep = *on;
         } else if (name == "interval") {
-            if (auto seconds = numberWithin(value, 10, 86400)) settings.intervalSeconds = *seconds;
+            if (auto seconds = numberWithin(value, 5, 86400)) settings.intervalSeconds = *seconds;
         } else if (name == "connections") {
             if (auto count = numberWithin(value, 1, 8)) settings.connections = *count;
         }

@@ -4,7 +4,7 @@
 //
 //   VESTRALUME/live.txt           the settings, one "<name> <value>" a line:
 //                                   pictures on|off    (on when missing)
-//                                   interval <seconds> (60; 10 to 86400)
+//                                   interval <seconds> (60; 5 to 86400)
 //                                   connections <n>    (2; 1 to 8)
 //                                   sweep on|off       (off)
 //   VESTRALUME/live/<L>-<N>.txt   per channel N of list L: its status

@@ -5,7 +5,9 @@ viewer starts the companion and every tile shows its stream's colour within
 15 s. Channel 3's stream then turns another colour and channel 6's server
 stops: tile 3 follows within the interval plus 5 s and tile 6 shows the
 dimmed "No signal" card with its status "refused"; with the server back,
-its picture comes back. The checker passes at the end."""
+its picture comes back. While a player Quillon started plays, the servers
+are asked nothing. The companion ends with the viewer, and the checker
+passes at the end."""
 
 import functools
 import http.server
@@ -23,7 +25,7 @@ COLOURS = [(230, 30, 30), (30, 200, 40), (40, 60, 230), (230, 220, 30), (220, 40
            (240, 240, 240), (130, 70, 10), (20, 130, 130), (240, 140, 190), (130, 130, 20),
            (90, 90, 90), (200, 100, 100), (100, 200, 100), (100, 100, 200), (200, 200, 100)]
 CHANGED = (250, 250, 250)
-INTERVAL = 10
+INTERVAL = 5
 DEAD = 6
 
 
@@ -93,7 +95,14 @@ def test(args, server, folder):
         shots = os.path.join(args.build, "e2e-live-wall")
         os.makedirs(shots, exist_ok=True)
 
-        app = harness.Quillon(server, args.quillon, folder)
+        stub_dir = os.path.join(folder, "stub-bin")
+        os.makedirs(stub_dir)
+        player_pid = os.path.join(folder, "player.pid")
+        with open(os.path.join(stub_dir, "mpv"), "w") as f:
+            f.write("#!/bin/sh\necho $$ > '%s'\nexec sleep 60\n" % player_pid)
+        os.chmod(os.path.join(stub_dir, "mpv"), 0o755)
+        harness.write(folder, "VESTRALUME/n/h.txt", "2")  # no product page on Enter
+        app = harness.Quillon(server, args.quillon, folder, {"PATH": stub_dir + ":" + os.environ["PATH"]})
         try:
             def wall_shows(expected, what):
                 last = {}
@@ -136,6 +145,18 @@ def test(args, server, folder):
 
             dead = Server(dead_folder, dead.port)
             wall_shows(expected, "picture back")
+
+            # A player plays (a stand-in mpv that waits): nothing is captured.
+            asked = len(main.requests)
+            app.key("Return")
+            wait_until(lambda: os.path.exists(player_pid), 10, 0.05, "the player to start")
+            time.sleep(1)  # a capture under way is given up
+            asked = len(main.requests)
+            time.sleep(INTERVAL + 2)
+            check(len(main.requests) == asked, "captured while a player played: %s" % main.requests[asked:])
+            with open(player_pid) as f:
+                os.kill(int(f.read()), 15)
+            wait_until(lambda: len(main.requests) > asked, INTERVAL + 5, 0.1, "captures after the player")
             check(app.alive(), "the viewer ended")
             app.key("Escape")
             check(app.wait_exit() == 0, "Esc")

@@ -22,7 +22,8 @@ TEST(LiveSettings, ReadsWhatItKnowsAndKeepsDefaultsForTheRest) {
         {"", true, 60, 2},
         {"pictures off\n", false, 60, 2},
         {"pictures on\ninterval 10\nconnections 8\n", true, 10, 8},
-        {"interval 9\nconnections 9\n", true, 60, 2},              // out of range
+        {"interval 4\nconnections 9\n", true, 60, 2},              // out of range
+        {"interval 5\n", true, 5, 2},
         {"interval 86401\nconnections 0\n", true, 60, 2},
         {"interval -5\npictures maybe\n", true, 60, 2},            // not a value
         {"pictures off extra\n", true, 60, 2},                      // more than a value
