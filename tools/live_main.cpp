@@ -8,6 +8,7 @@
 //     --once   capture the current page and its neighbours once and end
 //              (no viewer needed; list 1 unless --list 2)
 //     --log    say on standard error what each capture found
+// VESTRALUME/live.txt holds its settings (catalogue/live_settings.h).
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -145,6 +146,20 @@ int main(int argc, char** argv) {
     std::map<std::pair<int, int>, Clock::time_point> due;
     std::set<std::pair<int, int>> doneOnce;
     std::map<int, std::string> media = readMediaDirectory();
+    // The slow sweep's next channel number.
+    int sweepNext = 1;
+    auto startCapture = [&jobs, &stop](const LiveChannel& channel) {
+        auto job = std::make_unique<Job>();
+        job->channel = channel;
+        Job* running = job.get();
+        CaptureLimits limits;
+        limits.stop = &stop;
+        running->thread = std::thread([running, limits] {
+            running->capture = captureFirstPicture(running->channel.address, limits);
+            running->done = true;
+        });
+        jobs.push_back(std::move(job));
+    };
     Clock::time_point directoryRead = Clock::now();
 
     for (;;) {
@@ -179,6 +194,10 @@ int main(int argc, char** argv) {
         if (Clock::now() - directoryRead > std::chrono::seconds(10)) {
             media = readMediaDirectory();
             directoryRead = Clock::now();
+            // Times already past say no more than no time at all: the record
+            // stays as small as the channels renewed within an interval.
+            for (auto when = due.begin(); when != due.end();)
+                when = when->second < directoryRead ? due.erase(when) : std::next(when);
         }
 
         const std::optional<std::vector<int>> page = readIntList(pageFile(viewer.list), wallTiles);
@@ -201,16 +220,21 @@ int main(int argc, char** argv) {
                     busy = busy || (job->channel.host == channel->host) ||
                            (job->channel.list == channel->list && job->channel.channel == channel->channel);
                 if (busy) continue;
-                auto job = std::make_unique<Job>();
-                job->channel = *channel;
-                Job* running = job.get();
-                CaptureLimits limits;
-                limits.stop = &stop;
-                running->thread = std::thread([running, limits] {
-                    running->capture = captureFirstPicture(running->channel.address, limits);
-                    running->done = true;
-                });
-                jobs.push_back(std::move(job));
+                startCapture(*channel);
+            }
+        }
+        // The slow sweep of the whole list, when it is on: one capture at a
+        // time, only while nothing else runs, a few numbers looked at each
+        // round.
+        if (!once && !pausing && settings.sweep && jobs.empty()) {
+            const int last = count ? *count : deliveredChannelCount;
+            for (int looked = 0; looked < 64 && jobs.empty(); ++looked, ++sweepNext) {
+                if (sweepNext > last) sweepNext = 1;
+                const std::pair<int, int> key{viewer.list, sweepNext};
+                auto when = due.find(key);
+                if (when != due.end() && Clock::now() < when->second) continue;
+                std::optional<LiveChannel> channel = mediaChannel(viewer.list, sweepNext, media);
+                if (channel && channel->address != viewer.playing) startCapture(*channel);
             }
         }
         if (once && allDone && jobs.empty()) break;
