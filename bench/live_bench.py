@@ -56,6 +56,7 @@ def main():
     parser.add_argument("--seconds", type=float, default=None)
     parser.add_argument("--interval", type=int, default=10)
     args = parser.parse_args()
+    args.build = os.path.abspath(args.build)
     seconds = args.seconds or (25 if args.quick else 120)
     work = tempfile.mkdtemp(prefix="quillon-live-bench-", dir="/dev/shm")
     try:
@@ -72,7 +73,8 @@ def main():
         port = server.server_address[1]
         addresses = ["http://127.0.0.1:%d/c%d/index.m3u8" % (port, n) for n in range(1, CHANNELS + 1)]
 
-        subprocess.run(["cp", "-a", os.path.join(args.build, "template", "VESTRALUME"), work], check=True)
+        subprocess.run([os.path.join(args.build, "tools", "quillon-make-data"), work], check=True,
+                       stdout=subprocess.DEVNULL)
         playlist = os.path.join(work, "live.m3u")
         with open(playlist, "w") as f:
             f.write("#EXTM3U\n" + "".join("#EXTINF:-1,Pattern %d\n%s\n" % (n, a)
