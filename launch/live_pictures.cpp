@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "catalogue/data_root.h"
@@ -47,10 +48,23 @@ std::string readWhole(const std::string& path, size_t limit) {
 
 LiveSettings currentSettings() { return parseLiveSettings(readWhole(liveSettingsFile, stateFileLimit)); }
 
-bool companionWanted() {
-    if (!currentSettings().pictures) return false;
-    return hasMediaEntries(readWhole(urlDirectoryFile, tableFileLimit));
+// Whether the directory has media entries, read again only when the file
+// changed (it may hold a big catalogue's hundreds of thousands of lines).
+bool directoryHasMedia() {
+    static std::string stamp = "?";
+    static bool media = false;
+    std::error_code code;
+    const auto size = std::filesystem::file_size(urlDirectoryFile, code);
+    const auto time = code ? std::filesystem::file_time_type() : std::filesystem::last_write_time(urlDirectoryFile, code);
+    const std::string now = code ? std::string() : std::to_string(size) + " " + std::to_string(time.time_since_epoch().count());
+    if (now != stamp) {
+        stamp = now;
+        media = hasMediaEntries(readWhole(urlDirectoryFile, tableFileLimit));
+    }
+    return media;
 }
+
+bool companionWanted() { return currentSettings().pictures && directoryHasMedia(); }
 
 void stopCompanion() {
     if (companion.program.started) endProgram(companion.program, 1000);

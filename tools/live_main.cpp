@@ -203,10 +203,16 @@ int main(int argc, char** argv) {
         const std::optional<std::vector<int>> page = readIntList(pageFile(viewer.list), wallTiles);
         std::vector<int> order = page ? captureOrder(*page) : std::vector<int>();
         const std::optional<int> count = readChannelCount();
+        // Favourites above the count are blank slots, whatever link file
+        // an earlier favourite left there.
+        const int favourites = readInt(stateFile("d.txt")).value_or(0);
+        auto captured = [&](int number) {
+            return viewer.list == 2 ? number >= 1 && number <= favourites : channelExists(viewer.list, number, count);
+        };
         bool allDone = true;
         if (!pausing) {
             for (int number : order) {
-                if (!channelExists(viewer.list, number, count)) continue;
+                if (!captured(number)) continue;
                 const std::pair<int, int> key{viewer.list, number};
                 if (once && doneOnce.count(key)) continue;
                 std::optional<LiveChannel> channel = mediaChannel(viewer.list, number, media);
@@ -227,12 +233,13 @@ int main(int argc, char** argv) {
         // time, only while nothing else runs, a few numbers looked at each
         // round.
         if (!once && !pausing && settings.sweep && jobs.empty()) {
-            const int last = count ? *count : deliveredChannelCount;
+            const int last = viewer.list == 2 ? std::max(favourites, 1) : count ? *count : deliveredChannelCount;
             for (int looked = 0; looked < 64 && jobs.empty(); ++looked, ++sweepNext) {
                 if (sweepNext > last) sweepNext = 1;
                 const std::pair<int, int> key{viewer.list, sweepNext};
                 auto when = due.find(key);
                 if (when != due.end() && Clock::now() < when->second) continue;
+                if (!captured(sweepNext)) continue;
                 std::optional<LiveChannel> channel = mediaChannel(viewer.list, sweepNext, media);
                 if (channel && channel->address != viewer.playing) startCapture(*channel);
             }

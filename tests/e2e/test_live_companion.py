@@ -13,6 +13,7 @@ import functools
 import http.server
 import os
 import random
+import shutil
 import signal
 import socket
 import socketserver
@@ -200,6 +201,19 @@ def test(args, server, folder):
         check(not leftovers, "temporary files left: %s" % leftovers)
         sound, problems = harness.run_checker(args, folder)
         check(sound, "the checker finds:\n" + "\n".join(problems))
+
+        # Favourites: the first is captured; a slot above the count, whose
+        # link file an earlier favourite left, stays blank.
+        for n in (1, 2):
+            shutil.copy(os.path.join(folder, "VESTRALUME", "1", "1.txt"),
+                        os.path.join(folder, "VESTRALUME", "2", "%d.txt" % n))
+        harness.write(folder, "VESTRALUME/n/d.txt", "1")
+        blank = open(os.path.join(folder, "VESTRALUME", "2", "2.Quillon"), "rb").read()
+        subprocess.run([companion(args), "--once", "--list", "2"], cwd=folder, env=env, timeout=60, check=True)
+        check(harness.read(folder, "VESTRALUME/live/2-1.txt").startswith("live"), "favourite 1 not captured")
+        check(open(os.path.join(folder, "VESTRALUME", "2", "2.Quillon"), "rb").read() == blank,
+              "a blank favourite slot was captured")
+        check(not os.path.exists(os.path.join(folder, "VESTRALUME", "live", "2-2.txt")), "slot 2 has a status")
 
         # The same playlist again: recognised at once, the live pictures kept.
         def thumbnails():

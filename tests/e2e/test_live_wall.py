@@ -70,6 +70,7 @@ def tile_colour(image, tile, scale, dx=0.0, dy=0.4):
 
 
 def test(args, server, folder):
+    began = time.monotonic()
     www = os.path.join(folder, "www")
     makers = [make_stream(os.path.join(www, str(n)), colour) for n, colour in enumerate(COLOURS, 1)]
     makers.append(make_stream(os.path.join(www, "changed"), CHANGED))
@@ -90,6 +91,7 @@ def test(args, server, folder):
                 f.write("#EXTINF:-1,Colour %d\nhttp://127.0.0.1:%d/%sindex.m3u8\n" % (n, port, path))
         status, output = run_import(args, folder, playlist)
         check(status == 0, "the import failed with status %d:\n%s" % (status, output))
+        print("streams made and imported in %.1f s" % (time.monotonic() - began))
         harness.write(folder, "VESTRALUME/live.txt", "pictures on\ninterval %d\nconnections 2\n" % INTERVAL)
         scale = float(harness.read(folder, "VESTRALUME/n/u.txt"))
         shots = os.path.join(args.build, "e2e-live-wall")
@@ -135,6 +137,7 @@ def test(args, server, folder):
             del dead_expected[DEAD]
             dead_expected[3] = CHANGED
             wall_shows(dead_expected, "changed colour")
+            print("colour followed at %.1f s" % (time.monotonic() - start))
             wait_until(lambda: harness.read(folder, "VESTRALUME/live/1-%d.txt" % DEAD).startswith("refused"),
                        INTERVAL + 12, 0.25, "channel %d to be refused" % DEAD)
             time.sleep(0.5)
@@ -145,6 +148,7 @@ def test(args, server, folder):
 
             dead = Server(dead_folder, dead.port)
             wall_shows(expected, "picture back")
+            print("picture back at %.1f s" % (time.monotonic() - start))
 
             # A player plays (a stand-in mpv that waits): nothing is captured.
             asked = len(main.requests)
@@ -152,24 +156,39 @@ def test(args, server, folder):
             wait_until(lambda: os.path.exists(player_pid), 10, 0.05, "the player to start")
             time.sleep(1)  # a capture under way is given up
             asked = len(main.requests)
-            time.sleep(INTERVAL + 2)
+            time.sleep(INTERVAL + 1)
             check(len(main.requests) == asked, "captured while a player played: %s" % main.requests[asked:])
             with open(player_pid) as f:
                 os.kill(int(f.read()), 15)
             wait_until(lambda: len(main.requests) > asked, INTERVAL + 5, 0.1, "captures after the player")
+            print("player phase done at %.1f s" % (time.monotonic() - start))
+
+            # The companion killed: started again; L switches it off and on.
+            first = wait_until(lambda: companions(folder), 5, 0.1, "the companion")
+            os.kill(first[0], 9)
+            again = wait_until(lambda: [p for p in companions(folder) if p not in first], 5, 0.1,
+                               "the companion to be started again")
+            app.key("l")
+            wait_until(lambda: not companions(folder), 5, 0.1, "L to end the companion")
+            check("pictures off" in harness.read(folder, "VESTRALUME/live.txt"), "L did not switch the setting")
+            app.key("l")
+            wait_until(lambda: [p for p in companions(folder) if p not in again], 5, 0.1, "L to start it again")
             check(app.alive(), "the viewer ended")
             app.key("Escape")
             check(app.wait_exit() == 0, "Esc")
         finally:
             app.stop()
-        wait_until(lambda: not [p for p in os.listdir("/proc") if p.isdigit() and
-                                os.path.exists("/proc/%s/cwd" % p) and
-                                _is_companion(p, folder)], 5, 0.1, "the companion to end with the viewer")
+        wait_until(lambda: not companions(folder), 5, 0.1, "the companion to end with the viewer")
         sound, problems = harness.run_checker(args, folder)
         check(sound, "the checker finds:\n" + "\n".join(problems))
     finally:
         main.close()
         dead.close()
+
+
+def companions(folder):
+    """The process ids of companions working in `folder`."""
+    return [int(p) for p in os.listdir("/proc") if p.isdigit() and _is_companion(p, folder)]
 
 
 def _is_companion(pid, folder):
