@@ -245,6 +245,9 @@ size_t pixelsOfColour(const std::vector<unsigned char>& rgb, int red, int green,
 }
 
 TEST_F(RestingWall, AReplacedThumbnailIsOnScreenAtOnceAndAloneThenTheWallRestsAgain) {
+    // Not where the other test of the wall at rest puts its window: run side
+    // by side, one would hide the other, and a hidden window is not drawn.
+    glutPositionWindow(1200, 400);
     settle();
     long serials[17];
     for (int tile = 1; tile <= 16; ++tile) serials[tile] = tileTextures[1][tile]->serial;
