@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -64,7 +65,15 @@ bool directoryHasMedia() {
     return media;
 }
 
-bool companionWanted() { return currentSettings().pictures && directoryHasMedia(); }
+// QUILLON_LIVE_PICTURES=off in the environment keeps live pictures off
+// whatever the root says (tests whose catalogues name made-up servers, a
+// metered connection).
+bool offByEnvironment() {
+    const char* value = std::getenv("QUILLON_LIVE_PICTURES");
+    return value && std::string(value) == "off";
+}
+
+bool companionWanted() { return !offByEnvironment() && currentSettings().pictures && directoryHasMedia(); }
 
 void stopCompanion() {
     if (companion.program.started) endProgram(companion.program, 1000);

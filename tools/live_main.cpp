@@ -161,13 +161,19 @@ int main(int argc, char** argv) {
         jobs.push_back(std::move(job));
     };
     Clock::time_point directoryRead = Clock::now();
+    // The files the plan is made from are read a few times a second; what
+    // the viewer says is read every round, so a pause takes effect at once.
+    Clock::time_point lastPlan;
+    LiveSettings settings = readSettings();
 
     for (;;) {
         if (!once) readViewer(viewer, pending);
-        const LiveSettings settings = readSettings();
+        const bool planning = Clock::now() - lastPlan >= std::chrono::milliseconds(250);
+        if (planning) settings = readSettings();
         const bool pausing = viewer.paused || !settings.pictures;
         stop = viewer.gone || pausing;
         // Finished captures are written.
+        bool finished = false;
         for (auto job = jobs.begin(); job != jobs.end();) {
             if (!(*job)->done) {
                 ++job;
@@ -186,9 +192,10 @@ int main(int argc, char** argv) {
                                  capture.failure == CaptureFailure::none ? "live" : describeFailure(capture.failure),
                                  capture.detail.c_str());
                 due[{channel.list, channel.channel}] = Clock::now() + std::chrono::seconds(settings.intervalSeconds);
-                doneOnce.insert({channel.list, channel.channel});
+                if (once) doneOnce.insert({channel.list, channel.channel});
             }
             job = jobs.erase(job);
+            finished = true;
         }
         if (viewer.gone) break;
         if (Clock::now() - directoryRead > std::chrono::seconds(10)) {
@@ -200,6 +207,12 @@ int main(int argc, char** argv) {
                 when = when->second < directoryRead ? due.erase(when) : std::next(when);
         }
 
+        // A freed connection is used at once.
+        if (!planning && !finished && !(once && jobs.empty())) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            continue;
+        }
+        lastPlan = Clock::now();
         const std::optional<std::vector<int>> page = readIntList(pageFile(viewer.list), wallTiles);
         std::vector<int> order = page ? captureOrder(*page) : std::vector<int>();
         const std::optional<int> count = readChannelCount();

@@ -104,7 +104,8 @@ def test(args, server, folder):
             f.write("#!/bin/sh\necho $$ > '%s'\nexec sleep 60\n" % player_pid)
         os.chmod(os.path.join(stub_dir, "mpv"), 0o755)
         harness.write(folder, "VESTRALUME/n/h.txt", "2")  # no product page on Enter
-        app = harness.Quillon(server, args.quillon, folder, {"PATH": stub_dir + ":" + os.environ["PATH"]})
+        app = harness.Quillon(server, args.quillon, folder, {"PATH": stub_dir + ":" + os.environ["PATH"],
+                                                             "QUILLON_LIVE_PICTURES": "on"})
         try:
             def wall_shows(expected, what):
                 last = {}
