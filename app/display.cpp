@@ -6,6 +6,8 @@
 
 #include "app/frames.h"
 #include "app/shell.h"
+#include "app/tile_watch.h"
+#include "launch/live_pictures.h"
 #include "scene/wall.h"
 
 float cameraPitch = 0;
@@ -73,9 +75,15 @@ void onDisplay() {
 }
 
 // Between frames the wall's state files are looked at, so that a change
-// made from outside shows; a wall at rest is not drawn again. Once it has
-// rested a while, the memory freed meanwhile goes back to the system.
+// made from outside shows, and a thumbnail replaced on disk is decoded
+// again; a wall at rest is not drawn again. Once it has rested a while, the
+// memory freed meanwhile goes back to the system. The companion that keeps
+// the live pictures is looked after here too.
 void onTimer(int) {
+    tendLivePictures(std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count());
+    renewChangedTiles();
     if (!requestFrameIfDue()) {
         const auto rest = std::chrono::steady_clock::now() - lastFrameTime;
         const long restMilliseconds =

@@ -357,6 +357,18 @@ bool switchCatalogue(const RootPaths& paths, std::string& error) {
     return true;
 }
 
+// A new catalogue starts without live pictures: the statuses and kept cards
+// of the one it replaced (VESTRALUME/live/1-*) belong to other channels.
+void forgetLivePictures(const RootPaths& paths) {
+    std::error_code code;
+    const fs::path live = paths.root / "live";
+    if (!fs::is_directory(fs::symlink_status(live, code))) return;
+    std::vector<fs::path> stale;
+    for (fs::directory_iterator entry(live, code), end; !code && entry != end; entry.increment(code))
+        if (entry->path().filename().string().compare(0, 2, "1-") == 0) stale.push_back(entry->path());
+    for (const fs::path& path : stale) fs::remove(path, code);
+}
+
 int catalogueSize(const RootPaths& paths) {
     if (const std::optional<int> count = readChannelCount(paths.folder)) return *count;
     std::error_code code;
@@ -516,6 +528,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         return result;
     }
     result.switchedIn = true;
+    forgetLivePictures(paths);
     recordCatalogue(paths, cardRequests, links, options.cards);
     if (!writeTilePaths(paths, inside, newCount))
         result.warnings.push_back("the tiles of the current page show placeholders until the "

@@ -41,14 +41,23 @@ FileStanding standingOf(const struct stat& info) {
 
 // The standing of the files of channels first..last (their link files and
 // cards) in the open folder `folder`, in channel order; false when one of
-// them cannot be found.
-bool addChannelFiles(int folder, int first, int last, DigestStream& digest) {
-    struct stat info;
+// them cannot be found. A card that live pictures replaced is kept in the
+// open folder `live` (-1 when there is none) as "1-<N>.jpg", a second name
+// of the card's own file: its standing stands for the card. A card's change
+// time is left out, since giving it that second name changes it.
+bool addChannelFiles(int folder, int live, int first, int last, DigestStream& digest) {
+    struct stat info, kept;
     for (int channel = first; channel <= last; ++channel) {
         for (const char* suffix : {".txt", ".Quillon"}) {
             const std::string name = std::to_string(channel) + suffix;
             if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
-            const FileStanding standing = standingOf(info);
+            const bool card = suffix[1] == 'Q';
+            if (card && live >= 0 &&
+                fstatat(live, ("1-" + std::to_string(channel) + ".jpg").c_str(), &kept, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISREG(kept.st_mode) && kept.st_ino != info.st_ino)
+                info = kept;
+            FileStanding standing = standingOf(info);
+            if (card) standing.values[6] = standing.values[7] = 0;
             digest.add(&standing, sizeof standing);
         }
     }
@@ -88,8 +97,14 @@ std::string catalogueFingerprint(const std::string& catalogueFolder, int channel
     struct stat info;
     DigestStream whole;
     bool complete = channels >= 0 && fstat(folder, &info) == 0;
+    // The live pictures' folder beside the catalogue's, when there is one.
+    const int live = openat(folder, "../live", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (complete) {
         FileStanding standing = standingOf(info);
+        // Live pictures rename new thumbnails into the folder all the time:
+        // its own times are left out (every file that belongs in it is
+        // looked at by name below).
+        standing.values[4] = standing.values[5] = standing.values[6] = standing.values[7] = 0;
         whole.add(&standing, sizeof standing);
         const std::string countName = fs::path(channelCountFile).filename().string();
         complete = fstatat(folder, countName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
@@ -103,7 +118,8 @@ std::string catalogueFingerprint(const std::string& catalogueFolder, int channel
         DigestStream digest;
         const long long first = 1 + static_cast<long long>(channels) * part / parts;
         const long long last = static_cast<long long>(channels) * (part + 1) / parts;
-        partComplete[part] = addChannelFiles(folder, static_cast<int>(first), static_cast<int>(last), digest);
+        partComplete[part] =
+            addChannelFiles(folder, live, static_cast<int>(first), static_cast<int>(last), digest);
         partDigests[part] = digest.finish();
     };
     if (complete) {
@@ -119,6 +135,7 @@ std::string catalogueFingerprint(const std::string& catalogueFolder, int channel
         for (std::thread& thread : threads) thread.join();
     }
     close(folder);
+    if (live >= 0) close(live);
     for (int part = 0; complete && part < parts; ++part) {
         complete = partComplete[part] != 0;
         whole.add(partDigests[part] + "\n");

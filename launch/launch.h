@@ -64,6 +64,9 @@ std::vector<std::string> mediaPlayerCommand(const std::string& player, const std
 // line on standard error says that a media player is needed.
 void openMediaAddress(const std::string& address, const std::string& title);
 
+// Whether the player started by openMediaAddress still runs.
+bool mediaPlayerRunning();
+
 // Turns the selected tile into an address through the state files and opens
 // it: a web page with the desktop's default handler (openWebAddress), a
 // media address in a media player (openMediaAddress, titled with the name

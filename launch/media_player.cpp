@@ -150,3 +150,5 @@ void openMediaAddress(const std::string& address, const std::string& title) {
                  "Quillon: a media player (mpv, vlc, celluloid or totem) is needed to play %s\n",
                  address.c_str());
 }
+
+bool mediaPlayerRunning() { return programRunning(playing); }

@@ -13,6 +13,7 @@
 #include "assets/texture.h"
 #include "catalogue/safe_file.h"
 #include "launch/launch.h"
+#include "launch/live_pictures.h"
 #include "nav/keys.h"
 #include "nav/page.h"
 #include "platform/platform.h"
@@ -132,6 +133,8 @@ const KeyCommand keyCommands[] = {
     {'A', 1, addFavourite},
     {'a', 1, addFavourite},
     {127, 2, removeLastFavourite},  // Delete
+    {'L', 0, switchLivePictures},
+    {'l', 0, switchLivePictures},
 };
 
 }  // namespace

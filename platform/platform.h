@@ -34,5 +34,9 @@ bool copyFileOver(const std::string& source, const std::string& target);
 // never sees the target truncated or half-written. Returns whether it worked.
 bool replaceFileContents(const std::string& target, const std::string& bytes);
 
+// The folder holding this program's own executable file (no '/' at its
+// end); empty when it cannot be told.
+std::string programFolder();
+
 // Ends the process with `status`; exit-time clean-up runs.
 [[noreturn]] void endProcess(int status);

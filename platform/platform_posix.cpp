@@ -126,3 +126,12 @@ void endProcess(int status) {
     std::fflush(stdout);
     std::exit(status);
 }
+
+std::string programFolder() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return std::string();
+    const std::string program(path, static_cast<size_t>(length));
+    const std::string::size_type slash = program.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string() : program.substr(0, slash);
+}

@@ -116,4 +116,13 @@ void endProcess(int status) {
     std::exit(status);
 }
 
+std::string programFolder() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    const std::string program(path, length);
+    const std::string::size_type slash = program.find_last_of("/\\");
+    return slash == std::string::npos ? std::string() : program.substr(0, slash);
+}
+
 #endif  // _WIN32

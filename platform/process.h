@@ -16,6 +16,9 @@ struct StartedProgram {
     // other, so a process that later gets the same process id is never taken
     // for it. Only endProgram and releaseProgram use it.
     int handle = -1;
+    // For a program started by startFedProgram: the writing end of the
+    // connection that is its standard input, or -1.
+    int input = -1;
 };
 
 // Whether the desktop's handler (openAddress) may be given any address,
@@ -37,6 +40,21 @@ std::optional<std::string> findProgramOnPath(const std::string& name);
 // it ends. The result says whether it started and holds it when it can be
 // held (it may end so quickly that there is nothing left to hold).
 StartedProgram startProgram(const std::vector<std::string>& arguments);
+
+// Like startProgram, but the program's standard input is a connection from
+// this process (`input` of the result, written with sendToProgram), and its
+// standard error goes to `errorFile` when one is named (appended to, made
+// when missing). The program sees its input end when this process closes
+// the connection (endProgram, releaseProgram) or ends, however it ends.
+// Not started where the system has no such programs (Windows).
+StartedProgram startFedProgram(const std::vector<std::string>& arguments, const std::string& errorFile = "");
+
+// Writes `text` to the program's input without waiting: false when it could
+// not all be written (the program ended, or its input is full).
+bool sendToProgram(StartedProgram& program, const std::string& text);
+
+// Whether the held program still runs (false for one not held).
+bool programRunning(const StartedProgram& program);
 
 // Asks the held program to end (SIGTERM) and waits up to `waitMilliseconds`
 // for it to go, then lets go of it. Only that process is ever signalled;

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -84,7 +85,7 @@ struct SpawnSettings {
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_t files;
 
-    SpawnSettings() {
+    explicit SpawnSettings(int input = -1, const char* errorFile = nullptr) {
         posix_spawnattr_init(&attributes);
         sigset_t defaults;
         sigemptyset(&defaults);
@@ -98,9 +99,15 @@ struct SpawnSettings {
                                  POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
         // The program's messages are not Quillon's, and it reads no input.
         posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+        if (input >= 0)
+            posix_spawn_file_actions_adddup2(&files, input, 0);
+        else
+            posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_adddup2(&files, 1, 2);
+        if (errorFile)
+            posix_spawn_file_actions_addopen(&files, 2, errorFile, O_WRONLY | O_CREAT | O_APPEND, 0644);
+        else
+            posix_spawn_file_actions_adddup2(&files, 1, 2);
     }
     ~SpawnSettings() {
         posix_spawn_file_actions_destroy(&files);
@@ -133,7 +140,9 @@ std::optional<std::string> findProgramOnPath(const std::string& name) {
     return std::nullopt;
 }
 
-StartedProgram startProgram(const std::vector<std::string>& arguments) {
+namespace {
+
+StartedProgram startWith(const std::vector<std::string>& arguments, int input, const char* errorFile) {
     StartedProgram program;
     if (arguments.empty() || arguments[0].empty()) return program;
     reapChildrenAutomatically();
@@ -142,7 +151,7 @@ StartedProgram startProgram(const std::vector<std::string>& arguments) {
     for (std::string& argument : copies) vector.push_back(argument.data());
     vector.push_back(nullptr);
 
-    SpawnSettings settings;
+    SpawnSettings settings(input, errorFile);
     pid_t child = 0;
     if (posix_spawnp(&child, vector[0], &settings.files, &settings.attributes, vector.data(),
                      environ) != 0)
@@ -162,7 +171,47 @@ StartedProgram startProgram(const std::vector<std::string>& arguments) {
     return program;
 }
 
+}  // namespace
+
+StartedProgram startProgram(const std::vector<std::string>& arguments) {
+    return startWith(arguments, -1, nullptr);
+}
+
+StartedProgram startFedProgram(const std::vector<std::string>& arguments, const std::string& errorFile) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return {};
+    StartedProgram program = startWith(arguments, ends[1], errorFile.empty() ? nullptr : errorFile.c_str());
+    close(ends[1]);
+    if (!program.started) {
+        close(ends[0]);
+        return program;
+    }
+    fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
+    // Nothing comes back from the program.
+    shutdown(ends[0], SHUT_RD);
+    program.input = ends[0];
+    return program;
+}
+
+bool sendToProgram(StartedProgram& program, const std::string& text) {
+    if (program.input < 0) return false;
+    size_t sent = 0;
+    while (sent < text.size()) {
+        const ssize_t put = send(program.input, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        sent += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool programRunning(const StartedProgram& program) {
+    return program.handle >= 0 && isRunningChild(program.handle);
+}
+
 void endProgram(StartedProgram& program, int waitMilliseconds) {
+    if (program.input >= 0) close(program.input);
+    program.input = -1;
     if (program.handle < 0) return;
     // Fails harmlessly (ESRCH) when the program has ended by itself.
     if (signalProcess(program.handle, SIGTERM)) waitForEnd(program.handle, waitMilliseconds);
@@ -170,6 +219,8 @@ void endProgram(StartedProgram& program, int waitMilliseconds) {
 }
 
 void releaseProgram(StartedProgram& program) {
+    if (program.input >= 0) close(program.input);
+    program.input = -1;
     if (program.handle >= 0) close(program.handle);
     program.handle = -1;
 }

@@ -13,6 +13,13 @@ std::optional<std::string> findProgramOnPath(const std::string&) { return std::n
 
 StartedProgram startProgram(const std::vector<std::string>&) { return {}; }
 
+// The live pictures' companion is a Linux program: nothing is started.
+StartedProgram startFedProgram(const std::vector<std::string>&, const std::string&) { return {}; }
+
+bool sendToProgram(StartedProgram&, const std::string&) { return false; }
+
+bool programRunning(const StartedProgram&) { return false; }
+
 void endProgram(StartedProgram& program, int) { releaseProgram(program); }
 
 void releaseProgram(StartedProgram& program) { program.handle = -1; }

@@ -14,6 +14,7 @@
 #include <jpeglib.h>
 
 #include "catalogue/data_root.h"
+#include "catalogue/live_settings.h"
 #include "catalogue/playlist.h"
 #include "catalogue/safe_file.h"
 #include "catalogue/url_directory_file.h"
@@ -812,6 +813,54 @@ std::vector<std::string> checkLinkTable(const std::string& path, const std::stri
     return problems;
 }
 
+// Live pictures' files (VESTRALUME/live.txt, VESTRALUME/live/): the
+// settings are free text whose unknown lines are ignored; every status file
+// holds a known state and a time, and every kept card is a whole picture.
+// Files of the companion's in its folder are only "<list>-<N>.txt" and
+// ".jpg" and its temporary files.
+void checkLivePictures(Checker& check) {
+    std::error_code code;
+    const std::string folder = check.path(liveFolder.substr(0, liveFolder.size() - 1));
+    if (!fs::exists(fs::symlink_status(folder, code))) return;
+    if (!fs::is_directory(fs::symlink_status(folder, code))) {
+        check.add(liveFolder + " is not a folder (live pictures)");
+        return;
+    }
+    std::vector<std::string> names;
+    for (fs::directory_iterator entry(folder, code), end; !code && entry != end; entry.increment(code))
+        names.push_back(entry->path().filename().string());
+    std::sort(names.begin(), names.end());
+    size_t reported = 0;
+    for (const std::string& name : names) {
+        if (reported >= 50) break;
+        int list = 0, channel = 0, used = 0;
+        char kind[4] = {};
+        const bool named = std::sscanf(name.c_str(), "%d-%d.%3s%n", &list, &channel, kind, &used) == 3 &&
+                           static_cast<size_t>(used) == name.size() && (list == 1 || list == 2) && channel >= 1 &&
+                           name == std::to_string(list) + "-" + std::to_string(channel) + "." + kind;
+        const std::string path = liveFolder + name;
+        if (name[0] == '.') continue;  // a killed write's temporary file, removed at the next start
+        if (!named || (std::string(kind) != "txt" && std::string(kind) != "jpg")) {
+            check.add(path + " is not a file of live pictures");
+            ++reported;
+        } else if (std::string(kind) == "txt") {
+            std::string bytes;
+            const FileOutcome outcome = check.read(path, stateFileLimit, bytes);
+            if (outcome != fileRead) {
+                check.add(path + " " + describeFileOutcome(outcome, stateFileLimit) + " (live picture status)");
+                ++reported;
+            } else if (!parseLiveStatus(bytes)) {
+                check.add(path + " is not a live picture status (a state and a time)");
+                ++reported;
+            }
+        } else {
+            const size_t before = check.problems.size();
+            checkImage(check, path, "kept card of a live picture");
+            reported += check.problems.size() - before;
+        }
+    }
+}
+
 std::vector<std::string> checkDataRoot(const std::string& folder) {
     Checker check;
     check.folder = folder.empty() ? "." : folder;
@@ -830,6 +879,7 @@ std::vector<std::string> checkDataRoot(const std::string& folder) {
     checkList(check, 1, links);
     checkList(check, 2, links);
     checkFavouritesWhole(check);
+    checkLivePictures(check);
     check.problems.insert(check.problems.end(), linkProblems.begin(), linkProblems.end());
     return check.problems;
 }

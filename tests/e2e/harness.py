@@ -76,6 +76,10 @@ class XServer:
         # errors and undefined behaviour should fail a sanitizer build.
         env.setdefault("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1")
         env.setdefault("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1")
+        # Catalogues of the tests name made-up servers (".example"): no
+        # companion may go looking for them. The tests of live pictures
+        # switch them on.
+        env.setdefault("QUILLON_LIVE_PICTURES", "off")
         if extra:
             env.update(extra)
         return env

@@ -334,6 +334,39 @@ TEST_F(GeneratedRoot, CheckerCatchesEachBreakage) {
         << "the root was not restored";
 }
 
+TEST_F(GeneratedRoot, CheckerAcceptsLivePicturesFilesAndCatchesBrokenOnes) {
+    fs::create_directories(root() + "live");
+    writeFile(root() + "live.txt", "pictures off\ninterval 30\nwhatever else\n");
+    const std::string card = readFile(root() + "1/3.Quillon");
+    writeFile(root() + "live/1-3.jpg", card);
+    for (const char* state : {"live", "refused", "timed out", "not found", "no video", "not a stream"})
+        writeFile(root() + "live/1-3.txt", std::string(state) + "\t1796961379\n");
+    writeFile(root() + "live/2-1.txt", "refused\t1796961379\n");
+    writeFile(root() + "live/.1-3.jpg.99999.tmp", "half");
+    EXPECT_EQ(checkDataRoot(folder), std::vector<std::string>());
+
+    const struct {
+        const char* file;
+        const char* content;
+        const char* expected;
+    } broken[] = {
+        {"live/1-4.txt", "asleep\t1\n", "live/1-4.txt is not a live picture status"},
+        {"live/1-5.txt", "live\n", "live/1-5.txt is not a live picture status"},
+        {"live/1-6.jpg", "not a picture", "live/1-6.jpg is not a readable JPEG image"},
+        {"live/notes.txt", "x", "live/notes.txt is not a file of live pictures"},
+        {"live/3-1.txt", "live\t1\n", "live/3-1.txt is not a file of live pictures"},
+        {"live/1-07.txt", "live\t1\n", "live/1-07.txt is not a file of live pictures"},
+    };
+    for (const auto& b : broken) {
+        writeFile(root() + b.file, b.content);
+        EXPECT_TRUE(mentions(checkDataRoot(folder), b.expected)) << b.file;
+        fs::remove(root() + b.file);
+    }
+    fs::remove_all(root() + "live");
+    fs::remove(root() + "live.txt");
+    EXPECT_EQ(checkDataRoot(folder), std::vector<std::string>());
+}
+
 TEST_F(GeneratedRoot, FavouriteSlotsAboveTheCountNeedNoLinkFile) {
     fs::rename(root() + "2/5.txt", root() + "2/5.keep");
     EXPECT_EQ(checkDataRoot(folder), std::vector<std::string>());
