@@ -1,0 +1,4 @@
+#include "play/playback_hook.h"
+
+// Nothing else needs to know yet.
+void onPlaybackChanged(bool, int) {}
