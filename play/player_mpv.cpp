@@ -137,6 +137,7 @@ bool startPlayer() {
         {"demuxer-max-bytes", "32MiB"},
         {"demuxer-max-back-bytes", "4MiB"},
         {"demuxer-readahead-secs", "5"},
+        {"cache-secs", "5"},
         {"demuxer-lavf-probesize", "2000000"},
         {"demuxer-lavf-analyzeduration", "2"},
     };

@@ -266,9 +266,17 @@ void preparePlayingTile() {
 }
 
 void drawWatching(int width, int height) {
-    drawPlayerIntoWindow(width, height);
-    if (watch.fault == PlaybackFault::none) return;
+    if (watch.fault == PlaybackFault::none) {
+        drawPlayerIntoWindow(width, height);
+        return;
+    }
+    // A channel that cannot be watched: its message on a black window, in
+    // the window's own stroke font, as wide as a third of the window at most.
     const std::string message = faultMessage(watch.fault, watch.channel.channel);
+    const auto* text = reinterpret_cast<const unsigned char*>(message.c_str());
+    const float length = static_cast<float>(glutStrokeLength(GLUT_STROKE_ROMAN, text));
+    float scale = 0.22f;
+    if (length * scale > width * 0.9f) scale = width * 0.9f / length;
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glDisable(GL_LIGHTING);
     glDisable(GL_TEXTURE_2D);
@@ -281,11 +289,10 @@ void drawWatching(int width, int height) {
     glPushMatrix();
     glLoadIdentity();
     glColor3f(1, 1, 1);
-    const int textWidth = glutBitmapLength(GLUT_BITMAP_HELVETICA_18,
-                                           reinterpret_cast<const unsigned char*>(message.c_str()));
-    glRasterPos2i(width > textWidth ? (width - textWidth) / 2 : 0, height / 2);
-    glutBitmapString(GLUT_BITMAP_HELVETICA_18,
-                     reinterpret_cast<const unsigned char*>(message.c_str()));
+    glLineWidth(2);
+    glTranslatef((width - length * scale) / 2, height / 2.0f - 10, 0);
+    glScalef(scale, scale, 1);
+    glutStrokeString(GLUT_STROKE_ROMAN, text);
     glPopMatrix();
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();

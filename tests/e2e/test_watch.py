@@ -23,7 +23,7 @@ NAMES = ["red", "green", "blue", "yellow"]
 def test(args, server, folder):
     www = os.path.join(folder, "www")
     for name in NAMES:
-        make_stream(www, name, 40)
+        make_stream(www, name, 20)
     streams = StreamServer(www)
     import_channels(args, folder, [("Channel %s" % n, streams.address(n)) for n in NAMES])
     shots = os.path.join(args.build, "e2e-watch")

@@ -42,10 +42,11 @@ def make_stream(folder, name, seconds, segment_seconds=1):
 class StreamServer:
     """http on 127.0.0.1 for `folder`: every path asked for is logged, open
     connections are counted by the first folder of their last path, and
-    /cut/<name> sends the first `cut_bytes` of <name>'s segments one after
-    the other and then closes the connection (a stream that stops mid-play)."""
+    /cut/<name> sends the first half of <name>'s segments, one after the
+    other as one stream, and then closes the connection; asked again, it
+    answers 404 (a stream that stops mid-play for good)."""
 
-    def __init__(self, folder, cut_bytes=200000):
+    def __init__(self, folder):
         self.requests = []
         self.open = {}
         self.lock = threading.Lock()
@@ -79,13 +80,18 @@ class StreamServer:
                         owner.open[key] -= 1
 
             def send_cut(self, name):
+                with owner.lock:
+                    again = owner.requests.count(self.path) > 1
+                if again:
+                    self.send_error(404)
+                    return
                 source = os.path.join(folder, name)
                 data = b"".join(open(os.path.join(source, n), "rb").read()
                                 for n in sorted(os.listdir(source)) if n.endswith(".ts"))
                 self.send_response(200)
                 self.send_header("Content-Type", "video/mp2t")
                 self.end_headers()
-                self.wfile.write(data[:cut_bytes])
+                self.wfile.write(data[:len(data) // 2])
                 self.close_connection = True
 
         handler = functools.partial(Handler, directory=folder)
