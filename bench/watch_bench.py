@@ -13,7 +13,11 @@ moving across) served over http on 127.0.0.1:
   medians of the same number of tries, in one run, and their ratio
   (target <= 0.5);
 - resident memory after the first zap and after many zaps in a row
-  (limit: within 64 MiB).
+  (limit: within 64 MiB);
+- the two ways a preview can reach its tile (quillon-bench-preview-render):
+  libmpv's OpenGL render API into a framebuffer object, and its software
+  renderer uploaded with glTexSubImage2D, one after the other on the same
+  stream.
 
 Usage: python3 bench/watch_bench.py --quillon <exe> --build <builddir>
        --source <srcdir> [--quick]
@@ -178,6 +182,21 @@ def main():
             peak = max(peak, resident_mib(pid))
         results["rss_first"], results["rss_last"], results["rss_peak"] = first, resident_mib(pid), peak
         results["zaps"] = zaps + 1
+        app.stop()
+        app = None
+
+        # The two render paths for a preview, alternating, on the same stream.
+        program = os.path.join(args.build, "bench", "quillon-bench-preview-render")
+        paths = {"gl": [], "sw": []}
+        for _ in range(1 if args.quick else 2):
+            for mode in ("gl", "sw"):
+                out = subprocess.run([program, mode, streams.address("red"), str(rest_seconds)],
+                                     env=server.env(), capture_output=True, text=True,
+                                     timeout=120).stdout.split()
+                paths[mode].append(float(out[1]))
+                results[mode + "_pictures"] = int(out[3])
+        results["gl"] = statistics.median(paths["gl"])
+        results["sw"] = statistics.median(paths["sw"])
     finally:
         if app:
             app.stop()
@@ -200,6 +219,10 @@ def main():
     print("  %-58s %.0f MiB -> %.0f MiB (peak %.0f), %+.0f MiB   (limit 64: %s)"
           % ("resident memory, first zap -> after %d zaps" % r["zaps"], r["rss_first"], r["rss_last"],
              r["rss_peak"], grown, "ok" if grown <= 64 else "OVER"))
+    print("  %-58s %.3f cores (%d pictures)" % ("preview 256 x 128: OpenGL render API into a framebuffer",
+                                                r["gl"], r["gl_pictures"]))
+    print("  %-58s %.3f cores (%d pictures)" % ("preview 256 x 128: software renderer + glTexSubImage2D",
+                                                r["sw"], r["sw_pictures"]))
     return 0 if r["idle"] <= 0.01 and grown <= 64 else 1
 
 

@@ -169,15 +169,14 @@ void onKeyWhileWatching(unsigned char key) {
 bool watching() { return watch.watching; }
 
 void openChannelHere() {
-    if (playerAvailable()) {
-        // A channel number still being typed is gone to first.
-        finishTypedNumber();
-        const std::optional<ChannelEntry> selected = peekSelectedChannel();
-        if (selected && selected->entry.kind == mediaAddress) {
-            advanceLaunchCounter();
-            startWatching();
-            return;
-        }
+    // A channel number still being typed is gone to first.
+    finishTypedNumber();
+    // The player starts only for a stream: a root of web pages never needs it.
+    const std::optional<ChannelEntry> selected = peekSelectedChannel();
+    if (selected && selected->entry.kind == mediaAddress && playerAvailable()) {
+        advanceLaunchCounter();
+        startWatching();
+        return;
     }
     openChannel();
 }
