@@ -94,7 +94,7 @@ def main():
         import_channels(args, folder, [("Red", streams.address("red")),
                                        ("Green", streams.address("green"))])
         harness.write(folder, "VESTRALUME/n/b.txt", "5")  # a tile without a stream
-        app = harness.Quillon(server, args.quillon, folder, {"QUILLON_AUDIO_OUTPUT": "null"})
+        app = harness.Quillon(server, args.quillon, folder, {"QUILLON_AUDIO_OUTPUT": "null", "QUILLON_PLAY_IN_WINDOW": "yes"})
         pid = app.process.pid
         display = Display(server.display)
         display.x11.XDefaultRootWindow.restype = ctypes.c_ulong

@@ -251,9 +251,20 @@ PlaybackFault faultOfEnd(const mpv_event_end_file& end) {
     return PlaybackFault::unplayable;
 }
 
+// QUILLON_PLAY_IN_WINDOW=no keeps every channel going to an outside player,
+// as where there is no player inside the window.
+bool playingInWindowRefused() {
+    const char* setting = std::getenv("QUILLON_PLAY_IN_WINDOW");
+    return setting && std::strcmp(setting, "no") == 0;
+}
+
 }  // namespace
 
 bool playerAvailable() {
+    if (!player.tried && playingInWindowRefused()) {
+        player.tried = true;
+        return false;
+    }
     if (!player.tried && !startPlayer())
         std::fprintf(stderr, "Quillon: the player inside the window could not start; "
                              "channels open in an outside player\n");

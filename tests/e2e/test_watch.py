@@ -30,7 +30,7 @@ def test(args, server, folder):
     os.makedirs(shots, exist_ok=True)
     scale = float(harness.read(folder, "VESTRALUME/n/u.txt").split()[0])
 
-    app = harness.Quillon(server, args.quillon, folder, {"QUILLON_AUDIO_OUTPUT": "null"})
+    app = harness.Quillon(server, args.quillon, folder, {"QUILLON_AUDIO_OUTPUT": "null", "QUILLON_PLAY_IN_WINDOW": "yes"})
     try:
         # Preview: tile 1 plays red, its square moving.
         def tile_plays(tile, name):
