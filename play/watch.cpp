@@ -33,23 +33,34 @@ struct Watch {
 
 Watch watch;
 PreviewTimer previewTimer;
+// What the playback hook was told last: whether a channel plays, and which.
+bool announcedPlaying = false;
+int announcedLink = 0;
+
+// Tells the playback hook when what plays changed.
+void announce(bool playing, int linkNumber) {
+    if (!playing) linkNumber = 0;
+    if (playing == announcedPlaying && linkNumber == announcedLink) return;
+    announcedPlaying = playing;
+    announcedLink = linkNumber;
+    onPlaybackChanged(playing, linkNumber);
+}
 
 long long now() { return glutGet(GLUT_ELAPSED_TIME); }
 
 void play(const ChannelEntry& channel, bool withSound) {
     watch.channel = channel;
     watch.fault = PlaybackFault::none;
-    if (playAddress(channel.entry.address, withSound)) onPlaybackChanged(true, channel.linkNumber);
+    announce(playAddress(channel.entry.address, withSound), channel.linkNumber);
 }
 
 void stopPlaying() {
-    const bool wasPlaying = playerPlaying();
     stopPlayer();
     watch.previewing = false;
     watch.previewTile = 0;
     playingTile = 0;
     playingTexture = 0;
-    if (wasPlaying) onPlaybackChanged(false, 0);
+    announce(false, 0);
 }
 
 void showCaption(const ChannelEntry& channel) {
@@ -141,8 +152,7 @@ void startPreview(int tile) {
     play(*selected, false);
 }
 
-// Esc on the wall ends the program: the player goes first, while the
-// window's graphics context is current.
+// A key while a channel fills the window.
 void onKeyWhileWatching(unsigned char key) {
     if (key == 27 || key == 8) {
         stopWatching();
@@ -194,6 +204,8 @@ void onPlayKeyboard(unsigned char key, int x, int y) {
         openChannelHere();
         return;
     }
+    // Esc on the wall ends the program: the player goes first, while the
+    // window's graphics context is current.
     if (key == 27) onPlayerWindowClose();
     onKeyboard(key, x, y);
 }
@@ -245,7 +257,7 @@ bool pollPlayback(const SelectionSpot& spot) {
     if (news.fault != PlaybackFault::none) {
         if (watch.watching) {
             watch.fault = news.fault;
-            onPlaybackChanged(false, 0);
+            announce(false, 0);
         } else {
             stopPlaying();
         }
@@ -300,6 +312,6 @@ void drawWatching(int width, int height) {
 }
 
 void onPlayerWindowClose() {
-    if (playerPlaying()) onPlaybackChanged(false, 0);
+    announce(false, 0);
     endPlayer();
 }
