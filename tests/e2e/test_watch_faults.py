@@ -3,7 +3,8 @@ libmpv: an address where nothing listens, a server that accepts and never
 answers, a stream cut off after a few seconds, and a stream whose server is
 killed while it is watched. Each ends with its message across the window
 within the player's timeouts, the program never hangs, Esc goes back to the
-wall, and a second Esc ends the program with status 0."""
+wall, and a second Esc ends the program with status 0, at once even while
+the player still waits for the silent server."""
 
 import os
 import re
@@ -86,9 +87,21 @@ def test(args, server, folder):
         app.screenshot(os.path.join(shots, "killed-server.png"))
         app.key("BackSpace")
         wait_until(lambda: on_the_wall(1), 10, 0.3, "the wall after Backspace")
+
+        # Leaving while the player still waits for the silent server: Esc
+        # back to the wall, Esc again ends the program at once.
+        app.key("Right", "Right")
+        wait_until(lambda: harness.read(folder, "VESTRALUME/n/b.txt").strip() == "3", 10, 0.1,
+                   "the selection on tile 3")
+        app.key("Return")
+        time.sleep(1.0)
+        app.key("Escape")
+        wait_until(lambda: on_the_wall(3), 10, 0.3, "the wall while the silent server waits")
+        started = time.monotonic()
         app.key("Escape")
         status = app.wait_exit(20)
         check(status == 0, "Esc ended the program with status %s" % status)
+        check(time.monotonic() - started < 5, "ending took %.1f s" % (time.monotonic() - started))
         reports = harness.sanitizer_reports(app.output())
         check(not reports, "sanitizer reports:\n" + "\n".join(reports))
     finally:
