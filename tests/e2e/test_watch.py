@@ -1,11 +1,13 @@
 """Channels play inside the window, in the real program under Xvfb with
-libmpv (sound to the null output). Four local HLS channels, each a colour
+libmpv (sound to the null output). Four local HLS streams, each a colour
 of its own with a white square moving across it, are imported with
-quillon-import. Resting on a tile plays its channel in the tile (its
+quillon-import as a catalogue of 14 channels (the four colours in turn, so
+that zapping moves the page too). Resting on a tile plays its channel in the tile (its
 colour, the square moving) and moving away stops it (the server sees no
 more requests and no open connection). Enter fills the window with the
 channel; Page Down zaps to the next one within 3 s, writing the wall's
-selection; three digits switch to a channel; Esc shows the wall with the
+selection; Page Up goes round from the first channel to the last, scrolling
+the wall's page there; three digits switch to a channel; Esc shows the wall with the
 selection on the channel ended on, and a second Esc ends the program with
 status 0."""
 
@@ -18,6 +20,15 @@ from watch_streams import (COLOURS, StreamServer, centre_colour, import_channels
                            share_close, tile_pixels, white_columns)
 
 NAMES = ["red", "green", "blue", "yellow"]
+COUNT = 14
+
+
+def colour_of(channel):
+    return COLOURS[NAMES[(channel - 1) % len(NAMES)]]
+
+
+def page_first(folder):
+    return int(harness.read(folder, "VESTRALUME/n/z1.txt").split()[0])
 
 
 def test(args, server, folder):
@@ -25,7 +36,9 @@ def test(args, server, folder):
     for name in NAMES:
         make_stream(www, name, 20)
     streams = StreamServer(www)
-    import_channels(args, folder, [("Channel %s" % n, streams.address(n)) for n in NAMES])
+    import_channels(args, folder, [("Channel %d %s" % (c, NAMES[(c - 1) % 4]),
+                                    streams.address(NAMES[(c - 1) % 4]))
+                                   for c in range(1, COUNT + 1)])
     shots = os.path.join(args.build, "e2e-watch")
     os.makedirs(shots, exist_ok=True)
     scale = float(harness.read(folder, "VESTRALUME/n/u.txt").split()[0])
@@ -78,27 +91,31 @@ def test(args, server, folder):
         print("Page Down to the next channel's picture: %.2f s" % (time.monotonic() - started))
         check(harness.read(folder, "VESTRALUME/n/b.txt").strip() == "2",
               "the wall's selection followed the zap")
-        # Page Up and Down go round the list.
-        app.key("Prior", "Prior")
-        wait_until(lambda: harness.close_colour(centre_colour(app.screenshot()),
-                                                COLOURS["yellow"], 50),
-                   5, 0.1, "yellow after going back past the first channel")
-        check(harness.read(folder, "VESTRALUME/n/b.txt").strip() == "4", "selection on tile 4")
+        check(page_first(folder) == 1, "the page stays where channel 2 shows")
+        # Page Up goes round from the first channel to the last: the page
+        # scrolls to the last one (channels 5 to 20, 14 on tile 10).
+        app.key("Prior")
+        wait_until(lambda: harness.close_colour(centre_colour(app.screenshot()), colour_of(1), 50),
+                   5, 0.1, "channel 1 after Page Up")
+        app.key("Prior")
+        wait_until(lambda: page_first(folder) == 5, 5, 0.1, "the page of the last channel")
+        wait_until(lambda: harness.close_colour(centre_colour(app.screenshot()), colour_of(14), 50),
+                   5, 0.1, "channel 14 after going back past the first channel")
+        check(harness.read(folder, "VESTRALUME/n/b.txt").strip() == "10", "selection on tile 10")
 
         # Three digits switch.
         app.key("0", "0", "3")
         wait_until(lambda: harness.close_colour(centre_colour(app.screenshot()),
                                                 COLOURS["blue"], 50),
                    8, 0.2, "blue after typing 003")
-        check(harness.read(folder, "VESTRALUME/n/b.txt").strip() == "3", "selection on tile 3")
+        check(harness.read(folder, "VESTRALUME/n/b.txt").strip() == "3" and page_first(folder) == 1,
+              "the wall's page and selection on channel 3")
 
         # Esc: the wall, the selection on channel 3, playing on in its tile.
         app.key("Escape")
         wait_until(lambda: tile_plays(3, "blue"), 10, 0.3, "the wall with tile 3 playing")
         app.screenshot(os.path.join(shots, "back-on-the-wall.png"))
         check(app.alive(), "the first Esc ended the program")
-        check(harness.read(folder, "VESTRALUME/n/z1.txt").split()[:4] == ["1", "2", "3", "4"],
-              "the page stays")
         app.key("Escape")
         status = app.wait_exit(20)
         check(status == 0, "the second Esc ended the program with status %s" % status)
