@@ -52,11 +52,11 @@ def test(args, server, folder):
         wait_until(lambda: tile_plays(1, "red"), 15, 0.3, "tile 1 to play its channel")
         app.screenshot(os.path.join(shots, "preview.png"))
         places = set()
-        for _ in range(12):
+        for _ in range(8):
             place = white_columns(app.screenshot(), scale, 1)
             if place is not None:
                 places.add(round(place))
-            time.sleep(0.25)
+            time.sleep(0.2)
         check(len(places) >= 3, "the square in tile 1 moves: seen at %r" % sorted(places))
         check(wait_until(lambda: len(streams.asked("red")) >= 3, 10, 0.2, "segments of red"),
               "the preview fetches its stream")
