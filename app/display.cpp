@@ -8,7 +8,10 @@
 #include "app/shell.h"
 #include "app/tile_watch.h"
 #include "launch/live_pictures.h"
+#include "nav/page.h"
+#include "play/watch.h"
 #include "scene/wall.h"
+#include "state/catalogue.h"
 
 float cameraPitch = 0;
 float cameraYaw = 0;
@@ -45,6 +48,16 @@ void onDisplay() {
     // Taken before drawing: a change made while the frame is drawn shows in
     // the next one.
     const FrameState drawing = currentFrameState();
+    if (watching()) {
+        // A channel being watched fills the window in place of the wall.
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        drawWatching(glutGet(GLUT_WINDOW_WIDTH), glutGet(GLUT_WINDOW_HEIGHT));
+        glutSwapBuffers();
+        lastFrameTime = std::chrono::steady_clock::now();
+        ++framesDrawn;
+        return;
+    }
+    preparePlayingTile();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     // The wall is drawn in eye coordinates, before the camera: it stays in
@@ -84,7 +97,15 @@ void onTimer(int) {
                          std::chrono::steady_clock::now().time_since_epoch())
                          .count());
     renewChangedTiles();
-    if (!requestFrameIfDue()) {
+    // A picture of a playing channel, or a change of what plays, asks for a
+    // frame; the player's threads only ever raise flags read here.
+    const WallFiles files = currentWallFiles();
+    const int tile = files.selectedTile.value_or(0);
+    const SelectionSpot spot{currentList, pageBuilds, tile >= 1 && tile <= selectableTiles ? tile : 0};
+    if (pollPlayback(spot)) glutPostRedisplay();
+    if (watching()) {
+        // The wall is not on screen: its state is looked at again on return.
+    } else if (!requestFrameIfDue()) {
         const auto rest = std::chrono::steady_clock::now() - lastFrameTime;
         const long restMilliseconds =
             static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(rest).count());

@@ -9,6 +9,7 @@
 #include "app/shell.h"
 #include "nav/clicks.h"
 #include "nav/keys.h"
+#include "play/watch.h"
 #include "scene/placement.h"
 #include "scene/wall.h"
 #include "state/catalogue.h"
@@ -49,6 +50,9 @@ float dragAngle(float anchorAngle, int anchorPosition, int position) {
 void onMouse(int button, int state, int x, int y) {
     puMouse(button, state, x, y);
     glutPostRedisplay();
+    // A channel being watched fills the window: the wall under it takes no
+    // pointing.
+    if (watching()) return;
     if (button == GLUT_LEFT_BUTTON && state == GLUT_DOWN) {
         dragAnchorX = x;
         dragAnchorY = y;
@@ -65,7 +69,7 @@ void onMouse(int button, int state, int x, int y) {
         const bool second = noteClickedTile(clicks, tile);
         if (tile < 1 || tile > selectableTiles) return;
         selectTile(tile);
-        if (second) openChannel();
+        if (second) openChannelHere();
     } else if ((button == wheelUpButton || button == wheelDownButton) && state == GLUT_DOWN) {
         forgetTypedNumber();
         scrollOneRow(button == wheelDownButton);
@@ -75,6 +79,7 @@ void onMouse(int button, int state, int x, int y) {
 void onMotion(int x, int y) {
     puMouse(x, y);
     glutPostRedisplay();
+    if (watching()) return;
     noteMotion(clicks, x, y);
     // One pixel turns the camera by 0.2 degrees: right increases the yaw,
     // down increases the pitch. Angles are neither limited nor wrapped.

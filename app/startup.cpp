@@ -8,13 +8,15 @@
 #include "app/frames.h"
 #include "app/shell.h"
 #include "nav/keys.h"
+#include "play/watch.h"
 #include "scene/wall.h"
 
 void startShell() {
     glutDisplayFunc(onDisplay);
     glutTimerFunc(60, onTimer, 1);
-    glutKeyboardFunc(onKeyboard);
-    glutSpecialFunc(onSpecialKey);
+    glutKeyboardFunc(onPlayKeyboard);
+    glutSpecialFunc(onPlaySpecialKey);
+    glutCloseFunc(onPlayerWindowClose);
     glutMouseFunc(onMouse);
     glutMotionFunc(onMotion);
     glutReshapeFunc(onReshape);

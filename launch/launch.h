@@ -66,6 +66,27 @@ void openMediaAddress(const std::string& address, const std::string& title);
 
 // Whether the player started by openMediaAddress still runs.
 bool mediaPlayerRunning();
+// A channel of a list with what the URL directory holds for it.
+struct ChannelEntry {
+    long long channel = 0;  // its number in its list; 0 when not told (a tile outside the rows)
+    int linkNumber = 0;
+    DirectoryEntry entry;
+    std::string name;  // the second line of its link file, as channelName gives it
+};
+
+// Channel `channel` of list `list`, read from its link file without writing
+// anything: none when the channel is outside the list or its link number has
+// no entry in the URL directory.
+std::optional<ChannelEntry> peekChannel(int list, long long channel);
+
+// The channel on the selected tile of the current list, read the same way;
+// none also when no tile 1 to 12 is selected or the page cannot be read.
+std::optional<ChannelEntry> peekSelectedChannel();
+
+// Turns the selected tile into a channel through the state files, exactly as
+// openSelectedChannel does (npt.txt and hl.txt are written as there), and
+// opens nothing. None where openSelectedChannel would open nothing.
+std::optional<ChannelEntry> resolveSelectedChannel();
 
 // Turns the selected tile into an address through the state files and opens
 // it: a web page with the desktop's default handler (openWebAddress), a

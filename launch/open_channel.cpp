@@ -1,11 +1,14 @@
 // Opening the selected channel: the selected tile, the current list's page,
 // the channel's link file and its link number lead, hop by hop through the
 // state files, to an address of the URL directory.
+#include <cctype>
+#include <climits>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "catalogue/safe_file.h"
 #include "launch/launch.h"
 #include "platform/platform.h"
 #include "scene/wall.h"
@@ -27,41 +30,87 @@ std::string readStart(const std::string& path, size_t limit) {
 // than channelName keeps.
 constexpr size_t linkFileReadLimit = 4096;
 
+// The first integer of a link file's text, as readInt reads it.
+std::optional<int> firstInt(const std::string& text) {
+    size_t at = 0;
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+    const size_t start = at;
+    if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+    long long value = 0;
+    size_t digits = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 12; ++at, ++digits)
+        value = value * 10 + (text[at] - '0');
+    if (digits == 0 || value > INT_MAX) return std::nullopt;
+    return text[start] == '-' ? -static_cast<int>(value) : static_cast<int>(value);
+}
+
 }  // namespace
 
 void openWebAddress(const std::string& address) {
     if (isSafeWebAddress(address)) openAddress(address);
 }
 
-void openSelectedChannel() {
+std::optional<ChannelEntry> peekChannel(int list, long long channel) {
+    if ((list != 1 && list != 2) || channel < 1 || channel > INT_MAX) return std::nullopt;
+    if (!channelExists(list, static_cast<int>(channel), readChannelCount())) return std::nullopt;
+    std::string text;
+    if (readLimitedFile(linkPath(list, static_cast<int>(channel)), stateFileLimit, text) !=
+        fileRead)
+        return std::nullopt;
+    const std::optional<int> linkNumber = firstInt(text);
+    if (!linkNumber) return std::nullopt;
+    std::optional<DirectoryEntry> entry = findDirectoryEntry(*linkNumber);
+    if (!entry) return std::nullopt;
+    return ChannelEntry{channel, *linkNumber, *entry, channelName(text)};
+}
+
+std::optional<ChannelEntry> peekSelectedChannel() {
     const int list = currentList;
-    if (list != 1 && list != 2) return;
+    if (list != 1 && list != 2) return std::nullopt;
+    const std::optional<int> tile = readInt(stateFile("b.txt"));
+    if (!tile || *tile < 1 || *tile > selectableTiles) return std::nullopt;
+    const std::optional<std::vector<int>> page = readIntList(pageFile(list), selectableTiles);
+    if (!page) return std::nullopt;
+    return peekChannel(list, (*page)[static_cast<size_t>(*tile - 1)]);
+}
+
+std::optional<ChannelEntry> resolveSelectedChannel() {
+    const int list = currentList;
+    if (list != 1 && list != 2) return std::nullopt;
     const std::string linkPathFile = stateFile("npt.txt");
     const std::string linkCopy = stateFile("hl.txt");
 
     std::optional<int> tile = readInt(stateFile("b.txt"));
     std::optional<std::vector<int>> page = readIntList(pageFile(list), 12);
     // Without the page there is no telling which channel the user sees.
-    if (!page) return;
+    if (!page) return std::nullopt;
+    long long channel = 0;
     // A tile outside the selectable rows leaves npt.txt as it is, so the
     // channel opened last (or added to the favourites last) opens again.
     if (tile && *tile >= 1 && *tile <= 12) {
-        const int channel = (*page)[static_cast<size_t>(*tile - 1)];
+        channel = (*page)[static_cast<size_t>(*tile - 1)];
         // Past the end of an imported catalogue a tile shows its placeholder
         // and opens nothing, rather than the channel opened before.
-        if (!channelExists(list, channel, readChannelCount())) return;
-        writeText(linkPathFile, linkPath(list, channel));
+        if (!channelExists(list, static_cast<int>(channel), readChannelCount())) return std::nullopt;
+        writeText(linkPathFile, linkPath(list, static_cast<int>(channel)));
     }
 
     // A missing link file leaves hl.txt as it was: the previous channel's
     // link number is used again.
     copyOver(readPath(linkPathFile, wideScan), linkCopy);
     std::optional<int> linkNumber = readInt(linkCopy);
-    if (!linkNumber) return;
+    if (!linkNumber) return std::nullopt;
     std::optional<DirectoryEntry> entry = findDirectoryEntry(*linkNumber);
-    if (!entry) return;
-    if (entry->kind == mediaAddress)
-        openMediaAddress(entry->address, channelName(readStart(linkCopy, linkFileReadLimit)));
+    if (!entry) return std::nullopt;
+    return ChannelEntry{channel, *linkNumber, *entry,
+                        channelName(readStart(linkCopy, linkFileReadLimit))};
+}
+
+void openSelectedChannel() {
+    const std::optional<ChannelEntry> selected = resolveSelectedChannel();
+    if (!selected) return;
+    if (selected->entry.kind == mediaAddress)
+        openMediaAddress(selected->entry.address, selected->name);
     else
-        openWebAddress(entry->address);
+        openWebAddress(selected->entry.address);
 }

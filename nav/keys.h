@@ -31,6 +31,10 @@ void scrollOneRow(bool forward);
 // selected channel opens.
 void openChannel();
 
+// The launch counter of Enter advances: 1..20 round, the product's page
+// opening on counts 1 and 10.
+void advanceLaunchCounter();
+
 // Home and End: the first or the last page of the current list, the
 // selection staying on its tile, in one build.
 void goToListEnd(bool last);

@@ -38,8 +38,11 @@ void rotateOneTile(int list, int direction) {
 
 }  // namespace
 
+long pageBuilds = 0;
+
 void buildPage(int list) {
     if (list != 1 && list != 2) return;
+    ++pageBuilds;
     std::optional<int> direction = readInt(stateFile("nn.txt"));
     // A page file that is missing or short leaves the wall and every file as
     // they are: nothing undefined is ever written into a tile path file.

@@ -3,6 +3,10 @@
 
 #include <vector>
 
+// How many times a page was built since start-up: what the wall shows may
+// have changed whenever it counts up.
+extern long pageBuilds;
+
 // Fills the wall of `list` (1 or 2) with the page in its page file. The
 // current list must equal `list`.
 void buildPage(int list);

@@ -14,6 +14,8 @@ int currentList = 1;
 Texture* tileTextures[3][17] = {};
 bool thumbnailRefresh[3][17] = {};
 Texture* selectionTexture = nullptr;
+int playingTile = 0;
+int playingTexture = 0;
 Model* tileModel = nullptr;
 Model* selectionModel = nullptr;
 
@@ -125,7 +127,9 @@ void drawWall() {
         glTranslatef(static_cast<float>(tileSpacingX * tileColumn(tile)),
                      static_cast<float>(-tileSpacingY * tileRow(tile)), 0);
         if (tileModel) {
-            tileModel->textureOverride = textureName(tileTextures[list][tile]);
+            tileModel->textureOverride = tile == playingTile && playingTexture != 0
+                                             ? playingTexture
+                                             : textureName(tileTextures[list][tile]);
             drawModel(*tileModel);
         }
         if (selected && *selected == tile && selectionModel) {

@@ -18,6 +18,11 @@ extern Texture* tileTextures[3][17];
 extern bool thumbnailRefresh[3][17];
 
 extern Texture* selectionTexture;
+
+// The tile of the current list that shows a playing channel instead of its
+// thumbnail (0: none), and the OpenGL texture holding its picture.
+extern int playingTile;
+extern int playingTexture;
 extern Model* tileModel;
 extern Model* selectionModel;
 

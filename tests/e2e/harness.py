@@ -165,6 +165,11 @@ class Quillon:
         self.folder = folder
         self.log_path = log_path or os.path.join(folder, "quillon.log")
         self.log = open(self.log_path, "ab")
+        # Channels play inside the window only in the tests made for it (they
+        # pass QUILLON_PLAY_IN_WINDOW=yes): the others have roots whose
+        # made-up stream addresses must never be looked up.
+        env = dict(env or {})
+        env.setdefault("QUILLON_PLAY_IN_WINDOW", "no")
         self.process = subprocess.Popen(list(launcher) + [exe], cwd=folder, env=server.env(env),
                                         stdout=self.log, stderr=subprocess.STDOUT)
         self.window = None

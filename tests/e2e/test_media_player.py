@@ -1,10 +1,11 @@
 """Media channels play in the real mpv. A short HLS stream of ffmpeg's test
 pattern is served over http on 127.0.0.1 by the test itself (every request
 logged); a playlist of two channels pointing at it is imported with
-quillon-import, as a person would. Enter in the running viewer starts mpv,
-which fetches the segments and shows the test pattern in its window, titled
-with the channel's name; Enter on the second channel ends that mpv and starts
-another one; Esc leaves the player running. mpv's output driver for the
+quillon-import, as a person would. Shift+Enter in the running viewer starts
+mpv, which fetches the segments and shows the test pattern in its window,
+titled with the channel's name; Shift+Enter on the second channel ends that mpv and starts
+another one; Esc leaves the player running. (Enter alone plays the channel
+inside the window: tests/e2e/test_watch.py.) mpv's output driver for the
 virtual screen comes from a configuration folder (MPV_HOME), so the program's
 own arguments stay as shipped."""
 
@@ -213,14 +214,14 @@ def test(args, server, folder):
                   (title, len(streams.segments(name)), shot))
             return player
 
-        app.key("Return")
+        app.key("shift+Return")
         one = watch("one", first, "Test Pattern One", os.path.join(shots, "first-channel.png"))
 
         # The next channel: the first player ends, a new one plays.
         app.key("Right")
         wait_until(lambda: harness.read(folder, "VESTRALUME/n/b.txt").strip() == "2", 15, 0.1,
                    "the selection on tile 2")
-        app.key("Return")
+        app.key("shift+Return")
         two = watch("two", second, "Test Pattern Two", os.path.join(shots, "second-channel.png"))
         wait_until(lambda: not running(one), 10, 0.1, "the first player to end")
         check(window_of(server, "Test Pattern One") is None, "the first player's window is gone")

@@ -307,3 +307,45 @@ TEST_F(OpenChannel, OnlySafeAddressesReachTheDesktop) {
 }
 
 }  // namespace
+
+TEST_F(OpenChannel, PeekingAtTheSelectedChannelWritesNothing) {
+    writeFile("VESTRALUME/1/13.txt", "377\nNews \xce\xb1\xce\xb2\x01\n");
+    writeFile("VESTRALUME/n/npt.txt", "VESTRALUME/1/9.txt");
+    writeFile("VESTRALUME/n/hl.txt", "1");
+    writeFile("VESTRALUME/n/b.txt", "5");
+    const std::optional<ChannelEntry> peeked = peekSelectedChannel();
+    ASSERT_TRUE(peeked);
+    EXPECT_EQ(peeked->channel, 13);
+    EXPECT_EQ(peeked->linkNumber, 377);
+    EXPECT_EQ(peeked->entry.address, address(377));
+    EXPECT_EQ(peeked->name, "News \xce\xb1\xce\xb2");
+    EXPECT_EQ(readFile("VESTRALUME/n/npt.txt"), "VESTRALUME/1/9.txt");
+    EXPECT_EQ(readFile("VESTRALUME/n/hl.txt"), "1");
+
+    // Resolving goes the way Enter goes, through npt.txt and hl.txt, to the
+    // same channel.
+    const std::optional<ChannelEntry> resolved = resolveSelectedChannel();
+    ASSERT_TRUE(resolved);
+    EXPECT_EQ(resolved->channel, 13);
+    EXPECT_EQ(resolved->linkNumber, 377);
+    EXPECT_EQ(resolved->name, peeked->name);
+    EXPECT_EQ(readFile("VESTRALUME/n/npt.txt"), "VESTRALUME/1/13.txt");
+    EXPECT_EQ(opened.drain(), Addresses{}) << "resolving opens nothing";
+
+    // Nothing to peek at: no selectable tile, no link file, no entry, past
+    // an imported catalogue's end, another list's missing channel.
+    for (const char* tile : {"13", "0", "x"}) {
+        writeFile("VESTRALUME/n/b.txt", tile);
+        EXPECT_FALSE(peekSelectedChannel()) << tile;
+    }
+    EXPECT_FALSE(peekChannel(1, 14)) << "no link file";
+    writeFile("VESTRALUME/1/14.txt", "1291");
+    EXPECT_FALSE(peekChannel(1, 14)) << "no entry";
+    writeFile("VESTRALUME/1/count.txt", "13");
+    writeFile("VESTRALUME/1/14.txt", "377");
+    EXPECT_FALSE(peekChannel(1, 14)) << "past the end";
+    EXPECT_TRUE(peekChannel(1, 13));
+    EXPECT_FALSE(peekChannel(3, 13));
+    EXPECT_FALSE(peekChannel(1, 0));
+    EXPECT_FALSE(peekChannel(2, 13));
+}
