@@ -40,7 +40,7 @@ struct CardRequest {
     int background = -1;
     // The programme lines; cards showing them are not kept in the card cache
     // (they change every few minutes).
-    CardProgramme programme;
+    CardProgramme programme{};
 };
 
 enum LogoOutcome {

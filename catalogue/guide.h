@@ -74,8 +74,8 @@ GuideReadResult readGuideFile(const std::string& path, const GuideSinks& sinks,
 std::optional<long long> parseGuideTime(const std::string& text);
 
 // A channel's name as guides and playlists are matched on: letters and
-// digits only (ASCII folded to lower case, other characters kept), a
-// trailing "HD", "FHD" or "UHD" left out.
+// digits only (ASCII folded to lower case, other characters kept), a last
+// word "HD", "FHD" or "UHD" left out.
 std::string normalisedChannelName(const std::string& name);
 
 // A tvg-shift value ("+2", "-1.5", "0") as seconds; 0 when it is not a number

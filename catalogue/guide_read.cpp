@@ -385,19 +385,24 @@ std::optional<long long> parseGuideTime(const std::string& value) {
 }
 
 std::string normalisedChannelName(const std::string& name) {
+    auto isWordByte = [](unsigned char c) {
+        return c >= 0x80 || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    };
+    // A last word "HD", "FHD" or "UHD" is the picture's quality, not the name.
+    size_t end = name.size();
+    while (end > 0 && !isWordByte(static_cast<unsigned char>(name[end - 1]))) --end;
+    size_t start = end;
+    while (start > 0 && isWordByte(static_cast<unsigned char>(name[start - 1]))) --start;
+    std::string last = name.substr(start, end - start);
+    for (char& c : last)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    size_t keep = name.size();
+    if (start > 0 && (last == "hd" || last == "fhd" || last == "uhd")) keep = start;
     std::string out;
-    for (char ch : name) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c >= 0x80) out.push_back(ch);
-        else if (c >= 'A' && c <= 'Z') out.push_back(static_cast<char>(c - 'A' + 'a'));
-        else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) out.push_back(ch);
-    }
-    for (const char* suffix : {"fhd", "uhd", "hd"}) {
-        const size_t n = std::strlen(suffix);
-        if (out.size() > n && out.compare(out.size() - n, n, suffix) == 0) {
-            out.resize(out.size() - n);
-            break;
-        }
+    for (size_t i = 0; i < keep; ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c >= 'A' && c <= 'Z') out.push_back(static_cast<char>(c - 'A' + 'a'));
+        else if (isWordByte(c)) out.push_back(name[i]);
     }
     return out;
 }
@@ -540,14 +545,14 @@ GuideReadResult readGuideFile(const std::string& path, const GuideSinks& sinks,
     if (!refusal.empty()) {
         result.error = refusal;
         result.errorLine = lastLine;
+    } else if (source.produced == 0 && source.error.empty()) {
+        result.error = "the guide is empty";
     } else if (!source.error.empty()) {
         result.error = source.error;
         result.errorLine = lastLine;
     } else if (status != 0 || !errors.first.empty()) {
         result.error = errors.first.empty() ? "the XML is not well-formed" : errors.first;
         result.errorLine = errors.line ? errors.line : lastLine;
-    } else if (result.channels == 0 && result.programmes == 0 && source.produced == 0) {
-        result.error = "the guide is empty";
     } else {
         result.complete = true;
     }

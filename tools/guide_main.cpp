@@ -56,7 +56,7 @@ std::string shownKey(const CardRequest& request) {
     const CardProgramme& programme = request.programme;
     if (!programme.shown) return "-";
     return programme.title + "\n" + programme.times + "\n" +
-           std::to_string(std::lround(programme.progress * 120)) + "\n" + programme.nextTitle +
+           std::to_string(std::lround(programme.progress * 60)) + "\n" + programme.nextTitle +
            "\n" + programme.nextTime;
 }
 
@@ -152,11 +152,10 @@ int follow(const Arguments& arguments) {
             for (CardRequest& request : requests) {
                 const std::string key = shownKey(request);
                 auto known = shown.find(request.number);
-                // A channel the guide never had keeps the card the import made.
-                if (known == shown.end() ? key == "-" : known->second == key) {
-                    shown[request.number] = key;
-                    continue;
-                }
+                // Every card is made once when the updater starts (a card
+                // left from an earlier run may be out of date; one that is
+                // not is left untouched, byte for byte), then when it changes.
+                if (known != shown.end() && known->second == key) continue;
                 keys.push_back(key);
                 changed.push_back(std::move(request));
             }
