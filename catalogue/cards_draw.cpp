@@ -183,12 +183,12 @@ void paintProgrammeCard(CardCanvas& canvas, const CardRequest& request, const Rg
     }
     // The programme on now.
     const int width = right - 10;
-    int y = 46;
+    int y = 54;
     if (!programme.title.empty()) {
         const TextBlock title = setText(programme.title, TextStyle{programmeTitleSize, true, width, 1});
-        paintText(canvas, title, 10, y + 12 - title.boxTop - title.boxHeight / 2, type, 1.0);
+        paintText(canvas, title, 10, y - title.boxTop - title.boxHeight / 2, type, 1.0);
     }
-    y = 72;
+    y = 79;
     if (!programme.times.empty()) {
         const TextBlock times = setText(programme.times, TextStyle{programmeTimeSize, false, 0, 1});
         paintText(canvas, times, 10 - times.boxLeft, y - times.boxTop - times.boxHeight / 2, quiet, 1.0);
@@ -211,7 +211,7 @@ void paintProgrammeCard(CardCanvas& canvas, const CardRequest& request, const Rg
     }
     // The next one.
     if (!programme.nextTitle.empty()) {
-        y = 100;
+        y = 104;
         int left = 10;
         if (!programme.nextTime.empty()) {
             const TextBlock when = setText(programme.nextTime, TextStyle{programmeTimeSize, true, 0, 1});

@@ -220,6 +220,10 @@ def test(args, server, folder):
                                                                  os.path.join(folder, "cache")})
         try:
             wait_until(lambda: updaters(app.process.pid), 20, 0.2, "the guide updater")
+            def colourful():
+                image = app.screenshot()
+                return len({image.data[i:i + 3] for i in range(0, len(image.data), 3 * 97)}) > 200
+            wait_until(colourful, 60, 0.5, "the wall drawn")
             settled_screen(app, "the wall of programme cards")
             shot = os.path.join(args.build, "guide-wall.png")
             app.screenshot(shot)
