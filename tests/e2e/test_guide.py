@@ -4,7 +4,7 @@ in many scripts, goes in with quillon-import. The command-line view lists the
 right programme on now and next for every channel (by tvg-id, by name, with a
 tvg-shift); the real program shows cards with the titles (the screenshot is
 kept as <build>/guide-wall.png to be looked at); channel 1 changes programme
-every 20 seconds, and its card follows while the program runs; Esc ends the
+every 10 seconds, and its card follows while the program runs; Esc ends the
 guide updater with the program."""
 
 import functools
@@ -22,7 +22,7 @@ from test_evening import settled_screen
 
 # (channel name, tvg-id or None: matched by name, tvg-shift, title on now)
 CHANNELS = [
-    ("Clock One", "clock.one", "", None),  # changes every 20 s
+    ("Clock One", "clock.one", "", None),  # changes every 10 s
     ("World News 24", "news.int", "", "World News at Noon"),
     ("Первый канал", "perviy.ru", "", "Вечерние новости"),
     ("Al Jazeera", "aj.qa", "", "الحصاد الإخباري"),
@@ -39,7 +39,7 @@ CHANNELS = [
     ("Music Hits", "music.tv", "", "Top 40 Countdown"),
     ("No Guide Channel", "nothing.here", "", None),
 ]
-SEGMENT = 20
+SEGMENT = 10
 
 
 def stamp(seconds, offset_minutes=0):
@@ -229,7 +229,7 @@ def test(args, server, folder):
             app.screenshot(shot)
             print("the wall with the guide: " + shot)
 
-            # The changeover: channel 1's programme ends every 20 s.
+            # The changeover: channel 1's programme ends every 10 s.
             first = now_lines(args, folder)[0][2]
             card = card_bytes(folder, 1)
             screen = tile_region(app, folder, 1)
