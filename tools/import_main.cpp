@@ -314,7 +314,13 @@ int main(int argc, char** argv) {
     };
     sinks.problem = [&](const PlaylistProblem& problem) { logProblem(problems, problem); };
     std::vector<std::string> guideSources;
-    sinks.guide = [&](const std::string& address) { guideSources.push_back(address); };
+    // A playlist names guides on servers; a local file is read only when
+    // given with --guide (a playlist from anywhere does not choose files
+    // on this machine to read).
+    std::vector<std::string> localGuides;
+    sinks.guide = [&](const std::string& address) {
+        (isPlaylistAddress(address) ? guideSources : localGuides).push_back(address);
+    };
     const bool read = readPlaylistSource(arguments.playlist, sinks,
                                          [&] { display.show(progress); }, error);
     display.clear();
@@ -356,6 +362,9 @@ int main(int argc, char** argv) {
         std::printf("%s\n", line.c_str());
     for (const std::string& warning : result.warnings)
         std::printf("Note: %s.\n", warning.c_str());
+    for (const std::string& guide : localGuides)
+        std::printf("Note: the playlist names the guide \"%s\", which is not an http or https "
+                    "address; give a local guide with --guide.\n", guide.c_str());
     for (const std::string& guide : arguments.guides) guideSources.push_back(guide);
     importGuide(arguments.root, entries, guideSources, arguments.guideRefreshHours);
     const double seconds =
