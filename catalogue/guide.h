@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,6 +53,10 @@ struct GuideLimits {
     // Channels and programmes handed on; the rest is passed over, reported once.
     size_t maxChannels = 200000;
     unsigned long long maxProgrammes = 20000000;
+    // Programmes that end by keepFrom or start at keepUntil or later (seconds
+    // since the epoch) are counted but not handed on, their titles not read.
+    long long keepFrom = std::numeric_limits<long long>::min();
+    long long keepUntil = std::numeric_limits<long long>::max();
 };
 
 struct GuideReadResult {
@@ -59,7 +64,7 @@ struct GuideReadResult {
     std::string error;      // why the reading stopped, in plain words
     size_t errorLine = 0;
     size_t channels = 0;
-    unsigned long long programmes = 0;
+    unsigned long long programmes = 0;  // read, whether handed on or not
     unsigned long long xmlBytes = 0;  // decompressed bytes read
 };
 

@@ -43,6 +43,7 @@ bool execute(sqlite3* db, const char* sql, std::string& error) {
 
 const char* const schema =
     "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-16384;"
+    "PRAGMA locking_mode=EXCLUSIVE; PRAGMA temp_store=MEMORY;"
     "CREATE TABLE meta(key TEXT PRIMARY KEY, value);"
     "CREATE TABLE channels(id TEXT PRIMARY KEY) WITHOUT ROWID;"
     "CREATE TABLE names(name TEXT, channel TEXT);"
@@ -110,7 +111,6 @@ GuideBuildResult buildGuideIndex(const std::string& indexPath, const std::vector
         bool writeFailed = false;
         auto keep = [&](const std::string& channel, long long start, long long stop,
                         const std::string& title) {
-            ++result.read;
             if (stop <= from || start >= until || stop <= start) return;
             sqlite3_reset(addProgramme.statement);
             bindText(addProgramme.statement, 1, channel);
@@ -155,7 +155,11 @@ GuideBuildResult buildGuideIndex(const std::string& indexPath, const std::vector
             sinks.problem = [&](const GuideProblem& found) {
                 if (problem) problem(file, found);
             };
-            const GuideReadResult read = readGuideFile(files[file], sinks, options.limits);
+            GuideLimits limits = options.limits;
+            limits.keepFrom = from;
+            limits.keepUntil = until;
+            const GuideReadResult read = readGuideFile(files[file], sinks, limits);
+            result.read += read.programmes;
             // The last programme of a channel without a stop: an hour.
             for (const auto& [id, programme] : open) keep(id, programme.start, programme.start + 3600, programme.title);
             if (!read.complete) {

@@ -463,6 +463,8 @@ GuideReadResult readGuideFile(const std::string& path, const GuideSinks& sinks,
             const std::optional<long long> stop = parseGuideTime(stopText);
             bool cut = false, haveTitle = false;
             std::string title;
+            // Outside the window kept: only its end is looked for.
+            const bool wanted = !start || !stop || (*stop > limits.keepFrom && *start < limits.keepUntil);
             if (!xmlTextReaderIsEmptyElement(reader)) {
                 for (;;) {
                     if (xmlTextReaderRead(reader) != 1) break;
@@ -474,7 +476,7 @@ GuideReadResult readGuideFile(const std::string& path, const GuideSinks& sinks,
                         break;
                     }
                     if (inner != XML_READER_TYPE_ELEMENT || innerDepth != 2) continue;
-                    if (!haveTitle && named(xmlTextReaderConstLocalName(reader), "title")) {
+                    if (wanted && !haveTitle && named(xmlTextReaderConstLocalName(reader), "title")) {
                         haveTitle = true;
                         if (!readElementText(reader, title, cut)) break;
                     }
@@ -486,9 +488,6 @@ GuideReadResult readGuideFile(const std::string& path, const GuideSinks& sinks,
                 if (untimed++ == 0) firstUntimedLine = line;
                 continue;
             }
-            programme.start = *start;
-            programme.stop = stop ? *stop : 0;
-            programme.title = shownText(std::move(title), cut);
             if (result.programmes >= limits.maxProgrammes) {
                 if (!programmesCapped)
                     report(sinks, line,
@@ -498,6 +497,10 @@ GuideReadResult readGuideFile(const std::string& path, const GuideSinks& sinks,
                 continue;
             }
             ++result.programmes;
+            if (!wanted) continue;
+            programme.start = *start;
+            programme.stop = stop ? *stop : 0;
+            programme.title = shownText(std::move(title), cut);
             if (sinks.programme) sinks.programme(programme);
         } else if (depth == 1 && named(name, "channel")) {
             GuideChannel channel;

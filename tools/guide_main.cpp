@@ -117,17 +117,20 @@ int follow(const Arguments& arguments) {
             shown.clear();
         }
         if (setup.sources.empty()) return 0;  // no guide: nothing to keep current
+        auto reopen = [&]() {
+            const long long indexNow = fileStamp(indexPath);
+            if (indexNow == indexStamp) return;
+            indexStamp = indexNow;
+            index = openGuideIndex(indexPath, error);
+        };
+        reopen();
         const long long refreshEvery = std::llround(setup.refreshHours * 3600);
         const bool stale = !index || guideIndexBuiltAt(*index) + refreshEvery <= now;
         // A refresh that failed is tried again after ten minutes.
         if (stale && now - lastRefreshTry >= 600) {
             lastRefreshTry = now;
             refreshGuide(root, "", setup, now);
-        }
-        const long long indexNow = fileStamp(indexPath);
-        if (indexNow != indexStamp) {
-            indexStamp = indexNow;
-            index = openGuideIndex(indexPath, error);
+            reopen();
         }
         if (index) {
             // The channels on the wall first, then a page either side.

@@ -5,7 +5,8 @@ right programme on now and next for every channel (by tvg-id, by name, with a
 tvg-shift); the real program shows cards with the titles (the screenshot is
 kept as <build>/guide-wall.png to be looked at); channel 1 changes programme
 every 10 seconds, and its card follows while the program runs; Esc ends the
-guide updater with the program."""
+guide updater with the program; fetched again, the unchanged guide is only
+revalidated."""
 
 import functools
 import gzip
@@ -112,8 +113,8 @@ class GuideServer:
         requests = self.requests
 
         class Handler(http.server.SimpleHTTPRequestHandler):
-            def log_message(self, *args):
-                requests.append(self.path)
+            def log_request(self, code="-", size="-"):
+                requests.append((self.path, str(getattr(code, "value", code))))
 
         self.server = http.server.ThreadingHTTPServer(
             ("127.0.0.1", 0), functools.partial(Handler, directory=folder))
@@ -199,7 +200,7 @@ def test(args, server, folder):
         print(result.stdout + result.stderr)
         check(result.returncode == 0, "the import failed")
         check("cards show what is on" in result.stdout, "the guide was not read at import")
-        check(web.requests == ["/guide.xml.gz"], "guide requests: %s" % web.requests)
+        check(web.requests == [("/guide.xml.gz", "200")], "guide requests: %s" % web.requests)
 
         # The command-line view, right for every channel at the time it runs.
         asked = time.time()
@@ -250,6 +251,14 @@ def test(args, server, folder):
             wait_until(lambda: not updaters(viewer), 10, 0.2, "the guide updater to end")
         finally:
             app.stop()
+        # Fetched again, the unchanged guide is not downloaded: the server is
+        # asked with the date it gave and answers 304.
+        again = subprocess.run([os.path.join(args.build, "tools", "quillon-guide"), "--refresh",
+                                "--root", folder], env=tool_env(folder), capture_output=True,
+                               text=True, timeout=120)
+        print(again.stdout + again.stderr)
+        check(again.returncode == 0, "the refresh failed")
+        check(web.requests[1:] == [("/guide.xml.gz", "304")], "guide requests: %s" % web.requests)
         sound, problems = harness.run_checker(args, folder)
         check(sound, "the checker finds:\n" + "\n".join(problems))
     finally:
