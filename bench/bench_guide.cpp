@@ -1,7 +1,8 @@
 // quillon-bench-guide: the pieces bench/guide_bench.py times in processes of
 // their own (so each has its own peak memory).
 //   --generate FILE --channels N --days D [--gzip]   writes an XMLTV guide,
-//       streamed, programmes of 30 minutes with a description
+//       streamed, programmes of 30 minutes with a description (--bare: a
+//       title only)
 //   --index GUIDE INDEX [--now SECONDS]       reads GUIDE into a new INDEX
 //   --query INDEX --channels N [--now SECONDS]  times now and next for pages
 //       of 16 channels (median of many pages) and prints it in microseconds
@@ -29,7 +30,7 @@ std::string stamp(long long seconds) {
     return text;
 }
 
-int generate(const std::string& path, int channels, int days, bool zipped, long long now) {
+int generate(const std::string& path, int channels, int days, bool zipped, bool bare, long long now) {
     gzFile zip = nullptr;
     std::FILE* plain = nullptr;
     if (zipped) zip = gzopen(path.c_str(), "wb6");
@@ -50,6 +51,13 @@ int generate(const std::string& path, int channels, int days, bool zipped, long 
     const std::string description(420, 'd');
     for (int c = 0; c < channels; ++c) {
         for (long long t = first; t < first + days * 86400LL; t += 1800) {
+            if (bare) {
+                buffer += "<programme start=\"" + stamp(t) + "\" stop=\"" + stamp(t + 1800) +
+                          "\" channel=\"channel" + std::to_string(c) + ".example\"><title>P" +
+                          std::to_string(t / 1800 % 9973) + "</title></programme>\n";
+                flush(false);
+                continue;
+            }
             buffer += "<programme start=\"" + stamp(t) + "\" stop=\"" + stamp(t + 1800) +
                       "\" channel=\"channel" + std::to_string(c) +
                       ".example\">\n  <title lang=\"en\">Programme " + std::to_string(t / 1800 % 9973) +
@@ -70,7 +78,7 @@ int generate(const std::string& path, int channels, int days, bool zipped, long 
 int main(int argc, char** argv) {
     std::string mode, file, index;
     int channels = 2000, days = 7;
-    bool zipped = false;
+    bool zipped = false, bare = false;
     long long now = static_cast<long long>(std::time(nullptr));
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -81,13 +89,14 @@ int main(int argc, char** argv) {
         else if (argument == "--channels") channels = std::atoi(next().c_str());
         else if (argument == "--days") days = std::atoi(next().c_str());
         else if (argument == "--gzip") zipped = true;
+        else if (argument == "--bare") bare = true;
         else if (argument == "--now") now = std::atoll(next().c_str());
         else {
             std::fprintf(stderr, "quillon-bench-guide: unexpected argument %s\n", argument.c_str());
             return 2;
         }
     }
-    if (mode == "generate") return generate(file, channels, days, zipped, now);
+    if (mode == "generate") return generate(file, channels, days, zipped, bare, now);
     if (mode == "index") {
         GuideBuildOptions options;
         options.now = now;
