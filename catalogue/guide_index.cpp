@@ -43,7 +43,7 @@ bool execute(sqlite3* db, const char* sql, std::string& error) {
 
 const char* const schema =
     "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-16384;"
-    "PRAGMA locking_mode=EXCLUSIVE; PRAGMA temp_store=MEMORY;"
+    "PRAGMA locking_mode=EXCLUSIVE;"
     "CREATE TABLE meta(key TEXT PRIMARY KEY, value);"
     "CREATE TABLE channels(id TEXT PRIMARY KEY) WITHOUT ROWID;"
     "CREATE TABLE names(name TEXT, channel TEXT);"
