@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/guide_updater.h"
 #include "app/shell.h"
 #include "app/start_notice.h"
 #include "nav/keys.h"
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     // Closing the window ends the process through the standard exit routine.
     glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_EXIT);
     startShell();
+    startGuideUpdater();
     glutMainLoop();
     return 0;
 }

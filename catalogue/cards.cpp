@@ -134,7 +134,8 @@ CardResult makeCard(const CardRequest& request, const LogoReady& ready, const st
         if (logoUsable) digest = digestOf(bytes);
     }
 
-    const bool caching = !cardFolder.empty();
+    // Cards with programme lines change every few minutes: drawn each time.
+    const bool caching = !cardFolder.empty() && !request.programme.shown;
     const std::string key = cardCacheKey(request, logoUsable ? digest : std::string());
     const std::string cachedCard = cardFolder + "/" + key + ".jpg";
     const std::string cachedNote = cardFolder + "/" + key + ".txt";
@@ -153,7 +154,9 @@ CardResult makeCard(const CardRequest& request, const LogoReady& ready, const st
         std::string note;
         if (logoUsable && readLogo()) {
             std::string why;
-            if (!decodeLogo(bytes, logoBoxWidth, logoBoxHeight, logo, why)) {
+            const bool small = request.programme.shown;
+            if (!decodeLogo(bytes, small ? programmeLogoBoxWidth : logoBoxWidth,
+                            small ? programmeLogoBoxHeight : logoBoxHeight, logo, why)) {
                 note = notAnImageReason(why, ready.contentType);
                 result.logo = logoFailed;
                 result.problem = note;

@@ -16,6 +16,18 @@
 constexpr int cardWidth = 256;
 constexpr int cardHeight = 128;
 
+// What a card shows from the programme guide: the programme on now with its
+// times and how far it has run, and the next one. A card without it is the
+// logo or name card.
+struct CardProgramme {
+    bool shown = false;
+    std::string title;      // on now; UTF-8, any script
+    std::string times;      // its start and end, "19:00–20:00"
+    double progress = 0;    // how much of it has run, 0 to 1
+    std::string nextTitle;  // may be empty
+    std::string nextTime;   // when the next starts, "20:00"
+};
+
 struct CardRequest {
     std::string name;    // UTF-8, any script
     int number = 0;      // the channel number shown on the card
@@ -26,6 +38,9 @@ struct CardRequest {
     // channel's own colour, picked from its number. Cards with a logo sit on
     // a light or dark plate chosen to set the logo off.
     int background = -1;
+    // The programme lines; cards showing them are not kept in the card cache
+    // (they change every few minutes).
+    CardProgramme programme{};
 };
 
 enum LogoOutcome {

@@ -154,6 +154,76 @@ void paintLargeName(CardCanvas& canvas, const std::string& name, CardColour colo
     paintTextWithShadow(canvas, text, margin, y, colour, 1.0);
 }
 
+// The programme lines of a card: the channel (logo and name, number at the
+// right) in a band at the top, the title on now large, its times beside a
+// thin bar of how far it has run, the next title below.
+constexpr int programmeTitleSize = 19, programmeTimeSize = 13, programmeNextSize = 15;
+constexpr int programmeNameSize = 15, programmeNumberSize = 13;
+
+void paintProgrammeCard(CardCanvas& canvas, const CardRequest& request, const RgbaImage* logo,
+                        CardColour type, CardColour quiet, CardColour accent) {
+    const CardProgramme& programme = request.programme;
+    const int right = cardWidth - 10;
+    // The top band.
+    const TextBlock number =
+        setText(std::to_string(request.number), TextStyle{programmeNumberSize, true, 0, 1});
+    const int bandCentre = programmeLogoBoxTop + programmeLogoBoxHeight / 2;
+    paintText(canvas, number, right - number.boxWidth - number.boxLeft,
+              bandCentre - number.boxTop - number.boxHeight / 2, quiet, 1.0);
+    int nameLeft = 10;
+    if (logo) {
+        paintImage(canvas, *logo, programmeLogoBoxLeft,
+                   programmeLogoBoxTop + (programmeLogoBoxHeight - logo->height) / 2);
+        nameLeft = programmeLogoBoxLeft + logo->width + 8;
+    }
+    const int nameWidth = right - number.boxWidth - 8 - nameLeft;
+    if (nameWidth >= 24) {
+        const TextBlock name = setText(request.name, TextStyle{programmeNameSize, true, nameWidth, 1});
+        paintText(canvas, name, nameLeft, bandCentre - name.boxTop - name.boxHeight / 2, type, 1.0);
+    }
+    // The programme on now.
+    const int width = right - 10;
+    int y = 54;
+    if (!programme.title.empty()) {
+        const TextBlock title = setText(programme.title, TextStyle{programmeTitleSize, true, width, 1});
+        paintText(canvas, title, 10, y - title.boxTop - title.boxHeight / 2, type, 1.0);
+    }
+    y = 79;
+    if (!programme.times.empty()) {
+        const TextBlock times = setText(programme.times, TextStyle{programmeTimeSize, false, 0, 1});
+        paintText(canvas, times, 10 - times.boxLeft, y - times.boxTop - times.boxHeight / 2, quiet, 1.0);
+        const int barLeft = 10 + times.boxWidth + 8, barWidth = right - barLeft;
+        if (barWidth > 16) {
+            const int barTop = y - 2, barHeight = 4;
+            const int filled = static_cast<int>(std::lround(std::clamp(programme.progress, 0.0, 1.0) * barWidth));
+            for (int row = barTop; row < barTop + barHeight; ++row)
+                for (int column = barLeft; column < barLeft + barWidth; ++column) {
+                    unsigned char* pixel =
+                        &canvas.pixels[(static_cast<size_t>(row) * canvas.width + column) * 3];
+                    const CardColour colour = column < barLeft + filled
+                                                  ? accent
+                                                  : mixed(CardColour{pixel[0], pixel[1], pixel[2]}, quiet, 0.35);
+                    pixel[0] = colour.red;
+                    pixel[1] = colour.green;
+                    pixel[2] = colour.blue;
+                }
+        }
+    }
+    // The next one.
+    if (!programme.nextTitle.empty()) {
+        y = 104;
+        int left = 10;
+        if (!programme.nextTime.empty()) {
+            const TextBlock when = setText(programme.nextTime, TextStyle{programmeTimeSize, true, 0, 1});
+            paintText(canvas, when, left - when.boxLeft, y - when.boxTop - when.boxHeight / 2, quiet, 1.0);
+            left += when.boxWidth + 7;
+        }
+        const TextBlock next =
+            setText(programme.nextTitle, TextStyle{programmeNextSize, false, right - left, 1});
+        paintText(canvas, next, left, y - next.boxTop - next.boxHeight / 2, type, 0.92);
+    }
+}
+
 }  // namespace
 
 CardColour channelColour(int number) {
@@ -238,6 +308,28 @@ void paintCoverage(CardCanvas& canvas, const std::vector<unsigned char>& mask, i
 
 CardCanvas drawCard(const CardRequest& request, const RgbaImage* logo) {
     CardCanvas canvas = blankCanvas();
+    if (request.programme.shown) {
+        const bool hasLogo = logo && !logo->pixels.empty();
+        if (hasLogo) {
+            const bool light = wantsLightPlate(*logo);
+            fillGradient(canvas, light ? lightPlateTop : darkPlateTop,
+                         light ? lightPlateBottom : darkPlateBottom);
+            drawFrame(canvas, light ? CardColour{190, 194, 204} : CardColour{16, 17, 21});
+            paintProgrammeCard(canvas, request, logo, light ? ink : white,
+                               light ? CardColour{80, 86, 100} : CardColour{176, 182, 198},
+                               light ? CardColour{214, 60, 44} : CardColour{255, 196, 64});
+            return canvas;
+        }
+        // Darker than a name card's colour, so that small type reads well.
+        const CardColour base = scaled(request.background >= 0 ? colourOf(request.background)
+                                                               : channelColour(request.number),
+                                       0.7);
+        fillGradient(canvas, scaled(base, 1.1), scaled(base, 0.75));
+        drawFrame(canvas, scaled(base, 0.55));
+        paintProgrammeCard(canvas, request, nullptr, white, CardColour{214, 218, 228},
+                           CardColour{255, 214, 90});
+        return canvas;
+    }
     if (logo && !logo->pixels.empty()) {
         const bool light = wantsLightPlate(*logo);
         fillGradient(canvas, light ? lightPlateTop : darkPlateTop,

@@ -23,6 +23,11 @@ struct CardCanvas {
 // Where the logo goes on a card: the space above the name line.
 constexpr int logoBoxLeft = 12, logoBoxTop = 9, logoBoxWidth = 232, logoBoxHeight = 80;
 
+// Where the logo goes on a card that shows programme lines: the top left
+// corner, beside the channel's name.
+constexpr int programmeLogoBoxLeft = 10, programmeLogoBoxTop = 7, programmeLogoBoxWidth = 80,
+              programmeLogoBoxHeight = 32;
+
 // A colour of the channel's own for its name card: the golden-ratio walk
 // over the hue circle keeps neighbouring numbers far apart; dark enough for
 // white type.
@@ -54,5 +59,6 @@ void paintCoverage(CardCanvas& canvas, const std::vector<unsigned char>& mask, i
                    int maskHeight, int x, int y, CardColour colour, double opacity);
 
 // Draws the card of `request`, with its logo when one is given (already scaled
-// to fit the logo box) and a name card otherwise.
+// to fit the logo box, the programme logo box when the card shows programme
+// lines) and a name card otherwise.
 CardCanvas drawCard(const CardRequest& request, const RgbaImage* logo);

@@ -170,7 +170,7 @@ bool attributeStartsAt(const std::string& text, size_t pos) {
 }
 
 struct InfoLine {
-    std::string name, tvgName, logo, otherLogo, group;
+    std::string name, tvgName, logo, otherLogo, group, tvgId, tvgShift, guides;
 };
 
 // The end of the quoted value opened just before `pos`: the first `quote`
@@ -201,10 +201,10 @@ size_t lastQuoteBeforeAttribute(const std::string& text, char quote) {
     return last;
 }
 
-// "#EXTINF:<duration> name="value" ...,<channel name>"
-InfoLine parseInfoLine(const std::string& text) {
+// "#EXTINF:<duration> name="value" ...,<channel name>", or the attributes of
+// "#EXTM3U name="value" ..." (from `pos`, after the tag).
+InfoLine parseInfoLine(const std::string& text, size_t pos = std::strlen("#EXTINF")) {
     InfoLine info;
-    size_t pos = std::strlen("#EXTINF");
     if (pos < text.size() && text[pos] == ':') ++pos;
     while (pos < text.size() && isSpace(text[pos])) ++pos;
     // The duration: a number, usually -1 or 0.
@@ -261,6 +261,12 @@ InfoLine parseInfoLine(const std::string& text) {
             info.otherLogo = value;
         else if (key == "group-title")
             info.group = value;
+        else if (key == "tvg-id")
+            info.tvgId = value;
+        else if (key == "tvg-shift")
+            info.tvgShift = value;
+        else if (key == "url-tvg" || key == "x-tvg-url")
+            info.guides += (info.guides.empty() ? "" : ",") + value;
     }
     if (info.logo.empty()) info.logo = info.otherLogo;
     return info;
@@ -355,6 +361,8 @@ void clearInfo(PlaylistReader& reader) {
     reader.infoTvgName.clear();
     reader.infoLogo.clear();
     reader.infoGroup.clear();
+    reader.infoTvgId.clear();
+    reader.infoTvgShift.clear();
 }
 
 void reportInfoWithoutAddress(PlaylistReader& reader, const PlaylistSinks& sinks) {
@@ -377,6 +385,8 @@ void readInfo(PlaylistReader& reader, const std::string& text, const PlaylistSin
     reader.infoGroup = cleanText(info.group, maxChannelName, repaired);
     // A logo is an address or a path: kept as given, for the card maker to judge.
     reader.infoLogo = trimmed(info.logo);
+    reader.infoTvgId = cleanText(info.tvgId, maxChannelName, repaired);
+    reader.infoTvgShift = cleanText(info.tvgShift, 16, repaired);
     if (repaired)
         report(sinks, reader.lineNumber, false, "text that is not UTF-8 was repaired");
 }
@@ -393,6 +403,8 @@ void readAddress(PlaylistReader& reader, const std::string& text, const Playlist
     } else {
         entry.line = reader.lineNumber;
         entry.logo = reader.infoLogo;
+        entry.tvgId = reader.infoTvgId;
+        entry.tvgShift = reader.infoTvgShift;
         entry.group = reader.infoGroup.empty() ? reader.pendingGroup : reader.infoGroup;
         entry.name = !reader.infoName.empty() ? reader.infoName : reader.infoTvgName;
         if (entry.name.empty()) {
@@ -405,6 +417,34 @@ void readAddress(PlaylistReader& reader, const std::string& text, const Playlist
     }
     clearInfo(reader);
     reader.pendingGroup.clear();
+}
+
+// "#EXTM3U url-tvg="a,b" x-tvg-url="c"": every guide address, in order.
+void readHeader(PlaylistReader& reader, const std::string& text, const PlaylistSinks& sinks) {
+    if (!sinks.guide) return;
+    const InfoLine header = parseInfoLine(text, std::strlen("#EXTM3U"));
+    size_t start = 0;
+    while (start <= header.guides.size()) {
+        size_t end = header.guides.find(',', start);
+        if (end == std::string::npos) end = header.guides.size();
+        const std::string address = trimmed(header.guides.substr(start, end - start));
+        start = end + 1;
+        if (address.empty()) continue;
+        if (reader.guides >= maxGuideAddresses) {
+            report(sinks, reader.lineNumber, false,
+                   "more than " + std::to_string(maxGuideAddresses) +
+                       " guide addresses; the rest are passed over");
+            break;
+        }
+        bool ignored = false;
+        if (address.size() > maxAddressLength || !isValidUtf8(address) ||
+            oneLineText(textAsUtf8(address, ignored), maxAddressLength) != address) {
+            report(sinks, reader.lineNumber, false, "a guide address that cannot be used is passed over");
+            continue;
+        }
+        ++reader.guides;
+        sinks.guide(address);
+    }
 }
 
 void readLine(PlaylistReader& reader, const PlaylistSinks& sinks) {
@@ -425,6 +465,8 @@ void readLine(PlaylistReader& reader, const PlaylistSinks& sinks) {
     if (text[0] == '#') {
         if (startsWithNoCase(text, "#EXTINF")) {
             readInfo(reader, text, sinks);
+        } else if (startsWithNoCase(text, "#EXTM3U")) {
+            readHeader(reader, text, sinks);
         } else if (startsWithNoCase(text, "#EXTGRP:")) {
             bool repaired = false;
             reader.pendingGroup = cleanText(text.substr(8), maxChannelName, repaired);

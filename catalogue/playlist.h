@@ -18,6 +18,8 @@ struct PlaylistEntry {
     std::string address;  // a media address isSafeMediaAddress accepts
     std::string logo;     // the tvg-logo attribute as given (trimmed); may be empty
     std::string group;    // group-title, else #EXTGRP; UTF-8, may be empty
+    std::string tvgId;    // tvg-id: the channel's id in a programme guide; may be empty
+    std::string tvgShift; // tvg-shift: hours its guide's times are moved by; may be empty
     size_t line = 0;      // the line of the address
 };
 
@@ -32,7 +34,13 @@ struct PlaylistProblem {
 struct PlaylistSinks {
     std::function<void(PlaylistEntry&)> entry;
     std::function<void(const PlaylistProblem&)> problem;
+    // Each programme guide address of the #EXTM3U line (url-tvg, x-tvg-url;
+    // comma-separated lists split), in order.
+    std::function<void(const std::string&)> guide;
 };
+
+// Guide addresses taken from one #EXTM3U line; the rest are passed over.
+constexpr size_t maxGuideAddresses = 32;
 
 // The longest line the reader keeps, in bytes; the rest of a longer line is
 // dropped (and reported). No address or name comes near it.
@@ -51,9 +59,10 @@ struct PlaylistReader {
     // The #EXTINF waiting for its address.
     bool haveInfo = false;
     size_t infoLine = 0;
-    std::string infoName, infoTvgName, infoLogo, infoGroup;
+    std::string infoName, infoTvgName, infoLogo, infoGroup, infoTvgId, infoTvgShift;
     std::string pendingGroup;  // from #EXTGRP, for the next entry
     size_t entries = 0;        // entries handed on so far
+    size_t guides = 0;         // guide addresses handed on so far
 };
 
 // Reads `size` bytes of the playlist.

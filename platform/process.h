@@ -64,3 +64,10 @@ void endProgram(StartedProgram& program, int waitMilliseconds);
 
 // Lets go of the held program without touching it: it runs on.
 void releaseProgram(StartedProgram& program);
+
+// The folder holding this program's own executable file; empty where it
+// cannot be told.
+std::string ownProgramFolder();
+
+// This process's id.
+long ownProcessId();

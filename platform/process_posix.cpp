@@ -226,3 +226,14 @@ void releaseProgram(StartedProgram& program) {
 }
 
 #endif
+
+std::string ownProgramFolder() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return std::string();
+    std::string full(path, static_cast<size_t>(length));
+    const size_t slash = full.rfind('/');
+    return slash == std::string::npos ? std::string() : full.substr(0, slash);
+}
+
+long ownProcessId() { return static_cast<long>(getpid()); }

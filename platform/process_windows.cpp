@@ -5,6 +5,8 @@
 
 #include "platform/process.h"
 
+#include <windows.h>
+
 const bool desktopOpensEveryAddress = true;
 
 // Programs are not started directly here: the desktop's handler opens every
@@ -23,5 +25,11 @@ bool programRunning(const StartedProgram&) { return false; }
 void endProgram(StartedProgram& program, int) { releaseProgram(program); }
 
 void releaseProgram(StartedProgram& program) { program.handle = -1; }
+
+// Programs beside this one are not started on Windows (the programme guide
+// is read on Linux only).
+std::string ownProgramFolder() { return std::string(); }
+
+long ownProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
 #endif

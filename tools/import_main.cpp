@@ -3,14 +3,18 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "catalogue/cards_cache.h"
 #include "catalogue/data_root.h"
+#include "catalogue/guide_root.h"
 #include "catalogue/import.h"
 #include "catalogue/import_report.h"
 
@@ -26,6 +30,7 @@ void printUsage(std::FILE* out) {
     std::fprintf(out,
                  "Usage: quillon-import [--root FOLDER] [--group NAME]... PLAYLIST\n"
                  "       quillon-import --list-groups PLAYLIST\n"
+                 "       quillon-import --now [--root FOLDER]\n"
                  "Puts the channels of an M3U/M3U8 playlist on Quillon's wall, in playlist order,\n"
                  "replacing the catalogue; favourites, selection and wall scale stay. PLAYLIST is a\n"
                  "file, - for standard input, or an http:// or https:// address to download.\n"
@@ -33,6 +38,10 @@ void printUsage(std::FILE* out) {
                  "                   ${XDG_DATA_HOME:-~/.local/share}/quillon, made on first use)\n"
                  "  --group NAME     import only the channels of this group (may be repeated)\n"
                  "  --list-groups    show the playlist's groups with their channel counts\n"
+                 "  --guide SOURCE   a programme guide (XMLTV file or address, plain, .gz or .xz)\n"
+                 "                   besides the playlist's url-tvg (may be repeated)\n"
+                 "  --guide-refresh HOURS  fetch the guides again this often (default 12)\n"
+                 "  --now            print what is on now and next on every channel\n"
                  "Close Quillon before importing; start it again afterwards to see the channels.\n");
 }
 
@@ -42,6 +51,9 @@ struct Arguments {
     bool rootGiven = false;
     std::vector<std::string> groups;
     bool listGroups = false;
+    std::vector<std::string> guides;
+    double guideRefreshHours = 12;
+    bool now = false;
 };
 
 // 0 when the arguments are complete, 1 for --help, 2 for a mistake.
@@ -59,8 +71,21 @@ int parseArguments(int argc, char** argv, Arguments& arguments) {
             }
             return false;
         };
-        std::string group;
+        std::string group, guide, hours;
         if (argument == "--help" || argument == "-h") return 1;
+        if (argument == "--now") {
+            arguments.now = true;
+        } else if (value("--guide", guide)) {
+            arguments.guides.push_back(guide);
+        } else if (value("--guide-refresh", hours)) {
+            char* end = nullptr;
+            arguments.guideRefreshHours = std::strtod(hours.c_str(), &end);
+            if (!end || *end || !(arguments.guideRefreshHours > 0) ||
+                arguments.guideRefreshHours > 24 * 365) {
+                std::fprintf(stderr, "quillon-import: --guide-refresh needs a number of hours\n");
+                return 2;
+            }
+        } else
         if (argument == "--list-groups") {
             arguments.listGroups = true;
         } else if (value("--group", group)) {
@@ -75,7 +100,7 @@ int parseArguments(int argc, char** argv, Arguments& arguments) {
             return 2;
         }
     }
-    if (arguments.playlist.empty()) {
+    if (arguments.playlist.empty() && !arguments.now) {
         std::fprintf(stderr, "quillon-import: which playlist? Give a file, - or an address.\n");
         return 2;
     }
@@ -205,6 +230,50 @@ int listGroups(const Arguments& arguments) {
     return total > 0 ? 0 : 1;
 }
 
+// The command-line view of the guide.
+int showNowAndNext(const std::string& folder) {
+    std::vector<std::string> lines;
+    std::string error;
+    if (!nowNextReport(folder, "", secondsNow(), lines, error)) {
+        std::fprintf(stderr, "quillon-import: %s\n", error.c_str());
+        return 1;
+    }
+    for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+    return 0;
+}
+
+// After the switch: remembers the catalogue's guides (or that it has none),
+// reads them and puts what is on now on the cards. A guide that cannot be
+// read is reported; the catalogue stays as imported.
+void importGuide(const std::string& folder, const std::vector<PlaylistEntry>& entries,
+                 const std::vector<std::string>& sources, double refreshHours) {
+    std::vector<std::string> kept;
+    for (const std::string& source : sources) {
+        // A local guide is found from anywhere later.
+        std::string place = source;
+        std::error_code code;
+        if (place.find("://") == std::string::npos && !place.empty() && place[0] != '/')
+            place = fs::absolute(place, code).string();
+        if (std::find(kept.begin(), kept.end(), place) == kept.end()) kept.push_back(place);
+    }
+    const GuideSetup setup = guideSetupFor(entries, kept, refreshHours);
+    std::string error;
+    if (!writeGuideSetup(folder, setup, error)) {
+        std::printf("Note: the programme guide is not kept: %s.\n", error.c_str());
+        return;
+    }
+    if (kept.empty()) return;
+    std::printf("Reading the programme guide (%zu source%s)...\n", kept.size(),
+                kept.size() == 1 ? "" : "s");
+    std::fflush(stdout);
+    const GuideRenewal renewal = refreshGuideAndCards(folder, "", setup, secondsNow(), CardOptions());
+    for (const std::string& line : renewal.refresh.messages) std::printf("Guide: %s.\n", line.c_str());
+    if (renewal.refresh.indexWritten)
+        std::printf("Guide: %zu programmes kept for %zu guide channels; %zu cards show what is on.\n",
+                    renewal.refresh.build.programmes, renewal.refresh.build.channels,
+                    renewal.cardsShowing);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -221,6 +290,7 @@ int main(int argc, char** argv) {
     if (arguments.listGroups) return listGroups(arguments);
     if (!resolveRoot(arguments)) return 1;
     const std::string root = (fs::path(arguments.root) / "VESTRALUME").string();
+    if (arguments.now) return showNowAndNext(arguments.root);
 
     std::string error;
     if (!lockDataRoot(arguments.root, error)) {
@@ -243,6 +313,14 @@ int main(int argc, char** argv) {
             ++otherGroups;
     };
     sinks.problem = [&](const PlaylistProblem& problem) { logProblem(problems, problem); };
+    std::vector<std::string> guideSources;
+    // A playlist names guides on servers; a local file is read only when
+    // given with --guide (a playlist from anywhere does not choose files
+    // on this machine to read).
+    std::vector<std::string> localGuides;
+    sinks.guide = [&](const std::string& address) {
+        (isPlaylistAddress(address) ? guideSources : localGuides).push_back(address);
+    };
     const bool read = readPlaylistSource(arguments.playlist, sinks,
                                          [&] { display.show(progress); }, error);
     display.clear();
@@ -284,6 +362,11 @@ int main(int argc, char** argv) {
         std::printf("%s\n", line.c_str());
     for (const std::string& warning : result.warnings)
         std::printf("Note: %s.\n", warning.c_str());
+    for (const std::string& guide : localGuides)
+        std::printf("Note: the playlist names the guide \"%s\", which is not an http or https "
+                    "address; give a local guide with --guide.\n", guide.c_str());
+    for (const std::string& guide : arguments.guides) guideSources.push_back(guide);
+    importGuide(arguments.root, entries, guideSources, arguments.guideRefreshHours);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("Done in %.1f s.%s\n", seconds,
