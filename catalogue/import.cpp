@@ -12,7 +12,9 @@
 #include <unordered_set>
 
 #include "catalogue/data_root.h"
+#include "catalogue/cards_cache.h"
 #include "catalogue/import_record.h"
+#include "catalogue/pending_cards.h"
 #include "catalogue/url_directory_file.h"
 #include "platform/folder_exchange.h"
 #include "platform/folder_lock.h"
@@ -357,6 +359,68 @@ bool switchCatalogue(const RootPaths& paths, std::string& error) {
     return true;
 }
 
+// Whether the catalogue in place holds these link files and this count: the
+// same channels, whatever stands of their cards.
+bool catalogueTextHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
+                        const std::vector<int>& links) {
+    if (readWholeFile(paths.catalogue / countFileName()) != std::to_string(entries.size()) + "\n")
+        return false;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (readWholeFile(paths.catalogue / (std::to_string(i + 1) + ".txt")) !=
+            linkFileText(links[i], entries[i].name))
+            return false;
+    return true;
+}
+
+std::vector<std::string> logosOf(const std::vector<PlaylistEntry>& entries) {
+    std::vector<std::string> logos;
+    logos.reserve(entries.size());
+    for (const PlaylistEntry& entry : entries) logos.push_back(entry.logo);
+    return logos;
+}
+
+// The staging folder of a catalogue whose cards come later: its card list,
+// and the cards of the page it will show made from what the caches hold
+// (the logo card when the logo is cached, the name card otherwise). Cards
+// made in their final form are logged as made; the rest stay pending.
+bool stageCardsLater(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
+                     const std::vector<CardRequest>& cardRequests, const std::vector<int>& page,
+                     const ImportOptions& options, ImportResult& result) {
+    std::error_code code;
+    fs::create_directory(paths.staging, code);
+    if (code) {
+        result.error = "cannot create " + paths.staging.string() + ": " + code.message();
+        return false;
+    }
+    if (!writeWholeFile(paths.staging / pendingCardListName, formatCardList(logosOf(entries)), result.error))
+        return false;
+    std::vector<CardRequest> shown;
+    for (int channel : page)
+        if (channel >= 1 && static_cast<size_t>(channel) <= cardRequests.size())
+            shown.push_back(cardRequests[static_cast<size_t>(channel - 1)]);
+    CardOptions quick = options.cards;
+    quick.network = false;
+    const std::vector<CardResult> made = makeCards(shown, quick);
+    std::string log;
+    result.cards = CardProgress();
+    result.cards.total = cardRequests.size();
+    for (size_t i = 0; i < made.size(); ++i) {
+        if (!made[i].written) {
+            result.error = "cannot make the card of channel " + std::to_string(shown[i].number) +
+                           (made[i].problem.empty() ? std::string() : ": " + made[i].problem);
+            return false;
+        }
+        if (made[i].remade) ++result.cards.made;
+        if (made[i].logo == logoCached) ++result.cards.cached;
+        if (made[i].logo != logoFailed || !options.cards.network) {
+            log += madeLogLine(shown[i].number);
+            ++result.cards.done;
+        }
+    }
+    result.pendingCards = cardRequests.size() - result.cards.done;
+    return writeWholeFile(paths.staging / madeCardLogName, log, result.error);
+}
+
 int catalogueSize(const RootPaths& paths) {
     if (const std::optional<int> count = readChannelCount(paths.folder)) return *count;
     std::error_code code;
@@ -464,13 +528,42 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     }
 
     std::error_code code;
-    if (!makeCatalogueCards(paths, cardRequests, options, progress, result)) {
+    if (options.cardsLater && newLines.empty() && catalogueTextHolds(paths, entries, links)) {
+        // The same channels: their cards are made in place, as they stand,
+        // by the background card maker; one the same as before is left as it
+        // is. A card list already there for exactly these logos is that
+        // work still going on.
+        const PendingCards pending = readPendingCards(paths.catalogue.string());
+        if (!pending.listed) {
+            std::string problem;
+            if (!replaceFile((paths.catalogue / pendingCardListName).string(),
+                             formatCardList(logosOf(entries)), problem)) {
+                result.error = problem;
+                return result;
+            }
+            result.pendingCards = entries.size();
+            result.cards.total = entries.size();
+            return unchanged();
+        }
+        if (pending.problem.empty() && pending.logos == logosOf(entries)) {
+            result.pendingCards = pending.pending;
+            result.cards.total = entries.size();
+            result.cards.done = entries.size() - pending.pending;
+            return unchanged();
+        }
+    }
+    if (options.cardsLater) {
+        if (!stageCardsLater(paths, entries, cardRequests, inside, options, result)) {
+            fs::remove_all(paths.staging, code);
+            return result;
+        }
+    } else if (!makeCatalogueCards(paths, cardRequests, options, progress, result)) {
         fs::remove_all(paths.staging, code);
         return result;
     }
     report(options, progress, ImportProgress::switching);
 
-    if (newLines.empty() && catalogueHolds(paths, entries, links)) {
+    if (!options.cardsLater && newLines.empty() && catalogueHolds(paths, entries, links)) {
         fs::remove_all(paths.staging, code);
         recordCatalogue(paths, cardRequests, links, options.cards);
         return unchanged();
@@ -516,7 +609,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         return result;
     }
     result.switchedIn = true;
-    recordCatalogue(paths, cardRequests, links, options.cards);
+    if (!options.cardsLater) recordCatalogue(paths, cardRequests, links, options.cards);
     if (!writeTilePaths(paths, inside, newCount))
         result.warnings.push_back("the tiles of the current page show placeholders until the "
                                   "page is scrolled (cannot write their tile path files)");
