@@ -1,5 +1,7 @@
 #include "catalogue/import.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -29,6 +31,9 @@ namespace {
 // one waits for removal when the system cannot exchange two folders.
 const std::string stagingName = ".1.new";
 const std::string retiredName = ".1.old";
+// Where an import whose cards come later leaves the catalogue it replaced,
+// for the background card maker to remove (see removeReplacedCatalogues).
+const std::string replacedPrefix = ".1.gone.";
 
 std::string lastSystemError() { return std::strerror(errno); }
 
@@ -326,12 +331,21 @@ bool writeCatalogueText(const RootPaths& paths, const std::vector<PlaylistEntry>
 }
 
 // Puts the staging folder in the catalogue's place in one step.
-bool switchCatalogue(const RootPaths& paths, std::string& error) {
+// The old catalogue goes at once, or, when `later`, is moved aside for the
+// background card maker to remove: removing tens of thousands of files can
+// take seconds on a busy disk, and the new catalogue is in place already.
+bool switchCatalogue(const RootPaths& paths, bool later, std::string& error) {
     std::error_code code;
     const bool hadCatalogue = fs::exists(fs::symlink_status(paths.catalogue, code));
     if (hadCatalogue) {
         switch (exchangeFolders(paths.staging.string(), paths.catalogue.string())) {
             case foldersExchanged:
+                if (later) {
+                    const fs::path aside =
+                        paths.root / (replacedPrefix + std::to_string(getpid()));
+                    fs::remove_all(aside, code);
+                    fs::rename(paths.staging, aside, code);
+                }
                 fs::remove_all(paths.staging, code);  // the old catalogue
                 return true;
             case exchangeFailed:
@@ -604,16 +618,29 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         return result;
     }
 
-    if (!switchCatalogue(paths, result.error)) {
+    if (!switchCatalogue(paths, options.cardsLater, result.error)) {
         fs::remove_all(paths.staging, code);
         return result;
     }
     result.switchedIn = true;
-    if (!options.cardsLater) recordCatalogue(paths, cardRequests, links, options.cards);
+    if (!options.cardsLater) {
+        recordCatalogue(paths, cardRequests, links, options.cards);
+        removeReplacedCatalogues(paths.folder);
+    }
     if (!writeTilePaths(paths, inside, newCount))
         result.warnings.push_back("the tiles of the current page show placeholders until the "
                                   "page is scrolled (cannot write their tile path files)");
     return result;
+}
+
+void removeReplacedCatalogues(const std::string& folder) {
+    const RootPaths paths = pathsFor(folder);
+    std::error_code code;
+    std::vector<fs::path> replaced;
+    for (fs::directory_iterator entry(paths.root, code), end; !code && entry != end; entry.increment(code))
+        if (entry->path().filename().string().compare(0, replacedPrefix.size(), replacedPrefix) == 0)
+            replaced.push_back(entry->path());
+    for (const fs::path& old : replaced) fs::remove_all(old, code);
 }
 
 bool entryInGroups(const PlaylistEntry& entry, const std::vector<std::string>& groups) {

@@ -52,6 +52,10 @@ struct ImportResult {
 ImportResult importCatalogue(const std::string& folder, const std::vector<PlaylistEntry>& entries,
                              const ImportOptions& options);
 
+// Removes the catalogues that imports switched out and left aside
+// (VESTRALUME/.1.gone.*); nothing reads them, so this is safe at any time.
+void removeReplacedCatalogues(const std::string& folder);
+
 // Takes the lock on <folder>/VESTRALUME for the rest of the process; on
 // failure returns false with the reason in plain words.
 bool lockDataRoot(const std::string& folder, std::string& error);

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "catalogue/data_root.h"
+#include "catalogue/import.h"
 #include "catalogue/import_record.h"
 #include "catalogue/pending_cards.h"
 #include "state/state_files.h"
@@ -284,6 +285,8 @@ PendingCardResult makePendingCards(const std::string& folder, const PendingCardO
         if (!result.error.empty()) break;
     }
     result.pending = remaining;
+    // What imports switched out goes now that the wall has its cards.
+    removeReplacedCatalogues(folder);
     if (remaining > 0 || result.replaced || replaced()) return result;
 
     // Every card is made: the catalogue is complete without its list, and

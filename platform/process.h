@@ -46,3 +46,7 @@ void endProgram(StartedProgram& program, int waitMilliseconds);
 
 // Lets go of the held program without touching it: it runs on.
 void releaseProgram(StartedProgram& program);
+
+// The full path of the running program's own file, to find the programs
+// installed beside it; empty where it cannot be told.
+std::string runningProgramPath();

@@ -174,4 +174,10 @@ void releaseProgram(StartedProgram& program) {
     program.handle = -1;
 }
 
+std::string runningProgramPath() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+}
+
 #endif

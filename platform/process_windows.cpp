@@ -17,4 +17,7 @@ void endProgram(StartedProgram& program, int) { releaseProgram(program); }
 
 void releaseProgram(StartedProgram& program) { program.handle = -1; }
 
+// Nothing is started beside the program on Windows (it has no importer).
+std::string runningProgramPath() { return std::string(); }
+
 #endif
