@@ -6,6 +6,7 @@
 
 #include "app/frames.h"
 #include "app/shell.h"
+#include "app/tile_watch.h"
 #include "scene/wall.h"
 
 float cameraPitch = 0;
@@ -73,9 +74,11 @@ void onDisplay() {
 }
 
 // Between frames the wall's state files are looked at, so that a change
-// made from outside shows; a wall at rest is not drawn again. Once it has
-// rested a while, the memory freed meanwhile goes back to the system.
+// made from outside shows, and a thumbnail replaced on disk is decoded
+// again; a wall at rest is not drawn again. Once it has rested a while, the
+// memory freed meanwhile goes back to the system.
 void onTimer(int) {
+    renewChangedTiles();
     if (!requestFrameIfDue()) {
         const auto rest = std::chrono::steady_clock::now() - lastFrameTime;
         const long restMilliseconds =

@@ -28,6 +28,10 @@ std::list<Texture*> unheldTextures;
 size_t unheldBytes = 0;
 long lastSerial = 0;
 
+// Textures taken out of the registry while held (forgetTexturePath): they
+// are deleted when their last holder lets go.
+std::vector<Texture*> forgottenTextures;
+
 GLint maxTextureSide() {
     static GLint side = 0;
     if (side == 0) glGetIntegerv(GL_MAX_TEXTURE_SIZE, &side);
@@ -79,6 +83,16 @@ void dropTexture(Texture* texture) {
     textureIndex.erase(texture->name);
     auto place = std::find(textureRegistry.begin(), textureRegistry.end(), texture);
     if (place != textureRegistry.end()) textureRegistry.erase(place);
+    const GLuint id = static_cast<GLuint>(texture->id);
+    glDeleteTextures(1, &id);
+    delete texture;
+}
+
+// A forgotten texture whose last holder let go.
+void deleteForgotten(Texture* texture) {
+    auto place = std::find(forgottenTextures.begin(), forgottenTextures.end(), texture);
+    if (place == forgottenTextures.end()) return;
+    forgottenTextures.erase(place);
     const GLuint id = static_cast<GLuint>(texture->id);
     glDeleteTextures(1, &id);
     delete texture;
@@ -192,12 +206,19 @@ void discardTexture(Texture* texture) {
     if (!texture) return;
     if (texture->holders > 0) --texture->holders;
     if (texture->holders > 0) return;
-    if (isRegistered(texture)) dropTexture(texture);
+    if (isRegistered(texture))
+        dropTexture(texture);
+    else
+        deleteForgotten(texture);
 }
 
 void releaseTexture(Texture* texture) {
     if (!texture || texture->holders == 0) return;
-    if (--texture->holders > 0 || texture->unheld || !isRegistered(texture)) return;
+    if (--texture->holders > 0 || texture->unheld) return;
+    if (!isRegistered(texture)) {
+        deleteForgotten(texture);
+        return;
+    }
     try {
         texture->unheldPlace = unheldTextures.insert(unheldTextures.end(), texture);
     } catch (const std::bad_alloc&) {
@@ -207,6 +228,26 @@ void releaseTexture(Texture* texture) {
     texture->unheld = true;
     unheldBytes += texture->bytes;
     dropUnheldBeyondBudget();
+}
+
+void forgetTexturePath(const std::string& path) {
+    Texture* texture = findTexture(path);
+    if (!texture) return;
+    if (texture->holders == 0) {
+        dropTexture(texture);
+        return;
+    }
+    // Room first, so that a record is never both out of the registry and
+    // untracked.
+    try {
+        forgottenTextures.reserve(forgottenTextures.size() + 1);
+    } catch (const std::bad_alloc&) {
+        return;  // no memory: the path keeps its texture until the next change
+    }
+    textureIndex.erase(texture->name);
+    auto place = std::find(textureRegistry.begin(), textureRegistry.end(), texture);
+    if (place != textureRegistry.end()) textureRegistry.erase(place);
+    forgottenTextures.push_back(texture);
 }
 
 void setUnheldTextureBudget(size_t bytes) {
@@ -222,6 +263,12 @@ void forgetAllTextures() {
         glDeleteTextures(1, &id);
         delete texture;
     }
+    for (Texture* texture : forgottenTextures) {
+        const GLuint id = static_cast<GLuint>(texture->id);
+        glDeleteTextures(1, &id);
+        delete texture;
+    }
+    forgottenTextures.clear();
     textureRegistry.clear();
     textureIndex.clear();
     unheldTextures.clear();

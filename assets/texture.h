@@ -64,6 +64,13 @@ void discardTexture(Texture* texture);
 // ignored.
 void releaseTexture(Texture* texture);
 
+// The file of `path` changed on disk: the next load of the path decodes it
+// afresh. A registered texture of the path that no one holds is dropped at
+// once; one that is held leaves the registry but stays with its holders, as
+// it was, until the last of them discards or releases it (then it is
+// deleted). Nothing happens when the path has no registered texture.
+void forgetTexturePath(const std::string& path);
+
 // Sets the budget for textures held by no one and drops the ones released
 // longest ago until they fit.
 void setUnheldTextureBudget(size_t bytes);

@@ -23,6 +23,7 @@ void readPixel(int x, int y, unsigned char rgb[3]) {
     glReadPixels(x, y, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, rgb);
 }
 
+#include "app/tile_watch.h"
 #include "assets/texture.h"
 #include "nav/keys.h"
 #include "scene/wall.h"
@@ -37,6 +38,7 @@ void resetWall() {
         }
     currentList = 1;
     forgetTypedNumber();
+    endTileWatch();
     // Textures no tile holds stay registered by design; between tests they
     // would name files of an earlier scratch folder under the same paths.
     forgetAllTextures();

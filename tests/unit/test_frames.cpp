@@ -7,14 +7,18 @@
 #include <GL/glx.h>
 #include <X11/Xutil.h>
 #include <chrono>
+#include <cstdio>
+#include <functional>
 #include <cmath>
 #include <thread>
 #include <vector>
 
 #include "app/frames.h"
 #include "app/shell.h"
+#include "app/tile_watch.h"
 #include "assets/texture.h"
 #include "nav/keys.h"
+#include "nav/page.h"
 #include "scene/wall.h"
 #include "state/catalogue.h"
 #include "state/state_files.h"
@@ -222,6 +226,85 @@ TEST_F(RestingWall, DrawsWhatChangesAndNothingAtRest) {
     onReshape(256, 256);
     EXPECT_EQ(runFor(100), 1);
     EXPECT_EQ(runFor(200), 0);
+}
+
+// A thumbnail replaced the way every writer of the root replaces a file: a
+// temporary file beside it renamed over it.
+void replaceThumbnail(const std::string& path, unsigned char red, unsigned char green, unsigned char blue) {
+    const std::string::size_type slash = path.rfind('/');
+    const std::string temporary = path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".1.tmp";
+    ASSERT_TRUE(writeSolidJpeg(temporary, 16, 8, red, green, blue));
+    ASSERT_EQ(std::rename(temporary.c_str(), path.c_str()), 0);
+}
+
+size_t pixelsOfColour(const std::vector<unsigned char>& rgb, int red, int green, int blue) {
+    size_t count = 0;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+        count += std::abs(rgb[i] - red) < 40 && std::abs(rgb[i + 1] - green) < 40 && std::abs(rgb[i + 2] - blue) < 40;
+    return count;
+}
+
+TEST_F(RestingWall, AReplacedThumbnailIsOnScreenAtOnceAndAloneThenTheWallRestsAgain) {
+    settle();
+    long serials[17];
+    for (int tile = 1; tile <= 16; ++tile) serials[tile] = tileTextures[1][tile]->serial;
+    EXPECT_EQ(pixelsOfColour(screen(), 250, 0, 0), 0u);
+
+    // Renamed over: on screen within half a second, one frame, no other tile
+    // decoded again.
+    const auto start = std::chrono::steady_clock::now();
+    replaceThumbnail(thumbnailPath(1, 6), 250, 0, 0);
+    long frames = 0;
+    while (tileTextures[1][6]->serial == serials[6] && std::chrono::steady_clock::now() - start < std::chrono::seconds(2))
+        frames += runFor(5);
+    frames += runFor(30);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(tileTextures[1][6]->name, thumbnailPath(1, 6));
+    EXPECT_GT(pixelsOfColour(screen(), 250, 0, 0), 100u) << "the new picture is on screen";
+    EXPECT_EQ(frames, 1);
+    for (int tile = 1; tile <= 16; ++tile) {
+        if (tile != 6) EXPECT_EQ(tileTextures[1][tile]->serial, serials[tile]) << "tile " << tile;
+    }
+    EXPECT_EQ(runFor(300), 0) << "the wall rests again";
+
+    // Written in place, damaged: the placeholder; whole again: the picture.
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        std::string shown;
+    } changes[] = {
+        {"damaged", [] { writeFile(thumbnailPath(1, 6), "not a picture"); }, placeholderPath(6)},
+        {"written in place", [] { writeSolidJpeg(thumbnailPath(1, 6), 16, 8, 0, 250, 0); }, thumbnailPath(1, 6)},
+        {"removed", [] { std::remove(thumbnailPath(1, 6).c_str()); }, placeholderPath(6)},
+        {"back", [] { replaceThumbnail(thumbnailPath(1, 6), 250, 0, 0); }, thumbnailPath(1, 6)},
+    };
+    testing::internal::CaptureStdout();  // the loader's report of the damaged file
+    for (const auto& c : changes) {
+        c.change();
+        runFor(200);
+        EXPECT_EQ(tileTextures[1][6]->name, c.shown) << c.what;
+    }
+    testing::internal::GetCapturedStdout();
+
+    // A file of the folder that is not on the wall draws nothing, but the
+    // texture kept from an earlier page is not shown stale when the page
+    // comes back.
+    Texture* kept = loadTexture(thumbnailPath(1, 20));
+    releaseTexture(kept);
+    ASSERT_EQ(findTexture(thumbnailPath(1, 20)), kept);
+    replaceThumbnail(thumbnailPath(1, 20), 250, 0, 0);
+    EXPECT_EQ(runFor(200), 0);
+    EXPECT_EQ(findTexture(thumbnailPath(1, 20)), nullptr);
+
+    // A page that shows one channel on two tiles: both follow its file.
+    writeFile(stateFile("z1.txt"), formatIntList({1, 2, 3, 4, 5, 9, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
+    buildPage(1);
+    settle();
+    replaceThumbnail(thumbnailPath(1, 9), 0, 0, 250);
+    runFor(200);
+    EXPECT_EQ(tileTextures[1][6], tileTextures[1][9]);
+    EXPECT_GT(pixelsOfColour(screen(), 0, 0, 250), 200u);
+    EXPECT_EQ(runFor(300), 0);
 }
 
 }  // namespace
