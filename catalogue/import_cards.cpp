@@ -11,11 +11,13 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <thread>
 
 #include "catalogue/data_root.h"
 #include "catalogue/import.h"
 #include "catalogue/import_record.h"
 #include "catalogue/pending_cards.h"
+#include "platform/process.h"
 #include "state/state_files.h"
 
 namespace fs = std::filesystem;
@@ -262,7 +264,19 @@ PendingCardResult makePendingCards(const std::string& folder, const PendingCardO
         }
         std::vector<CardRequest> fullRequests;
         for (int channel : fullChannels) fullRequests.push_back(requestFor(channel));
-        const std::vector<CardResult> made = makeCards(fullRequests, options.cards);
+        std::vector<CardResult> made;
+        if (batch.empty() || nearTheWall(batch.front(), pageFirst)) {
+            made = makeCards(fullRequests, options.cards);
+        } else {
+            // Cards away from the wall are made at low priority, on a thread
+            // of their own: the thread asking for the wall's cards keeps
+            // its priority for when the wall moves.
+            std::thread background([&] {
+                lowerThreadPriority();
+                made = makeCards(fullRequests, options.cards);
+            });
+            background.join();
+        }
         addCounts(result.cards, made);
         for (size_t i = 0; i < made.size(); ++i) {
             if (made[i].written) {

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -172,6 +173,16 @@ void endProgram(StartedProgram& program, int waitMilliseconds) {
 void releaseProgram(StartedProgram& program) {
     if (program.handle >= 0) close(program.handle);
     program.handle = -1;
+}
+
+void lowerThreadPriority() {
+#ifdef __linux__
+    // On Linux the nice value belongs to each thread, and a thread started
+    // later takes that of the thread starting it.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+#else
+    setpriority(PRIO_PROCESS, 0, 10);
+#endif
 }
 
 std::string runningProgramPath() {

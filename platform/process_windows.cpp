@@ -20,4 +20,6 @@ void releaseProgram(StartedProgram& program) { program.handle = -1; }
 // Nothing is started beside the program on Windows (it has no importer).
 std::string runningProgramPath() { return std::string(); }
 
+void lowerThreadPriority() {}
+
 #endif

@@ -3,7 +3,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -237,10 +236,8 @@ bool startBackgroundCardMaker(const std::string& folder) {
 }
 
 // --make-cards: the pending cards of the root's catalogue, the page on the
-// wall first, at a priority that leaves the processor to the wall.
+// wall first; the cards away from the wall at a low priority.
 int makeCardsNow(const Arguments& arguments) {
-    errno = 0;
-    if (nice(10) == -1 && errno != 0) std::fprintf(stderr, "quillon-import: cannot lower its priority\n");
     ProgressDisplay display;
     PendingCardOptions options;
     options.progress = [&](const CardProgress& cards) {
