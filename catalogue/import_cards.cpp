@@ -206,6 +206,18 @@ PendingCardResult makePendingCards(const std::string& folder, const PendingCardO
         result.error = "cannot write " + (catalogue / madeCardLogName).string() + ": " + std::strerror(errno);
         return result;
     }
+    // A line cut short (a write the system lost) is ended first, so that the
+    // next number is not read as part of it.
+    struct stat logInfo;
+    char lastByte = '\n';
+    if (fstat(log.fd, &logInfo) == 0 && logInfo.st_size > 0) {
+        const Descriptor reading(openat(dir.fd, madeCardLogName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (reading.fd >= 0 && pread(reading.fd, &lastByte, 1, logInfo.st_size - 1) == 1 && lastByte != '\n' &&
+            write(log.fd, "\n", 1) != 1) {
+            result.error = "cannot write " + (catalogue / madeCardLogName).string() + ": " + std::strerror(errno);
+            return result;
+        }
+    }
     auto logMade = [&](const std::vector<int>& done) {
         std::string lines;
         for (int channel : done) lines += madeLogLine(channel);

@@ -229,7 +229,9 @@ bool startBackgroundCardMaker(const std::string& folder) {
     std::error_code code;
     const fs::path program = fs::read_symlink("/proc/self/exe", code);
     if (code) return false;
-    StartedProgram maker = startProgram({program.string(), "--make-cards", "--root", folder});
+    const fs::path root = fs::absolute(folder, code);
+    if (code) return false;
+    StartedProgram maker = startProgram({program.string(), "--make-cards", "--root", root.string()});
     const bool started = maker.started;
     releaseProgram(maker);
     return started;

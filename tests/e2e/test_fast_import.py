@@ -52,28 +52,11 @@ def importer(args):
 
 
 def makers_of(root_folder):
-    """Process ids of the background card makers working on root_folder."""
-    found = []
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                words = f.read().split(b"\0")
-        except OSError:
-            continue
-        if b"--make-cards" in words and os.fsencode(root_folder) in words:
-            found.append(int(pid))
-    return found
+    return harness.card_makers(root_folder)
 
 
 def stop_makers(root_folder):
-    for pid in makers_of(root_folder):
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-    wait_until(lambda: not makers_of(root_folder), 10, 0.1, "the card makers to end")
+    harness.stop_card_makers(root_folder)
 
 
 def cards_pending(folder):
