@@ -15,6 +15,7 @@
 
 #include "catalogue/data_root.h"
 #include "catalogue/cards_cache.h"
+#include "catalogue/import_cards.h"
 #include "catalogue/import_record.h"
 #include "catalogue/pending_cards.h"
 #include "catalogue/url_directory_file.h"
@@ -66,6 +67,15 @@ void cleanUpAfterEarlierImports(const RootPaths& paths) {
     std::error_code code;
     if (!fs::exists(fs::symlink_status(paths.catalogue, code)) && fs::is_directory(paths.retired, code))
         fs::rename(paths.retired, paths.catalogue, code);
+    // A staging folder left behind may be a catalogue switched out by a
+    // killed import, that a card maker still writes into until it notices:
+    // it is moved out of the way first, so the new staging starts empty.
+    if (fs::exists(fs::symlink_status(paths.staging, code))) {
+        const fs::path aside = paths.root / (replacedPrefix + std::to_string(getpid()) + ".staging");
+        fs::remove_all(aside, code);
+        fs::rename(paths.staging, aside, code);
+        fs::remove_all(aside, code);
+    }
     fs::remove_all(paths.staging, code);
     fs::remove_all(paths.retired, code);
     // Temporary files of replacements (URL directory, page, tile paths)
@@ -339,15 +349,21 @@ bool switchCatalogue(const RootPaths& paths, bool later, std::string& error) {
     const bool hadCatalogue = fs::exists(fs::symlink_status(paths.catalogue, code));
     if (hadCatalogue) {
         switch (exchangeFolders(paths.staging.string(), paths.catalogue.string())) {
-            case foldersExchanged:
-                if (later) {
-                    const fs::path aside =
-                        paths.root / (replacedPrefix + std::to_string(getpid()));
-                    fs::remove_all(aside, code);
-                    fs::rename(paths.staging, aside, code);
+            case foldersExchanged: {
+                const fs::path aside = paths.root / (replacedPrefix + std::to_string(getpid()));
+                fs::remove_all(aside, code);
+                fs::rename(paths.staging, aside, code);
+                fs::remove_all(paths.staging, code);
+                if (!later) {
+                    // A card maker may still write into the old catalogue
+                    // until it notices the switch: it is removed once no
+                    // maker works any more.
+                    const int makers = lockCardMakers(paths.folder, 30000);
+                    removeReplacedCatalogues(paths.folder);
+                    unlockCardMakers(makers);
                 }
-                fs::remove_all(paths.staging, code);  // the old catalogue
                 return true;
+            }
             case exchangeFailed:
                 error = "cannot switch the new catalogue into place: " + lastSystemError();
                 return false;
@@ -401,9 +417,9 @@ bool stageCardsLater(const RootPaths& paths, const std::vector<PlaylistEntry>& e
                      const std::vector<CardRequest>& cardRequests, const std::vector<int>& page,
                      const ImportOptions& options, ImportResult& result) {
     std::error_code code;
-    fs::create_directory(paths.staging, code);
-    if (code) {
-        result.error = "cannot create " + paths.staging.string() + ": " + code.message();
+    if (!fs::create_directory(paths.staging, code)) {
+        result.error = "cannot create " + paths.staging.string() + ": " +
+                       (code ? code.message() : std::string("something else has that name"));
         return false;
     }
     if (!writeWholeFile(paths.staging / pendingCardListName, formatCardList(logosOf(entries)), result.error))
@@ -623,10 +639,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         return result;
     }
     result.switchedIn = true;
-    if (!options.cardsLater) {
-        recordCatalogue(paths, cardRequests, links, options.cards);
-        removeReplacedCatalogues(paths.folder);
-    }
+    if (!options.cardsLater) recordCatalogue(paths, cardRequests, links, options.cards);
     if (!writeTilePaths(paths, inside, newCount))
         result.warnings.push_back("the tiles of the current page show placeholders until the "
                                   "page is scrolled (cannot write their tile path files)");

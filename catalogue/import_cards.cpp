@@ -29,8 +29,6 @@ namespace {
 constexpr size_t wallBatch = 16;
 constexpr size_t restBatch = 48;
 
-const char makerLockName[] = ".cards.lock";
-
 // A descriptor closed when it goes out of scope.
 struct Descriptor {
     int fd = -1;
@@ -127,6 +125,23 @@ void addCounts(CardProgress& total, const std::vector<CardResult>& results) {
 
 }  // namespace
 
+int lockCardMakers(const std::string& folder, int waitMilliseconds) {
+    const fs::path state = fs::path(folder.empty() ? "." : folder) / stateFolder;
+    const int fd = open(state.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    for (int waited = 0;; waited += 20) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+        if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= waitMilliseconds) break;
+        usleep(20000);
+    }
+    close(fd);
+    return -1;
+}
+
+void unlockCardMakers(int lock) {
+    if (lock >= 0) close(lock);
+}
+
 bool nearTheWall(int channel, int pageFirst) {
     return channel >= pageFirst - wallTiles && channel < pageFirst + 2 * wallTiles;
 }
@@ -159,11 +174,13 @@ PendingCardResult makePendingCards(const std::string& folder, const PendingCardO
     const fs::path root = fs::path(folder.empty() ? "." : folder) / dataRoot.substr(0, dataRoot.size() - 1);
     const fs::path catalogue = root / "1";
 
-    // One maker at a time: the lock file lives beside the catalogue folder,
-    // so it outlives every switch of the catalogue.
-    const Descriptor lock(open((root / makerLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+    // One maker at a time: the lock is held on the state folder, which every
+    // root has and no import replaces, so it outlives every switch of the
+    // catalogue and leaves no file behind.
+    const fs::path lockedFolder = root / "n";
+    const Descriptor lock(open(lockedFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (lock.fd < 0) {
-        result.error = "cannot open " + (root / makerLockName).string() + ": " + std::strerror(errno);
+        result.error = "cannot open " + lockedFolder.string() + ": " + std::strerror(errno);
         return result;
     }
     int locked;
@@ -171,7 +188,7 @@ PendingCardResult makePendingCards(const std::string& folder, const PendingCardO
     while (locked != 0 && errno == EINTR);
     if (locked != 0) {
         result.busy = errno == EWOULDBLOCK;
-        if (!result.busy) result.error = "cannot lock " + (root / makerLockName).string() + ": " + std::strerror(errno);
+        if (!result.busy) result.error = "cannot lock " + lockedFolder.string() + ": " + std::strerror(errno);
         return result;
     }
 

@@ -7,7 +7,7 @@
 // open handle: when a newer import switches another catalogue in, it writes
 // nothing into the new one and stops. It never takes the lock that keeps
 // the viewer out of the root; one maker at a time works on a root, through
-// a lock file of its own (VESTRALUME/.cards.lock). Every card is written to
+// a lock of its own on the state folder (VESTRALUME/n). Every card is written to
 // a temporary file beside it and renamed over, and logged as made after, so
 // a kill at any moment leaves a sound catalogue whose missing cards the next
 // run makes.
@@ -39,6 +39,12 @@ struct PendingCardResult {
     CardProgress cards;      // what this run did
     std::string error;       // why it stopped early, in plain words
 };
+
+// Takes the card makers' lock of the root <folder>/VESTRALUME, waiting up to
+// `waitMilliseconds` for a maker at work to stop. Returns a descriptor to
+// give to unlockCardMakers, or -1 when the lock was not taken.
+int lockCardMakers(const std::string& folder, int waitMilliseconds);
+void unlockCardMakers(int lock);
 
 // Makes the pending cards of the catalogue of <folder>/VESTRALUME.
 PendingCardResult makePendingCards(const std::string& folder, const PendingCardOptions& options);
