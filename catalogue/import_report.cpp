@@ -113,9 +113,12 @@ std::vector<std::string> importSummary(const ImportResult& result, const std::st
     const CardProgress& cards = result.cards;
     if (result.pendingCards > 0) {
         // The catalogue went in before its cards: say what the wall shows now.
-        lines.push_back("Cards: " + formatCount(cards.done) + " ready now (the page on the wall" +
-                        (cards.made > cards.done ? ", the rest of it with names until their logos arrive" : "") +
-                        "), " + formatCount(result.pendingCards) + " still to be made.");
+        const size_t standIns = cards.made > cards.done ? cards.made - cards.done : 0;
+        lines.push_back("Cards: " + formatCount(cards.made) + " of the page on the wall made now" +
+                        (standIns > 0 ? " (" + formatCount(standIns) +
+                                            " with the channel's name until its logo arrives)"
+                                      : std::string()) +
+                        "; " + formatCount(result.pendingCards) + " still to be made.");
         return lines;
     }
     lines.push_back("Logos: " + formatCount(cards.fetched) + " fetched, " + formatCount(cards.cached) +
