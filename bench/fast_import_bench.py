@@ -9,7 +9,9 @@ with a cold cache by the real Release quillon-import, in alternating runs.
   against 2,000 in the same run: at most 1.5 times;
 - import plus program start until the first page shows the logo cards of
   channels 1 to 16 (screenshots of a private Xvfb, colours sampled), for
-  20,000: at most 5 s; then End until the last page shows its logo cards;
+  20,000: at most 5 s, beside the program started on the same catalogue
+  once every card is made; then End until the last page shows its logo
+  cards;
 - the time until every card is made, and the same playlist again once they
   are (nothing changes), for 20,000.
 
@@ -127,6 +129,20 @@ def main():
             app.wait_exit()
         finally:
             app.stop()
+        # The yardstick: the program started on the same catalogue with every
+        # card made, until its first page shows.
+        harness.write(root, "VESTRALUME/n/z1.txt", "\n".join(str(n) for n in range(1, 17)))
+        for tile in range(1, 17):
+            harness.write(root, "VESTRALUME/n/n%d.txt" % tile, "VESTRALUME/1/%d.Quillon" % tile)
+        began = time.perf_counter()
+        app = harness.Quillon(server, os.path.join(build, "quillon"), root, env={"XDG_CACHE_HOME": cache})
+        try:
+            wait_for_logos(app, root, 1, 16)
+            complete_start = time.perf_counter() - began
+            app.key("Escape")
+            app.wait_exit()
+        finally:
+            app.stop()
         harness.stop_card_makers(work)
         again = []
         for _ in range(rounds):
@@ -148,8 +164,10 @@ def main():
         print("%-46s %-12s %-30s %-7s %s" % ("20,000: import, then the program started", "", "", "", ""))
         print("%-46s %-12s" % ("  the import returned", "%.2f s" % imported))
         print("%-46s %-12s" % ("  the window shown", "%.2f s" % window))
-        print("%-46s %-12s %-30s %-7s %s" % ("  channels 1 to 16 as logo cards on screen", "%.2f s" % first_page,
-                                            "", "", "<= 5 s " + ("ok" if first_page <= 5 else "MISSED")))
+        print("%-46s %-12s %-30s %-7.2f %s" % ("  channels 1 to 16 as logo cards on screen", "%.2f s" % first_page,
+                                              "program start, cards made: %.2f s" % complete_start,
+                                              first_page / complete_start,
+                                              "<= 5 s " + ("ok" if first_page <= 5 else "MISSED")))
         print("%-46s %-12s %-30s %-7s %s" % ("  End -> the last page's logo cards", "%.2f s" % last_page,
                                             "", "", "<= 2 s " + ("ok" if last_page <= 2 else "MISSED")))
         print("%-46s %-12s" % ("  every card made (while the wall ran)", "%.1f s" % complete))
