@@ -263,8 +263,14 @@ PendingCardResult makePendingCards(const std::string& folder, const PendingCardO
         const int pageFirst = options.followWall ? pageFirstChannel(folder) : 1;
         std::vector<int> batch = nextCardsToMake(cards.made, pageFirst, restBatch);
         // Near the wall the batch is one page, so the wall moving on is
-        // followed within one page of cards.
-        if (!batch.empty() && nearTheWall(batch.front(), pageFirst) && batch.size() > wallBatch)
+        // followed within one page of cards; the page on the wall is a batch
+        // of its own, the only one made at normal priority.
+        auto onTheWall = [&](int channel) { return channel >= pageFirst && channel < pageFirst + wallTiles; };
+        const bool wallPage = !batch.empty() && onTheWall(batch.front());
+        if (wallPage)
+            batch.erase(std::find_if(batch.begin(), batch.end(), [&](int channel) { return !onTheWall(channel); }),
+                        batch.end());
+        else if (!batch.empty() && nearTheWall(batch.front(), pageFirst) && batch.size() > wallBatch)
             batch.resize(wallBatch);
 
         // A tile near the wall with no card at all gets one at once from what
@@ -294,12 +300,12 @@ PendingCardResult makePendingCards(const std::string& folder, const PendingCardO
         std::vector<CardRequest> fullRequests;
         for (int channel : fullChannels) fullRequests.push_back(requestFor(channel));
         std::vector<CardResult> made;
-        if (batch.empty() || nearTheWall(batch.front(), pageFirst)) {
+        if (wallPage) {
             made = makeCards(fullRequests, options.cards);
         } else {
-            // Cards away from the wall are made at low priority, on a thread
-            // of their own: the thread asking for the wall's cards keeps
-            // its priority for when the wall moves.
+            // Cards off the wall are made at low priority, on a thread of
+            // their own: the thread asking for the wall's cards keeps its
+            // priority for when the wall moves.
             std::thread background([&] {
                 lowerThreadPriority();
                 made = makeCards(fullRequests, options.cards);
