@@ -5,6 +5,7 @@
 #include "app/guide_updater.h"
 #include "app/shell.h"
 #include "app/start_notice.h"
+#include "launch/card_maker.h"
 #include "nav/keys.h"
 #include "platform/folder_lock.h"
 #include "platform/platform.h"
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
         endProcess(1);
     }
     removeStaleTemporaryFilesOfRoot();
+    // Cards an import left to be made, or that a killed maker did not make.
+    startCardMakerWhenPending();
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH | GLUT_STENCIL);
     int width = 0;
     int height = 0;

@@ -1,5 +1,8 @@
 #include "catalogue/import.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -8,11 +11,15 @@
 #include <fstream>
 #include <optional>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "catalogue/data_root.h"
+#include "catalogue/cards_cache.h"
+#include "catalogue/import_cards.h"
 #include "catalogue/import_record.h"
+#include "catalogue/pending_cards.h"
 #include "catalogue/url_directory_file.h"
 #include "platform/folder_exchange.h"
 #include "platform/folder_lock.h"
@@ -27,6 +34,9 @@ namespace {
 // one waits for removal when the system cannot exchange two folders.
 const std::string stagingName = ".1.new";
 const std::string retiredName = ".1.old";
+// Where an import whose cards come later leaves the catalogue it replaced,
+// for the background card maker to remove (see removeReplacedCatalogues).
+const std::string replacedPrefix = ".1.gone.";
 
 std::string lastSystemError() { return std::strerror(errno); }
 
@@ -59,6 +69,15 @@ void cleanUpAfterEarlierImports(const RootPaths& paths) {
     std::error_code code;
     if (!fs::exists(fs::symlink_status(paths.catalogue, code)) && fs::is_directory(paths.retired, code))
         fs::rename(paths.retired, paths.catalogue, code);
+    // A staging folder left behind may be a catalogue switched out by a
+    // killed import, that a card maker still writes into until it notices:
+    // it is moved out of the way first, so the new staging starts empty.
+    if (fs::exists(fs::symlink_status(paths.staging, code))) {
+        const fs::path aside = paths.root / (replacedPrefix + std::to_string(getpid()) + ".staging");
+        fs::remove_all(aside, code);
+        fs::rename(paths.staging, aside, code);
+        fs::remove_all(aside, code);
+    }
     fs::remove_all(paths.staging, code);
     fs::remove_all(paths.retired, code);
     // Temporary files of replacements (URL directory, page, tile paths)
@@ -309,10 +328,50 @@ bool catalogueHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& en
 // its cards, and everything of it to the disk.
 bool writeCatalogueText(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
                         const std::vector<int>& links, std::string& error) {
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (!writeWholeFile(paths.staging / (std::to_string(i + 1) + ".txt"),
-                            linkFileText(links[i], entries[i].name), error))
+    // Writing the link files is most of an import's time once the cards come
+    // later: a few system calls each, shared between threads, every file
+    // through the open staging folder.
+    const int folder = open(paths.staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        error = "cannot write in " + paths.staging.string() + ": " + lastSystemError();
+        return false;
+    }
+    const size_t threadCount =
+        std::min<size_t>(4, std::max<size_t>(1, std::min<size_t>(std::thread::hardware_concurrency(),
+                                                                 entries.size() / 2000)));
+    std::vector<int> failures(threadCount, 0);
+    std::vector<size_t> failedAt(threadCount, 0);
+    auto writeSlice = [&](size_t part) {
+        for (size_t i = part; i < entries.size() && failures[part] == 0; i += threadCount) {
+            const std::string name = std::to_string(i + 1) + ".txt";
+            const std::string text = linkFileText(links[i], entries[i].name);
+            const int file = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            bool written = file >= 0;
+            for (size_t put = 0; written && put < text.size();) {
+                const ssize_t n = write(file, text.data() + put, text.size() - put);
+                if (n < 0 && errno == EINTR) continue;
+                written = n > 0;
+                if (written) put += static_cast<size_t>(n);
+            }
+            const int writeErrno = written ? 0 : (errno ? errno : ENOSPC);
+            if ((file >= 0 && close(file) != 0 && written) || !written) {
+                failures[part] = writeErrno ? writeErrno : errno;
+                failedAt[part] = i;
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (size_t part = 1; part < threadCount; ++part) threads.emplace_back(writeSlice, part);
+    writeSlice(0);
+    for (std::thread& thread : threads) thread.join();
+    close(folder);
+    for (size_t part = 0; part < threadCount; ++part)
+        if (failures[part] != 0) {
+            errno = failures[part];
+            error = "cannot write " + (paths.staging / (std::to_string(failedAt[part] + 1) + ".txt")).string() +
+                    ": " + lastSystemError();
             return false;
+        }
     if (!writeWholeFile(paths.staging / countFileName(), std::to_string(entries.size()) + "\n", error))
         return false;
     // Everything of the new catalogue reaches the disk before it is switched in.
@@ -324,14 +383,29 @@ bool writeCatalogueText(const RootPaths& paths, const std::vector<PlaylistEntry>
 }
 
 // Puts the staging folder in the catalogue's place in one step.
-bool switchCatalogue(const RootPaths& paths, std::string& error) {
+// The old catalogue goes at once, or, when `later`, is moved aside for the
+// background card maker to remove: removing tens of thousands of files can
+// take seconds on a busy disk, and the new catalogue is in place already.
+bool switchCatalogue(const RootPaths& paths, bool later, std::string& error) {
     std::error_code code;
     const bool hadCatalogue = fs::exists(fs::symlink_status(paths.catalogue, code));
     if (hadCatalogue) {
         switch (exchangeFolders(paths.staging.string(), paths.catalogue.string())) {
-            case foldersExchanged:
-                fs::remove_all(paths.staging, code);  // the old catalogue
+            case foldersExchanged: {
+                const fs::path aside = paths.root / (replacedPrefix + std::to_string(getpid()));
+                fs::remove_all(aside, code);
+                fs::rename(paths.staging, aside, code);
+                fs::remove_all(paths.staging, code);
+                if (!later) {
+                    // A card maker may still write into the old catalogue
+                    // until it notices the switch: it is removed once no
+                    // maker works any more.
+                    const int makers = lockCardMakers(paths.folder, 30000);
+                    removeReplacedCatalogues(paths.folder);
+                    unlockCardMakers(makers);
+                }
                 return true;
+            }
             case exchangeFailed:
                 error = "cannot switch the new catalogue into place: " + lastSystemError();
                 return false;
@@ -367,6 +441,68 @@ void forgetLivePictures(const RootPaths& paths) {
     for (fs::directory_iterator entry(live, code), end; !code && entry != end; entry.increment(code))
         if (entry->path().filename().string().compare(0, 2, "1-") == 0) stale.push_back(entry->path());
     for (const fs::path& path : stale) fs::remove(path, code);
+}
+
+// Whether the catalogue in place holds these link files and this count: the
+// same channels, whatever stands of their cards.
+bool catalogueTextHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
+                        const std::vector<int>& links) {
+    if (readWholeFile(paths.catalogue / countFileName()) != std::to_string(entries.size()) + "\n")
+        return false;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (readWholeFile(paths.catalogue / (std::to_string(i + 1) + ".txt")) !=
+            linkFileText(links[i], entries[i].name))
+            return false;
+    return true;
+}
+
+std::vector<std::string> logosOf(const std::vector<PlaylistEntry>& entries) {
+    std::vector<std::string> logos;
+    logos.reserve(entries.size());
+    for (const PlaylistEntry& entry : entries) logos.push_back(entry.logo);
+    return logos;
+}
+
+// The staging folder of a catalogue whose cards come later: its card list,
+// and the cards of the page it will show made from what the caches hold
+// (the logo card when the logo is cached, the name card otherwise). Cards
+// made in their final form are logged as made; the rest stay pending.
+bool stageCardsLater(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
+                     const std::vector<CardRequest>& cardRequests, const std::vector<int>& page,
+                     const ImportOptions& options, ImportResult& result) {
+    std::error_code code;
+    if (!fs::create_directory(paths.staging, code)) {
+        result.error = "cannot create " + paths.staging.string() + ": " +
+                       (code ? code.message() : std::string("something else has that name"));
+        return false;
+    }
+    if (!writeWholeFile(paths.staging / pendingCardListName, formatCardList(logosOf(entries)), result.error))
+        return false;
+    std::vector<CardRequest> shown;
+    for (int channel : page)
+        if (channel >= 1 && static_cast<size_t>(channel) <= cardRequests.size())
+            shown.push_back(cardRequests[static_cast<size_t>(channel - 1)]);
+    CardOptions quick = options.cards;
+    quick.network = false;
+    const std::vector<CardResult> made = makeCards(shown, quick);
+    std::string log;
+    result.cards = CardProgress();
+    result.cards.total = cardRequests.size();
+    for (size_t i = 0; i < made.size(); ++i) {
+        if (!made[i].written) {
+            result.error = "cannot make the card of channel " + std::to_string(shown[i].number) +
+                           (made[i].problem.empty() ? std::string() : ": " + made[i].problem);
+            return false;
+        }
+        ++result.cards.made;  // drawn or copied from the card cache
+        if (made[i].logo == logoCached) ++result.cards.cached;
+        if (made[i].logo != logoFailed || !options.cards.network) {
+            log += madeLogLine(shown[i].number);
+            ++result.cards.done;
+        }
+    }
+    result.pendingCards = cardRequests.size() - result.cards.done;
+    return writeWholeFile(paths.staging / madeCardLogName, log, result.error);
 }
 
 int catalogueSize(const RootPaths& paths) {
@@ -476,13 +612,42 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     }
 
     std::error_code code;
-    if (!makeCatalogueCards(paths, cardRequests, options, progress, result)) {
+    if (options.cardsLater && newLines.empty() && catalogueTextHolds(paths, entries, links)) {
+        // The same channels: their cards are made in place, as they stand,
+        // by the background card maker; one the same as before is left as it
+        // is. A card list already there for exactly these logos is that
+        // work still going on.
+        const PendingCards pending = readPendingCards(paths.catalogue.string());
+        if (!pending.listed) {
+            std::string problem;
+            if (!replaceFile((paths.catalogue / pendingCardListName).string(),
+                             formatCardList(logosOf(entries)), problem)) {
+                result.error = problem;
+                return result;
+            }
+            result.pendingCards = entries.size();
+            result.cards.total = entries.size();
+            return unchanged();
+        }
+        if (pending.problem.empty() && pending.logos == logosOf(entries)) {
+            result.pendingCards = pending.pending;
+            result.cards.total = entries.size();
+            result.cards.done = entries.size() - pending.pending;
+            return unchanged();
+        }
+    }
+    if (options.cardsLater) {
+        if (!stageCardsLater(paths, entries, cardRequests, inside, options, result)) {
+            fs::remove_all(paths.staging, code);
+            return result;
+        }
+    } else if (!makeCatalogueCards(paths, cardRequests, options, progress, result)) {
         fs::remove_all(paths.staging, code);
         return result;
     }
     report(options, progress, ImportProgress::switching);
 
-    if (newLines.empty() && catalogueHolds(paths, entries, links)) {
+    if (!options.cardsLater && newLines.empty() && catalogueHolds(paths, entries, links)) {
         fs::remove_all(paths.staging, code);
         recordCatalogue(paths, cardRequests, links, options.cards);
         return unchanged();
@@ -523,17 +688,27 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         return result;
     }
 
-    if (!switchCatalogue(paths, result.error)) {
+    if (!switchCatalogue(paths, options.cardsLater, result.error)) {
         fs::remove_all(paths.staging, code);
         return result;
     }
     result.switchedIn = true;
     forgetLivePictures(paths);
-    recordCatalogue(paths, cardRequests, links, options.cards);
+    if (!options.cardsLater) recordCatalogue(paths, cardRequests, links, options.cards);
     if (!writeTilePaths(paths, inside, newCount))
         result.warnings.push_back("the tiles of the current page show placeholders until the "
                                   "page is scrolled (cannot write their tile path files)");
     return result;
+}
+
+void removeReplacedCatalogues(const std::string& folder) {
+    const RootPaths paths = pathsFor(folder);
+    std::error_code code;
+    std::vector<fs::path> replaced;
+    for (fs::directory_iterator entry(paths.root, code), end; !code && entry != end; entry.increment(code))
+        if (entry->path().filename().string().compare(0, replacedPrefix.size(), replacedPrefix) == 0)
+            replaced.push_back(entry->path());
+    for (const fs::path& old : replaced) fs::remove_all(old, code);
 }
 
 bool entryInGroups(const PlaylistEntry& entry, const std::vector<std::string>& groups) {

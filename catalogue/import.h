@@ -25,6 +25,11 @@ struct ImportProgress {
 
 struct ImportOptions {
     CardOptions cards;
+    // Switch the catalogue in as soon as its link files are written, with
+    // the cards of the page it shows made from what the caches hold; the
+    // rest are left pending for the background card maker
+    // (catalogue/import_cards.h). Otherwise every card is made first.
+    bool cardsLater = false;
     std::function<void(const ImportProgress&)> progress;  // may be empty
 };
 
@@ -36,6 +41,7 @@ struct ImportResult {
     size_t knownLinks = 0;    // distinct addresses that kept the number they had
     int firstNewLink = 0, lastNewLink = 0;
     CardProgress cards;       // what the card maker did
+    size_t pendingCards = 0;  // cards left to the background card maker (cardsLater)
     std::string error;        // why nothing was switched in, in plain words
     std::vector<std::string> warnings;  // things after the switch that did not work
 };
@@ -45,6 +51,10 @@ struct ImportResult {
 // lock for its whole run and refuses when another program holds it.
 ImportResult importCatalogue(const std::string& folder, const std::vector<PlaylistEntry>& entries,
                              const ImportOptions& options);
+
+// Removes the catalogues that imports switched out and left aside
+// (VESTRALUME/.1.gone.*); nothing reads them, so this is safe at any time.
+void removeReplacedCatalogues(const std::string& folder);
 
 // Takes the lock on <folder>/VESTRALUME for the rest of the process; on
 // failure returns false with the reason in plain words.

@@ -90,6 +90,13 @@ std::vector<std::string> problemReport(const ProblemLog& log) {
 std::vector<std::string> importSummary(const ImportResult& result, const std::string& source,
                                        const std::string& root) {
     std::vector<std::string> lines;
+    if (result.unchanged && result.pendingCards > 0) {
+        lines.push_back("The catalogue in " + root + " already holds these " +
+                        plural(result.channels, "channel", "channels") + "; " +
+                        plural(result.pendingCards, "card is", "cards are") +
+                        " still to be made or checked against its logo.");
+        return lines;
+    }
     if (result.unchanged) {
         lines.push_back("The catalogue in " + root + " already holds exactly this playlist (" +
                         plural(result.channels, "channel", "channels") + "); nothing was changed.");
@@ -104,6 +111,16 @@ std::vector<std::string> importSummary(const ImportResult& result, const std::st
     links += ", " + plural(result.knownLinks, "address", "addresses") + " kept the number they had.";
     lines.push_back(links);
     const CardProgress& cards = result.cards;
+    if (result.pendingCards > 0) {
+        // The catalogue went in before its cards: say what the wall shows now.
+        const size_t standIns = cards.made > cards.done ? cards.made - cards.done : 0;
+        lines.push_back("Cards: " + formatCount(cards.made) + " of the page on the wall made now" +
+                        (standIns > 0 ? " (" + formatCount(standIns) +
+                                            " with the channel's name until its logo arrives)"
+                                      : std::string()) +
+                        "; " + formatCount(result.pendingCards) + " still to be made.");
+        return lines;
+    }
     lines.push_back("Logos: " + formatCount(cards.fetched) + " fetched, " + formatCount(cards.cached) +
                     " from the cache, " + formatCount(cards.failed) + " failed (name cards instead); " +
                     plural(cards.made, "card", "cards") + " made, " +

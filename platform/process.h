@@ -71,3 +71,11 @@ std::string ownProgramFolder();
 
 // This process's id.
 long ownProcessId();
+// The full path of the running program's own file, to find the programs
+// installed beside it; empty where it cannot be told.
+std::string runningProgramPath();
+
+// Lowers the priority of the calling thread, and of the threads it starts
+// after, to the lowest but one (nice 10 on Linux): work that may wait
+// whenever anything else wants the processor. Other threads keep theirs.
+void lowerThreadPriority();

@@ -23,6 +23,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -223,6 +224,22 @@ void releaseProgram(StartedProgram& program) {
     program.input = -1;
     if (program.handle >= 0) close(program.handle);
     program.handle = -1;
+}
+
+void lowerThreadPriority() {
+#ifdef __linux__
+    // On Linux the nice value belongs to each thread, and a thread started
+    // later takes that of the thread starting it.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+#else
+    setpriority(PRIO_PROCESS, 0, 10);
+#endif
+}
+
+std::string runningProgramPath() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
 }
 
 #endif

@@ -31,5 +31,9 @@ void releaseProgram(StartedProgram& program) { program.handle = -1; }
 std::string ownProgramFolder() { return std::string(); }
 
 long ownProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+// Nothing is started beside the program on Windows (it has no importer).
+std::string runningProgramPath() { return std::string(); }
+
+void lowerThreadPriority() {}
 
 #endif

@@ -16,6 +16,10 @@ int main(int argc, char** argv) {
     const std::string folder = argv[1];
     const std::vector<std::string> problems = checkDataRoot(folder);
     for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
+    if (const size_t pending = pendingCardCount(folder))
+        std::printf("%zu card%s of the catalogue %s still being made in the background "
+                    "(quillon-import --make-cards goes on with them).\n",
+                    pending, pending == 1 ? "" : "s", pending == 1 ? "is" : "are");
     if (problems.empty()) {
         std::printf("The data root %s/VESTRALUME is sound.\n", folder.c_str());
         return 0;

@@ -15,6 +15,7 @@
 
 #include "catalogue/data_root.h"
 #include "catalogue/live_settings.h"
+#include "catalogue/pending_cards.h"
 #include "catalogue/playlist.h"
 #include "catalogue/safe_file.h"
 #include "catalogue/url_directory_file.h"
@@ -496,6 +497,24 @@ void checkList(Checker& check, int list, const std::set<int>& links) {
         return;
     }
     const std::string folder = check.path(dataRoot + number(list));
+    // A catalogue switched in before its cards were all made: the cards not
+    // made yet may be missing; the background card maker goes on with them.
+    PendingCards pending;
+    if (list == 1) {
+        pending = readPendingCards(folder);
+        if (pending.listed && !pending.problem.empty()) {
+            check.add(listName + ": the list of cards still to be made, " + pending.problem +
+                      "; quillon-import --make-cards cannot go on with them");
+        } else if (pending.listed && count && pending.logos.size() != static_cast<size_t>(*count)) {
+            check.add(listName + ": the list of cards still to be made (" + dataRoot + "1/" +
+                      pendingCardListName + ") is for " + number(static_cast<long long>(pending.logos.size())) +
+                      " channels, but " + channelCountFile + " counts " + number(*count));
+        }
+    }
+    auto stillToBeMade = [&](long long channel) {
+        return pending.listed && channel >= 1 && static_cast<size_t>(channel) <= pending.made.size() &&
+               !pending.made[static_cast<size_t>(channel - 1)];
+    };
     const std::set<long long> thumbnails = numberedFiles(folder, ".Quillon");
     const std::set<long long> linkFiles = numberedFiles(folder, ".txt");
     const long long favourites = list == 2 ? readInt(check.path(stateFile("d.txt"))).value_or(0) : 0;
@@ -508,7 +527,7 @@ void checkList(Checker& check, int list, const std::set<int>& links) {
         const std::string base = dataRoot + number(list) + "/" + number(channel);
         std::string bytes;
         if (!thumbnails.count(channel)) {
-            missing.push_back(channel);
+            if (!stillToBeMade(channel)) missing.push_back(channel);
         } else if (check.read(base + ".Quillon", imageFileLimit, bytes) != fileRead) {
             unreadable.push_back(channel);
         } else {
@@ -882,4 +901,9 @@ std::vector<std::string> checkDataRoot(const std::string& folder) {
     checkLivePictures(check);
     check.problems.insert(check.problems.end(), linkProblems.begin(), linkProblems.end());
     return check.problems;
+}
+
+size_t pendingCardCount(const std::string& folder) {
+    const PendingCards pending = readPendingCards(folder + "/" + dataRoot + "1");
+    return pending.listed ? pending.pending : 0;
 }

@@ -13,6 +13,11 @@
 // words each; empty when the root is sound.
 std::vector<std::string> checkDataRoot(const std::string& folder);
 
+// How many cards of the catalogue of <folder>/VESTRALUME are still to be
+// made by the background card maker (0 when its cards are complete). A
+// catalogue whose cards are being made is sound; the checker names them.
+size_t pendingCardCount(const std::string& folder);
+
 // Every problem of the URL directory file. The delivered web pages: numbering
 // (1 to 1290, each once), addresses (https only, printable ASCII, at most 100
 // characters) and addresses shared other than by the ten pairs of link

@@ -16,7 +16,9 @@
 #include "catalogue/data_root.h"
 #include "catalogue/guide_root.h"
 #include "catalogue/import.h"
+#include "catalogue/import_cards.h"
 #include "catalogue/import_report.h"
+#include "platform/process.h"
 
 #ifndef QUILLON_TEMPLATE_FROM_BIN
 #define QUILLON_TEMPLATE_FROM_BIN "../share/quillon/VESTRALUME"
@@ -28,9 +30,10 @@ namespace {
 
 void printUsage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: quillon-import [--root FOLDER] [--group NAME]... PLAYLIST\n"
+                 "Usage: quillon-import [--root FOLDER] [--group NAME]... [--wait] PLAYLIST\n"
                  "       quillon-import --list-groups PLAYLIST\n"
                  "       quillon-import --now [--root FOLDER]\n"
+                 "       quillon-import [--root FOLDER] --make-cards\n"
                  "Puts the channels of an M3U/M3U8 playlist on Quillon's wall, in playlist order,\n"
                  "replacing the catalogue; favourites, selection and wall scale stay. PLAYLIST is a\n"
                  "file, - for standard input, or an http:// or https:// address to download.\n"
@@ -42,6 +45,10 @@ void printUsage(std::FILE* out) {
                  "                   besides the playlist's url-tvg (may be repeated)\n"
                  "  --guide-refresh HOURS  fetch the guides again this often (default 12)\n"
                  "  --now            print what is on now and next on every channel\n"
+                 "  --wait           make every card before switching the catalogue in, instead\n"
+                 "                   of the page shown first and the rest in the background\n"
+                 "  --make-cards     make the cards still pending in the catalogue (what the\n"
+                 "                   background card maker does), at low priority\n"
                  "Close Quillon before importing; start it again afterwards to see the channels.\n");
 }
 
@@ -54,6 +61,8 @@ struct Arguments {
     std::vector<std::string> guides;
     double guideRefreshHours = 12;
     bool now = false;
+    bool wait = false;
+    bool makeCards = false;
 };
 
 // 0 when the arguments are complete, 1 for --help, 2 for a mistake.
@@ -88,6 +97,10 @@ int parseArguments(int argc, char** argv, Arguments& arguments) {
         } else
         if (argument == "--list-groups") {
             arguments.listGroups = true;
+        } else if (argument == "--wait") {
+            arguments.wait = true;
+        } else if (argument == "--make-cards") {
+            arguments.makeCards = true;
         } else if (value("--group", group)) {
             arguments.groups.push_back(group);
         } else if (value("--root", arguments.root)) {
@@ -100,7 +113,12 @@ int parseArguments(int argc, char** argv, Arguments& arguments) {
             return 2;
         }
     }
-    if (arguments.playlist.empty() && !arguments.now) {
+    if (arguments.makeCards) {
+        if (!arguments.playlist.empty() || arguments.listGroups || !arguments.groups.empty()) {
+            std::fprintf(stderr, "quillon-import: --make-cards takes no playlist\n");
+            return 2;
+        }
+    } else if (arguments.playlist.empty() && !arguments.now) {
         std::fprintf(stderr, "quillon-import: which playlist? Give a file, - or an address.\n");
         return 2;
     }
@@ -274,6 +292,47 @@ void importGuide(const std::string& folder, const std::vector<PlaylistEntry>& en
                     renewal.cardsShowing);
 }
 
+// Starts this program again as the background card maker of the root: in a
+// session of its own, its output on the null device, not waited for.
+bool startBackgroundCardMaker(const std::string& folder) {
+    std::error_code code;
+    const fs::path program = fs::read_symlink("/proc/self/exe", code);
+    if (code) return false;
+    const fs::path root = fs::absolute(folder, code);
+    if (code) return false;
+    StartedProgram maker = startProgram({program.string(), "--make-cards", "--root", root.string()});
+    const bool started = maker.started;
+    releaseProgram(maker);
+    return started;
+}
+
+// --make-cards: the pending cards of the root's catalogue, the page on the
+// wall first; the cards away from the wall at a low priority.
+int makeCardsNow(const Arguments& arguments) {
+    ProgressDisplay display;
+    PendingCardOptions options;
+    options.progress = [&](const CardProgress& cards) {
+        ImportProgress progress;
+        progress.stage = ImportProgress::makingCards;
+        progress.cards = cards;
+        display.show(progress);
+    };
+    const PendingCardResult result = makePendingCards(arguments.root, options);
+    display.clear();
+    if (result.replaced) {
+        std::printf("A newer import replaced the catalogue; its cards are made by its own card maker.\n");
+        return 0;
+    }
+    if (!result.error.empty()) {
+        std::fprintf(stderr, "quillon-import: %s; %s cards are still to be made (the next start of "
+                             "Quillon goes on with them).\n",
+                     result.error.c_str(), formatCount(result.pending).c_str());
+        return 1;
+    }
+    std::printf("%s cards made; the catalogue's cards are complete.\n", formatCount(result.cards.done).c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -291,6 +350,7 @@ int main(int argc, char** argv) {
     if (!resolveRoot(arguments)) return 1;
     const std::string root = (fs::path(arguments.root) / "VESTRALUME").string();
     if (arguments.now) return showNowAndNext(arguments.root);
+    if (arguments.makeCards) return makeCardsNow(arguments);
 
     std::string error;
     if (!lockDataRoot(arguments.root, error)) {
@@ -346,6 +406,7 @@ int main(int argc, char** argv) {
     }
 
     ImportOptions options;
+    options.cardsLater = !arguments.wait;
     options.progress = [&](const ImportProgress& now) {
         progress.stage = now.stage;
         progress.cards = now.cards;
@@ -367,6 +428,18 @@ int main(int argc, char** argv) {
                     "address; give a local guide with --guide.\n", guide.c_str());
     for (const std::string& guide : arguments.guides) guideSources.push_back(guide);
     importGuide(arguments.root, entries, guideSources, arguments.guideRefreshHours);
+    if (result.pendingCards > 0) {
+        // The root's lock goes with this process; the card maker never
+        // takes it, so Quillon can start while it works.
+        if (startBackgroundCardMaker(arguments.root))
+            std::printf("%s cards are made in the background, the page on the wall first (Quillon "
+                        "shows each as it is made; quillon-check-data counts those pending).\n",
+                        formatCount(result.pendingCards).c_str());
+        else
+            std::printf("%s cards are still to be made: the background card maker could not be "
+                        "started; Quillon starts it, or run quillon-import --make-cards.\n",
+                        formatCount(result.pendingCards).c_str());
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("Done in %.1f s.%s\n", seconds,

@@ -321,10 +321,41 @@ class Scratch:
         self.keep = keep
 
     def close(self):
+        # An import leaves a card maker working in the background; it ends
+        # with the folder it works on.
+        stop_card_makers(self.folder)
         if self.keep:
             print("scratch folder kept:", self.folder)
         else:
             shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def card_makers(folder):
+    """Process ids of the background card makers (quillon-import
+    --make-cards) working on a data root in `folder` or below it."""
+    found = []
+    prefix = os.fsencode(os.path.realpath(folder))
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                words = f.read().split(b"\0")
+        except OSError:
+            continue
+        if b"--make-cards" in words and any(
+                os.path.realpath(word).startswith(prefix) for word in words if word.startswith(b"/")):
+            found.append(int(pid))
+    return found
+
+
+def stop_card_makers(folder):
+    for pid in card_makers(folder):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    wait_until(lambda: not card_makers(folder), 10, 0.05, "the card makers to end")
 
 
 def main(test):

@@ -111,7 +111,10 @@ def test(args, server, folder):
         print("%s: the %s catalogue is in place" % (when, "new" if current == target else "old"))
 
     final = "beta" if current == "alpha" else "alpha"
-    done = subprocess.run(importer_command(args, folder, playlists[final][0]),
+    # --wait: the last import makes its cards itself and removes what it
+    # switched out at once, so nothing may be left behind after it.
+    done = subprocess.run(importer_command(args, folder, playlists[final][0])[:-1] +
+                          ["--wait", playlists[final][0]],
                           env=importer_env(folder), capture_output=True, text=True)
     check(done.returncode == 0, "the import after the kills failed:\n" + done.stdout + done.stderr)
     check(catalogue_of(folder) == playlists[final][1], "the last import is not in place")

@@ -92,8 +92,10 @@ class LogoServer:
 def run_import(args, folder, playlist):
     env = dict(os.environ, XDG_CACHE_HOME=os.path.join(folder, "cache"))
     env.setdefault("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1")
+    # --wait: every card made before the import returns, so the summary
+    # counts every logo (test_fast_import.py covers cards made later).
     result = subprocess.run([os.path.join(args.build, "tools", "quillon-import"), "--root", folder,
-                             playlist], env=env, capture_output=True, text=True, timeout=300)
+                             "--wait", playlist], env=env, capture_output=True, text=True, timeout=300)
     print(result.stdout + result.stderr)
     return result
 

@@ -22,6 +22,8 @@
 
 #include "catalogue/data_root.h"
 #include "catalogue/import.h"
+#include "catalogue/import_cards.h"
+#include "catalogue/pending_cards.h"
 #include "launch/launch.h"
 #include "platform/folder_lock.h"
 #include "state/state_files.h"
@@ -96,6 +98,20 @@ protected:
 
     std::string at(const std::string& rootRelative) const { return folder + "/" + rootRelative; }
     std::string root() const { return folder + "/VESTRALUME"; }
+
+    // Another copy of the sample root (in this test's folder) with `entries`
+    // imported into it every card made first, from the same caches: the
+    // cards a catalogue must end up with.
+    std::string importedWaiting(const std::vector<PlaylistEntry>& entries) {
+        const std::string other = folder + "/waiting";
+        fs::create_directories(other);
+        fs::copy(std::string(QUILLON_SAMPLE_ROOT) + "/VESTRALUME", other + "/VESTRALUME",
+                 fs::copy_options::recursive);
+        ImportOptions waiting = options;
+        waiting.cardsLater = false;
+        EXPECT_TRUE(importCatalogue(other, entries, waiting).switchedIn);
+        return other;
+    }
 
     ImportResult import(const std::vector<PlaylistEntry>& entries) {
         return importCatalogue(folder, entries, options);
@@ -453,6 +469,227 @@ TEST_F(Import, CheckerKnowsImportedCatalogues) {
     expectSound();
     // Channels past the count need no card and no link file.
     EXPECT_FALSE(fs::exists(at(thumbnailPath(1, 5))));
+}
+
+// ---- A catalogue switched in before its cards --------------------------
+
+TEST(CardList, ReadsOnlyWholeListsAndLines) {
+    const std::vector<std::string> logos = {"http://l.example/a.png", "", "file:///tmp/c.svg"};
+    const std::string text = formatCardList(logos);
+    std::vector<std::string> read;
+    ASSERT_TRUE(parseCardList(text, read));
+    EXPECT_EQ(read, logos);
+    struct Case {
+        const char* what;
+        std::string text;
+    };
+    const Case broken[] = {
+        {"cut short within a line", text.substr(0, text.size() - 3)},
+        {"a line missing", text.substr(0, text.rfind('\n', text.size() - 2) + 1)},
+        {"a line too many", text + "extra\n"},
+        {"another heading", "quillon cards 2 3\n\n\n\n"},
+        {"no count", "quillon cards 1 \n"},
+        {"empty", ""},
+    };
+    for (const Case& c : broken) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FALSE(parseCardList(c.text, read));
+    }
+    // An address with a line end would shift every later channel's logo.
+    ASSERT_TRUE(parseCardList(formatCardList({"a\nb", "c"}), read));
+    EXPECT_EQ(read, (std::vector<std::string>{"", "c"}));
+
+    // The made log: whole lines of channel numbers inside the catalogue.
+    const std::vector<bool> made = parseMadeLog("1\n3\n3\n9\nx\n-2\n0\n2", 4);
+    EXPECT_EQ(made, (std::vector<bool>{true, false, true, false}));
+}
+
+TEST(CardOrder, ThePageOnTheWallFirstThenItsNeighboursThenTheEndsThenTheRest) {
+    auto range = [](int from, int to) {
+        std::vector<int> numbers;
+        for (int n = from; n <= to; ++n) numbers.push_back(n);
+        return numbers;
+    };
+    auto joined = [](std::initializer_list<std::vector<int>> parts) {
+        std::vector<int> all;
+        for (const std::vector<int>& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    std::vector<bool> none(200, false);
+    std::vector<bool> some = none;
+    for (int n = 101; n <= 108; ++n) some[n - 1] = true;  // made already
+    struct Case {
+        const char* what;
+        const std::vector<bool>& made;
+        int pageFirst;
+        size_t most;
+        std::vector<int> expected;
+    };
+    const Case cases[] = {
+        // 200 channels: the last page starts at 189.
+        {"at the start", none, 1, 40, joined({range(1, 32), range(189, 196)})},
+        {"in the middle", none, 101, 200,
+         joined({range(101, 132), range(85, 100), range(1, 16), range(189, 200), range(17, 84),
+                 range(133, 188)})},
+        {"made cards are left out", some, 101, 12, range(109, 120)},
+        {"a page past the end", none, 197, 6, joined({range(197, 200), range(181, 182)})},
+        {"nothing left", std::vector<bool>(20, true), 1, 16, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(nextCardsToMake(c.made, c.pageFirst, c.most), c.expected);
+    }
+}
+
+std::vector<PlaylistEntry> numberedPlaylist(const std::string& prefix, int count) {
+    std::vector<PlaylistEntry> entries;
+    for (int i = 1; i <= count; ++i)
+        entries.push_back(entry(prefix + " " + std::to_string(i),
+                                "https://" + prefix + ".example/" + std::to_string(i)));
+    return entries;
+}
+
+TEST_F(Import, CardsLaterSwitchesInAtOnceAndTheMakerCompletesTheSameCatalogue) {
+    const std::vector<PlaylistEntry> playlist = numberedPlaylist("later", 70);
+    // The same playlist with every card made first, in a second root.
+    const std::string waiting = importedWaiting(playlist);
+
+    writeFile(at(pageFile(1)), formatIntList({41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56}));
+    options.cardsLater = true;
+    const ImportResult later = import(playlist);
+    ASSERT_TRUE(later.switchedIn) << later.error;
+    // The channels are in place, the page's cards made, the rest pending.
+    EXPECT_EQ(readFile(at(channelCountFile)), "70\n");
+    EXPECT_EQ(readFile(at(linkPath(1, 70))), readFile(waiting + "/" + linkPath(1, 70)));
+    EXPECT_EQ(later.pendingCards, 70u - 16u);
+    for (int channel = 1; channel <= 70; ++channel)
+        EXPECT_EQ(fs::exists(at(thumbnailPath(1, channel))), channel >= 41 && channel <= 56) << channel;
+    EXPECT_EQ(readPendingCards(root() + "/1").pending, 54u);
+    expectSound();  // cards being made are no fault
+    EXPECT_EQ(pendingCardCount(folder), 54u);
+
+    PendingCardOptions making;
+    making.cards = options.cards;
+    std::vector<size_t> done;
+    making.progress = [&](const CardProgress& cards) { done.push_back(cards.done); };
+    const PendingCardResult made = makePendingCards(folder, making);
+    EXPECT_TRUE(made.complete) << made.error;
+    EXPECT_EQ(made.cards.done, 54u);
+    EXPECT_GT(done.size(), 1u) << "made in one batch, not following the wall";
+    EXPECT_FALSE(fs::exists(root() + "/1/" + pendingCardListName));
+    EXPECT_FALSE(fs::exists(root() + "/1/" + madeCardLogName));
+    EXPECT_EQ(pendingCardCount(folder), 0u);
+    for (int channel = 1; channel <= 70; ++channel)
+        EXPECT_EQ(readFile(at(thumbnailPath(1, channel))), readFile(waiting + "/" + thumbnailPath(1, channel)))
+            << "card " << channel;
+    expectSound();
+
+    // The maker kept the import record: the same playlist again is known at
+    // once, with no card made and nothing written.
+    const Snapshot complete = snapshot(root());
+    fs::remove_all(cache + "/cards");
+    const ImportResult again = import(playlist);
+    EXPECT_TRUE(again.unchanged);
+    EXPECT_EQ(again.pendingCards, 0u);
+    EXPECT_TRUE(snapshot(root()) == complete);
+    EXPECT_FALSE(makePendingCards(folder, making).cards.done > 0);
+}
+
+TEST_F(Import, CardsLaterWhatWasLeftIsMadeOnTheNextRunAndTheSameChannelsAreNotSwitchedAgain) {
+    const std::vector<PlaylistEntry> playlist = numberedPlaylist("resumed", 40);
+    options.cardsLater = true;
+    ASSERT_TRUE(import(playlist).switchedIn);
+    // A maker killed after a few cards: a card written but not logged, a
+    // log line cut short, a temporary file of a card.
+    writeFile(at(thumbnailPath(1, 30)), readFile(at(thumbnailPath(1, 1))));
+    writeFile(root() + "/1/" + madeCardLogName, readFile(root() + "/1/" + madeCardLogName) + "3");
+    writeFile(root() + "/1/31.Quillon.tmp-99999-0", "half");
+    expectSound();
+    struct stat folderBefore;
+    ASSERT_EQ(stat((root() + "/1").c_str(), &folderBefore), 0);
+
+    // The same playlist while cards are pending: the catalogue stays.
+    const ImportResult again = import(playlist);
+    ASSERT_TRUE(again.switchedIn);
+    EXPECT_TRUE(again.unchanged);
+    EXPECT_EQ(again.pendingCards, 24u);
+    struct stat folderAfter;
+    ASSERT_EQ(stat((root() + "/1").c_str(), &folderAfter), 0);
+    EXPECT_EQ(folderAfter.st_ino, folderBefore.st_ino) << "switched in again";
+
+    PendingCardOptions making;
+    making.cards = options.cards;
+    ASSERT_TRUE(makePendingCards(folder, making).complete);
+    EXPECT_FALSE(fs::exists(root() + "/1/31.Quillon.tmp-99999-0"));
+    const std::string waiting = importedWaiting(playlist);
+    for (int channel : {1, 3, 17, 30, 31, 40})
+        EXPECT_EQ(readFile(at(thumbnailPath(1, channel))), readFile(waiting + "/" + thumbnailPath(1, channel)))
+            << "card " << channel;
+    expectSound();
+}
+
+TEST_F(Import, CardsLaterAMakerStopsWhenANewerImportReplacesItsCatalogue) {
+    options.cardsLater = true;
+    ASSERT_TRUE(import(numberedPlaylist("old", 200)).switchedIn);
+    PendingCardOptions making;
+    making.cards = options.cards;
+    int batches = 0;
+    making.progress = [&](const CardProgress&) {
+        // Another import switches its catalogue in while this maker works.
+        if (++batches == 1) ASSERT_TRUE(import(numberedPlaylist("new", 100)).switchedIn);
+    };
+    const PendingCardResult stopped = makePendingCards(folder, making);
+    EXPECT_TRUE(stopped.replaced);
+    EXPECT_FALSE(stopped.complete);
+    EXPECT_EQ(batches, 1);
+    // Nothing of the old catalogue reached the new one.
+    EXPECT_EQ(readFile(at(channelCountFile)), "100\n");
+    EXPECT_EQ(readPendingCards(root() + "/1").pending, 100u - 16u);
+    for (int channel = 17; channel <= 100; ++channel)
+        EXPECT_FALSE(fs::exists(at(thumbnailPath(1, channel)))) << channel;
+    expectSound();
+    making.progress = nullptr;
+    EXPECT_TRUE(makePendingCards(folder, making).complete);
+    // The replaced catalogue was moved aside by the import and is gone now.
+    for (const auto& item : fs::directory_iterator(root()))
+        EXPECT_EQ(item.path().filename().string().find(".1.gone"), std::string::npos);
+    expectSound();
+}
+
+TEST_F(Import, CheckerKnowsCardsBeingMade) {
+    options.cardsLater = true;
+    ASSERT_TRUE(import(numberedPlaylist("check", 30)).switchedIn);
+    const std::string list = root() + "/1/" + pendingCardListName;
+    const std::string log = root() + "/1/" + madeCardLogName;
+    const std::string savedList = readFile(list), savedLog = readFile(log);
+    struct Damage {
+        const char* what;
+        std::string file;
+        std::string text;  // empty: removed
+        const char* expected;
+    };
+    const Damage damages[] = {
+        {"a list for another count", list, formatCardList(std::vector<std::string>(31)),
+         "is for 31 channels, but"},
+        {"a list cut short", list, savedList.substr(0, savedList.size() / 2), "not a whole list of cards"},
+        {"a card logged as made is missing", log, savedLog + "20\n", "no thumbnail for channel numbers 20"},
+        {"no list: every card is due", list, "", "no thumbnail for channel numbers 17 to 30"},
+    };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.what);
+        if (damage.text.empty())
+            fs::remove(damage.file);
+        else
+            writeFile(damage.file, damage.text);
+        const std::vector<std::string> problems = checkDataRoot(folder);
+        bool found = false;
+        for (const std::string& problem : problems)
+            found = found || problem.find(damage.expected) != std::string::npos;
+        EXPECT_TRUE(found) << testing::PrintToString(problems);
+        writeFile(list, savedList);
+        writeFile(log, savedLog);
+    }
+    expectSound();
 }
 
 }  // namespace

@@ -1,0 +1,37 @@
+#include "launch/card_maker.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "catalogue/data_root.h"
+#include "catalogue/pending_cards.h"
+#include "platform/process.h"
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> cardMakerCandidates(const std::string& programFolder) {
+    const fs::path folder(programFolder);
+    return {(folder / "tools" / "quillon-import").lexically_normal().string(),
+            (folder / ".." / ".." / "bin" / "quillon-import").lexically_normal().string()};
+}
+
+bool startCardMakerWhenPending() {
+    if (!hasPendingCards(dataRoot + "1")) return false;
+    const std::string program = runningProgramPath();
+    if (program.empty()) return false;
+    std::error_code code;
+    const fs::path here = fs::current_path(code);
+    if (code) return false;
+    for (const std::string& candidate : cardMakerCandidates(fs::path(program).parent_path().string())) {
+        if (!fs::is_regular_file(candidate, code)) continue;
+        StartedProgram maker = startProgram({candidate, "--make-cards", "--root", here.string()});
+        const bool started = maker.started;
+        releaseProgram(maker);
+        if (started) return true;
+    }
+    std::fprintf(stderr, "Quillon: some cards of the catalogue are still to be made, but "
+                         "quillon-import, which makes them, was not found beside the program; the "
+                         "tiles show placeholders until quillon-import --make-cards runs\n");
+    return false;
+}
