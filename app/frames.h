@@ -17,6 +17,7 @@ struct FrameState {
     float cameraYaw = 0;
     float aspectRatio = 0;
     bool refreshRunning = false;  // the list's thumbnail refresh has a tile to do
+    long findShown = 0;           // what find mode shows above the wall (nav/find.h)
 };
 
 // How often the wall's state is looked at between frames, in milliseconds:

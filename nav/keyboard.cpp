@@ -13,6 +13,7 @@
 #include "assets/texture.h"
 #include "catalogue/safe_file.h"
 #include "launch/launch.h"
+#include "nav/find.h"
 #include "nav/keys.h"
 #include "nav/page.h"
 #include "platform/platform.h"
@@ -147,12 +148,21 @@ void openChannel() {
     const int count = readInt(counterFile).value_or(0);
     if (count == 1 || count == 10) openWebAddress(productWebPage);
     setFromTemplate(count >= 1 && count <= 19 ? count + 1 : 1, counterFile);
-    openSelectedChannel();
+    if (currentList == findList)
+        openFoundChannel();
+    else
+        openSelectedChannel();
 }
 
 void onKeyboard(unsigned char key, int, int) {
     puKeyboard(key, PU_DOWN);
     glutPostRedisplay();
+    // In find mode the keys type the query; '/' opens it.
+    if (onFindKey(key)) return;
+    if (key == '/' && !findActive()) {
+        openFind();
+        return;
+    }
     if (key >= '0' && key <= '9') {
         typeChannelDigit(key - '0');
         return;

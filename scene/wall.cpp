@@ -11,8 +11,8 @@
 #include "state/state_files.h"
 
 int currentList = 1;
-Texture* tileTextures[3][17] = {};
-bool thumbnailRefresh[3][17] = {};
+Texture* tileTextures[4][17] = {};
+bool thumbnailRefresh[4][17] = {};
 Texture* selectionTexture = nullptr;
 Model* tileModel = nullptr;
 Model* selectionModel = nullptr;
@@ -110,7 +110,7 @@ void advanceThumbnailRefresh(int list) {
 void drawWall() {
     std::optional<int> selected = readInt(stateFile("b.txt"));
     std::optional<float> scale = readFloat(stateFile("u.txt"));
-    if (currentList != 1 && currentList != 2) return;
+    if (currentList != 1 && currentList != 2 && currentList != findList) return;
     const int list = currentList;
     const float s = scale ? *scale : defaultWallScale;
 
