@@ -292,13 +292,13 @@ std::vector<int> findMatches(const std::vector<NameEntry>& entries, const std::s
         if (rank > 0) ranked[rank].push_back(position);
     };
     if (candidates) {
-        std::vector<int> sorted;
-        sorted.reserve(candidates->size());
+        // Marked, then taken in list order: cheaper than sorting them.
+        std::vector<unsigned char> marked(entries.size(), 0);
         for (int position : *candidates)
-            if (position >= 0 && static_cast<size_t>(position) < entries.size()) sorted.push_back(position);
-        std::sort(sorted.begin(), sorted.end());
-        sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-        for (int position : sorted) consider(position);
+            if (position >= 0 && static_cast<size_t>(position) < entries.size())
+                marked[static_cast<size_t>(position)] = 1;
+        for (size_t position = 0; position < entries.size(); ++position)
+            if (marked[position]) consider(static_cast<int>(position));
     } else {
         for (size_t position = 0; position < entries.size(); ++position) consider(static_cast<int>(position));
     }
