@@ -110,7 +110,7 @@ FrameState currentFrameState() {
     state.wallScale = files.wallScale;
     if (currentList == 1 || currentList == 2 || currentList == findList) {
         for (int tile = 1; tile <= 16; ++tile) {
-            state.tiles[tile] = serialOf(tileTextures[currentList][tile]);
+            state.tiles[tile] = blankTiles[currentList][tile] ? -1 : serialOf(tileTextures[currentList][tile]);
             state.refreshRunning = state.refreshRunning || thumbnailRefresh[currentList][tile];
         }
     }

@@ -10,7 +10,8 @@ struct FrameState {
     int list = 0;                     // the current list
     std::optional<int> selectedTile;  // VESTRALUME/n/b.txt as the wall reads it
     std::optional<float> wallScale;   // VESTRALUME/n/u.txt as the wall reads it
-    long tiles[17] = {};              // per tile of the list: which load made its texture (0: none)
+    long tiles[17] = {};              // per tile of the list: which load made its texture (0: none;
+                                      // -1: left out of the wall)
     long selection = 0;               // the same for the selection texture
     bool lit = false;                 // drawn with lighting on: only the first frame is
     float cameraPitch = 0;

@@ -92,6 +92,7 @@ void leaveFind() {
         releaseTexture(tileTextures[findList][tile]);
         tileTextures[findList][tile] = nullptr;
         thumbnailRefresh[findList][tile] = false;
+        blankTiles[findList][tile] = false;
     }
     currentList = finding.sourceList;
     const std::optional<int> tile = finding.returnTile;

@@ -66,8 +66,10 @@ void buildPage(int list) {
 
     // Tiles past the end of an imported catalogue show their placeholder.
     const std::optional<int> count = readChannelCount();
-    for (int tile = 1; tile <= 16; ++tile)
+    for (int tile = 1; tile <= 16; ++tile) {
         writeText(tilePathFile(list, tile), tileThumbnail(list, (*page)[tile - 1], tile, count));
+        if (list == findList) blankTiles[list][tile] = !foundChannel((*page)[tile - 1]);
+    }
 
     rotateOneTile(list, direction ? *direction : 0);
 

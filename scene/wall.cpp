@@ -13,6 +13,7 @@
 int currentList = 1;
 Texture* tileTextures[4][17] = {};
 bool thumbnailRefresh[4][17] = {};
+bool blankTiles[4][17] = {};
 Texture* selectionTexture = nullptr;
 Model* tileModel = nullptr;
 Model* selectionModel = nullptr;
@@ -124,7 +125,7 @@ void drawWall() {
         glPushMatrix();
         glTranslatef(static_cast<float>(tileSpacingX * tileColumn(tile)),
                      static_cast<float>(-tileSpacingY * tileRow(tile)), 0);
-        if (tileModel) {
+        if (tileModel && !blankTiles[list][tile]) {
             tileModel->textureOverride = textureName(tileTextures[list][tile]);
             drawModel(*tileModel);
         }

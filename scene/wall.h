@@ -19,6 +19,11 @@ extern Texture* tileTextures[4][17];
 // wall reload that list's tiles from their tile path files, one per frame.
 extern bool thumbnailRefresh[4][17];
 
+// Per list and tile: the tile is left out of the wall (the places past the
+// last channel found by name), so a short list of matches, or none, shows
+// as a wall with gaps; the selection frame is still drawn.
+extern bool blankTiles[4][17];
+
 extern Texture* selectionTexture;
 extern Model* tileModel;
 extern Model* selectionModel;

@@ -12,7 +12,7 @@ import os
 
 import harness
 from harness import check, wait_until
-from test_evening import make_recorder, opened_lines, settled_screen
+from test_evening import differing_share, make_recorder, opened_lines, settled_screen
 from test_import import add_player_recorder, run_import
 
 # (name, group) in playlist order; channel numbers count from 1.
@@ -110,6 +110,10 @@ def test(args, server, folder):
         shot = settled_screen(app, "the empty wall of \"perva\"")
         app.screenshot(os.path.join(folder, "find-nothing.png"))
         check(band_is_shown(shot), "the query is not shown over the empty wall")
+        scale = float(harness.read(folder, "VESTRALUME/n/u.txt"))
+        for tile in (2, 7, 12, 16):
+            colour = shot.average(*harness.tile_point(scale, tile))
+            check(max(colour) < 30, "tile %d of the empty wall shows %r" % (tile, colour))
         check(harness.read(folder, "VESTRALUME/n/d.txt") == favourites, "`a` added a favourite")
         app.key("BackSpace")
         wait_until(lambda: tile_paths(folder, "c") == found_paths([FIRST_CHANNEL, 8, 2]), 15, 0.1,
@@ -132,7 +136,7 @@ def test(args, server, folder):
                    "Esc to bring back the page left")
         check(harness.read(folder, "VESTRALUME/n/z1.txt") == left_page, "the page file changed")
         back = settled_screen(app, "the catalogue's page again")
-        check(harness.differing_share(wall, back) < 0.002, "the wall looks different after Esc")
+        check(differing_share(wall, back) < 0.002, "the wall looks different after Esc")
         check(app.alive(), "Esc in find mode ended the program")
 
         # F3 opens it too; Backspace on the empty query leaves it.

@@ -151,6 +151,10 @@ TEST_F(Find, TypedNamesShowTheirChannelsBestFirst) {
     for (const auto& c : cases) {
         setFindQuery(c.typed);
         EXPECT_EQ(foundTiles(), showing(1, c.channels)) << c.typed;
+        // The places past the last match are left out of the wall.
+        for (int tile = 1; tile <= 16; ++tile)
+            EXPECT_EQ(blankTiles[findList][tile], tile > static_cast<int>(c.channels.size()))
+                << c.typed << " tile " << tile;
         EXPECT_EQ(readFile(pageFile(findList)), page(1)) << c.typed;
         EXPECT_EQ(readFile(stateFile("b.txt")), "1") << c.typed;
     }
