@@ -114,8 +114,9 @@ def measure(args, harness, server, folder):
     display = scroll_latency.Display(server.display)
     window = int(app.window)
     width, _ = app.geometry()
-    # The band's text: the left part of the band across the top.
-    look = lambda: display.grab(window, 0, 8, min(width, 900), 32)
+    # The band's text: the left part of the band across the top (from x 1:
+    # the window's first column lies off the screen, which XGetImage refuses).
+    look = lambda: display.grab(window, 1, 8, min(width - 2, 900), 32)
     try:
         settle(look, 1.0, 30)
         opened = timed_key(display, display.keycode(SLASH), folder, look)
