@@ -33,8 +33,10 @@ FindState finding;
 // in the link files, folded as they are.
 std::vector<NameEntry> namesOfList(int list) {
     if (list == 2) {
+        // The favourites the favourites' wall can show, whatever d.txt says:
+        // a count edited far beyond them costs neither time nor memory.
         const std::optional<int> count = readInt(stateFile("d.txt"));
-        return namesFromLinkFiles(2, count && *count > 0 ? std::min(*count, maxChannelCount) : 0);
+        return namesFromLinkFiles(2, count && *count > 0 ? std::min(*count, deliveredChannelCount) : 0);
     }
     const std::optional<int> count = readChannelCount();
     if (!count) return namesFromLinkFiles(1, deliveredChannelCount);

@@ -252,6 +252,14 @@ TEST_F(Find, EnterOpensTheSelectedMatch) {
     // Favourites above the count are empty slots, never found.
     setFindQuery("favourite 9");
     EXPECT_EQ(foundTiles(), showing(2, {}));
+    EXPECT_EQ(foundCount(), 0);
+    press(escape);
+    // A count edited far beyond the favourites searches only what their
+    // wall can show (here the 40 named ones).
+    writeFile(stateFile("d.txt"), "2000000000");
+    press('/');
+    setFindQuery("favourite");
+    EXPECT_EQ(foundCount(), 40);
 }
 
 TEST_F(Find, MatchesScrollAsAListOfTheirOwn) {
