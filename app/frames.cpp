@@ -110,7 +110,8 @@ FrameState currentFrameState() {
     state.wallScale = files.wallScale;
     if (currentList == 1 || currentList == 2 || currentList == findList) {
         for (int tile = 1; tile <= 16; ++tile) {
-            state.tiles[tile] = blankTiles[currentList][tile] ? -1 : serialOf(tileTextures[currentList][tile]);
+            state.tiles[tile] =
+                blankTiles[currentList][tile] ? -1 : serialOf(tileTextures[currentList][tile]);
             state.refreshRunning = state.refreshRunning || thumbnailRefresh[currentList][tile];
         }
     }
@@ -128,7 +129,8 @@ bool samePicture(const FrameState& a, const FrameState& b) {
         return false;
     for (int tile = 1; tile <= 16; ++tile)
         if (a.tiles[tile] != b.tiles[tile]) return false;
-    return a.selection == b.selection && a.lit == b.lit && a.findShown == b.findShown && sameFloat(a.cameraPitch, b.cameraPitch) &&
+    return a.selection == b.selection && a.lit == b.lit && a.findShown == b.findShown &&
+           sameFloat(a.cameraPitch, b.cameraPitch) &&
            sameFloat(a.cameraYaw, b.cameraYaw) && sameFloat(a.aspectRatio, b.aspectRatio);
 }
 

@@ -37,7 +37,6 @@ void rotateOneTile(int list, int direction) {
     if (list == 1 && direction == 1 && tile == 16) thumbnailRefresh[1][1] = true;
 }
 
-
 // The thumbnail a tile of `list` shows for the number `channel` of its page
 // file: a found channel's own thumbnail in the list it was found in; the
 // tile's placeholder past the end of a list.
