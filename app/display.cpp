@@ -63,6 +63,7 @@ void onDisplay() {
     // The wall is drawn in eye coordinates, before the camera: it stays in
     // front of the viewer however the camera turns.
     drawWall();
+    drawFindBar();
     glLightfv(GL_LIGHT4, GL_POSITION, eyeLightPosition);
     glLightfv(GL_LIGHT4, GL_SPOT_DIRECTION, eyeLightDirection);
     glRotatef(cameraPitch, 1, 0, 0);

@@ -12,6 +12,7 @@
 
 #include "app/shell.h"
 #include "assets/texture.h"
+#include "nav/find.h"
 #include "scene/wall.h"
 #include "state/catalogue.h"
 #include "state/state_files.h"
@@ -107,9 +108,10 @@ FrameState currentFrameState() {
     const WallFiles files = currentWallFiles();
     state.selectedTile = files.selectedTile;
     state.wallScale = files.wallScale;
-    if (currentList == 1 || currentList == 2) {
+    if (currentList == 1 || currentList == 2 || currentList == findList) {
         for (int tile = 1; tile <= 16; ++tile) {
-            state.tiles[tile] = serialOf(tileTextures[currentList][tile]);
+            state.tiles[tile] =
+                blankTiles[currentList][tile] ? -1 : serialOf(tileTextures[currentList][tile]);
             state.refreshRunning = state.refreshRunning || thumbnailRefresh[currentList][tile];
         }
     }
@@ -118,6 +120,7 @@ FrameState currentFrameState() {
     state.cameraPitch = cameraPitch;
     state.cameraYaw = cameraYaw;
     state.aspectRatio = aspectRatio;
+    state.findShown = findShown();
     return state;
 }
 
@@ -126,7 +129,8 @@ bool samePicture(const FrameState& a, const FrameState& b) {
         return false;
     for (int tile = 1; tile <= 16; ++tile)
         if (a.tiles[tile] != b.tiles[tile]) return false;
-    return a.selection == b.selection && a.lit == b.lit && sameFloat(a.cameraPitch, b.cameraPitch) &&
+    return a.selection == b.selection && a.lit == b.lit && a.findShown == b.findShown &&
+           sameFloat(a.cameraPitch, b.cameraPitch) &&
            sameFloat(a.cameraYaw, b.cameraYaw) && sameFloat(a.aspectRatio, b.aspectRatio);
 }
 

@@ -10,13 +10,15 @@ struct FrameState {
     int list = 0;                     // the current list
     std::optional<int> selectedTile;  // VESTRALUME/n/b.txt as the wall reads it
     std::optional<float> wallScale;   // VESTRALUME/n/u.txt as the wall reads it
-    long tiles[17] = {};              // per tile of the list: which load made its texture (0: none)
+    long tiles[17] = {};              // per tile of the list: which load made its texture (0: none;
+                                      // -1: left out of the wall)
     long selection = 0;               // the same for the selection texture
     bool lit = false;                 // drawn with lighting on: only the first frame is
     float cameraPitch = 0;
     float cameraYaw = 0;
     float aspectRatio = 0;
     bool refreshRunning = false;  // the list's thumbnail refresh has a tile to do
+    long findShown = 0;           // what find mode shows above the wall (nav/find.h)
 };
 
 // How often the wall's state is looked at between frames, in milliseconds:

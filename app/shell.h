@@ -16,6 +16,10 @@ extern float dragAnchorPitch;
 extern float dragAnchorYaw;
 
 void onDisplay();
+
+// Draws find mode's line (nav/find.h) in a band above the wall, in window
+// pixels; nothing when find mode is off.
+void drawFindBar();
 void onTimer(int value);
 void onReshape(int width, int height);
 void setProjection();

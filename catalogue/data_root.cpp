@@ -18,7 +18,7 @@ std::string linkPath(int list, int channel) {
 std::string pageFile(int list) { return stateFolder + "z" + std::to_string(list) + ".txt"; }
 
 std::string tilePathFile(int list, int tile) {
-    return stateFolder + "n" + std::to_string(tile) + (list == 2 ? "b" : "") + ".txt";
+    return stateFolder + "n" + std::to_string(tile) + (list == 2 ? "b" : list == findList ? "c" : "") + ".txt";
 }
 
 std::string placeholderPath(int k) { return dataRoot + "i/" + std::to_string(k) + ".jpg"; }

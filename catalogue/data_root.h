@@ -14,9 +14,15 @@ extern const std::string stateFolder;  // "VESTRALUME/n/"
 std::string thumbnailPath(int list, int channel);
 // "VESTRALUME/<list>/<channel>.txt"
 std::string linkPath(int list, int channel);
-// "VESTRALUME/n/z1.txt" or "VESTRALUME/n/z2.txt"
+// The list of the channels found by typing their names (nav/find.h): its
+// page file holds places in the list of matches, 1 for the best.
+constexpr int findList = 3;
+
+// "VESTRALUME/n/z1.txt", "VESTRALUME/n/z2.txt" or, for the found channels,
+// "VESTRALUME/n/z3.txt"
 std::string pageFile(int list);
-// "VESTRALUME/n/n<k>.txt" for list 1, "VESTRALUME/n/n<k>b.txt" for list 2
+// "VESTRALUME/n/n<k>.txt" for list 1, "VESTRALUME/n/n<k>b.txt" for list 2,
+// "VESTRALUME/n/n<k>c.txt" for the found channels
 std::string tilePathFile(int list, int tile);
 // "VESTRALUME/i/<k>.jpg"
 std::string placeholderPath(int k);

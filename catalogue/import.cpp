@@ -18,7 +18,9 @@
 #include "catalogue/data_root.h"
 #include "catalogue/cards_cache.h"
 #include "catalogue/import_cards.h"
+#include "catalogue/import_names.h"
 #include "catalogue/import_record.h"
+#include "catalogue/name_index.h"
 #include "catalogue/pending_cards.h"
 #include "catalogue/url_directory_file.h"
 #include "platform/folder_exchange.h"
@@ -229,6 +231,7 @@ std::string linkFileText(int link, const std::string& name) {
 }
 
 std::string countFileName() { return fs::path(channelCountFile).filename().string(); }
+std::string nameIndexFileName() { return fs::path(nameIndexFile).filename().string(); }
 
 // The cards of the new catalogue, made in the staging folder.
 std::vector<CardRequest> catalogueCards(const RootPaths& paths, const std::vector<PlaylistEntry>& entries) {
@@ -295,18 +298,19 @@ void recordCatalogue(const RootPaths& paths, const std::vector<CardRequest>& car
 
 // Whether the catalogue in place holds exactly the new one: the cards just
 // made in the staging folder, these link files and this count, and nothing
-// else. Read without writing anything, so an unchanged playlist costs no
+// else (but the index of its names). Read without writing anything, so an unchanged playlist costs no
 // more than reading the catalogue once.
 bool catalogueHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
-                    const std::vector<int>& links) {
+                    const std::vector<int>& links, const std::string& names) {
     std::error_code code;
     std::unordered_map<std::string, uintmax_t> sizes;
     for (fs::directory_iterator item(paths.catalogue, code), end; !code && item != end;
          item.increment(code))
         sizes.emplace(item->path().filename().string(), item->file_size(code));
-    if (code || sizes.size() != 2 * entries.size() + 1) return false;
+    if (code || sizes.size() != 2 * entries.size() + 2) return false;
     if (readWholeFile(paths.catalogue / countFileName()) != std::to_string(entries.size()) + "\n")
         return false;
+    if (readWholeFile(paths.catalogue / nameIndexFileName()) != names) return false;
     std::string bytes;
     for (size_t i = 0; i < entries.size(); ++i) {
         const std::string number = std::to_string(i + 1);
@@ -324,10 +328,10 @@ bool catalogueHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& en
     return true;
 }
 
-// Writes the link files and the channel count of the new catalogue beside
-// its cards, and everything of it to the disk.
+// Writes the link files, the channel count and the index of the names of
+// the new catalogue beside its cards, and everything of it to the disk.
 bool writeCatalogueText(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
-                        const std::vector<int>& links, std::string& error) {
+                        const std::vector<int>& links, const std::string& names, std::string& error) {
     // Writing the link files is most of an import's time once the cards come
     // later: a few system calls each, shared between threads, every file
     // through the open staging folder.
@@ -372,7 +376,8 @@ bool writeCatalogueText(const RootPaths& paths, const std::vector<PlaylistEntry>
                     ": " + lastSystemError();
             return false;
         }
-    if (!writeWholeFile(paths.staging / countFileName(), std::to_string(entries.size()) + "\n", error))
+    if (!writeWholeFile(paths.staging / countFileName(), std::to_string(entries.size()) + "\n", error) ||
+        !writeWholeFile(paths.staging / nameIndexFileName(), names, error))
         return false;
     // Everything of the new catalogue reaches the disk before it is switched in.
     if (!flushFileSystem(paths.staging.string())) {
@@ -647,13 +652,16 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     }
     report(options, progress, ImportProgress::switching);
 
-    if (!options.cardsLater && newLines.empty() && catalogueHolds(paths, entries, links)) {
+    // The names every script is searched by, transliterated once here so
+    // the viewer needs no transliteration of its own.
+    const std::string names = nameIndexText(nameEntriesOf(entries));
+    if (!options.cardsLater && newLines.empty() && catalogueHolds(paths, entries, links, names)) {
         fs::remove_all(paths.staging, code);
         recordCatalogue(paths, cardRequests, links, options.cards);
         return unchanged();
     }
 
-    if (!writeCatalogueText(paths, entries, links, result.error)) {
+    if (!writeCatalogueText(paths, entries, links, names, result.error)) {
         fs::remove_all(paths.staging, code);
         return result;
     }

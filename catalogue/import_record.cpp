@@ -12,6 +12,7 @@
 
 #include "catalogue/cards_cache.h"
 #include "catalogue/data_root.h"
+#include "catalogue/name_index.h"
 
 namespace fs = std::filesystem;
 
@@ -108,6 +109,12 @@ std::string catalogueFingerprint(const std::string& catalogueFolder, int channel
         whole.add(&standing, sizeof standing);
         const std::string countName = fs::path(channelCountFile).filename().string();
         complete = fstatat(folder, countName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        standing = standingOf(info);
+        whole.add(&standing, sizeof standing);
+        // The index of the names: a catalogue imported before there was one
+        // (or whose index went) is made again with it.
+        const std::string indexName = fs::path(nameIndexFile).filename().string();
+        complete = complete && fstatat(folder, indexName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
         standing = standingOf(info);
         whole.add(&standing, sizeof standing);
     }

@@ -95,3 +95,8 @@ std::optional<ChannelEntry> resolveSelectedChannel();
 // is missing or holds fewer than 12 numbers, or when the link number has no
 // entry in the URL directory.
 void openSelectedChannel();
+
+// Opens channel `channel` of `list` (1 or 2) as openSelectedChannel opens
+// the selected one, through npt.txt and hl.txt: what Enter does on a
+// channel found by name. A channel the list does not hold opens nothing.
+void openListChannel(int list, int channel);

@@ -44,6 +44,22 @@ std::optional<int> firstInt(const std::string& text) {
     return text[start] == '-' ? -static_cast<int>(value) : static_cast<int>(value);
 }
 
+// Opens the channel whose link path npt.txt holds, through its copy hl.txt
+// and the URL directory. A missing link file leaves hl.txt as it was: the
+// previous channel's link number is used again.
+void openLinkedChannel() {
+    const std::string linkCopy = stateFile("hl.txt");
+    copyOver(readPath(stateFile("npt.txt"), wideScan), linkCopy);
+    std::optional<int> linkNumber = readInt(linkCopy);
+    if (!linkNumber) return;
+    std::optional<DirectoryEntry> entry = findDirectoryEntry(*linkNumber);
+    if (!entry) return;
+    if (entry->kind == mediaAddress)
+        openMediaAddress(entry->address, channelName(readStart(linkCopy, linkFileReadLimit)));
+    else
+        openWebAddress(entry->address);
+}
+
 }  // namespace
 
 void openWebAddress(const std::string& address) {
@@ -78,7 +94,6 @@ std::optional<ChannelEntry> resolveSelectedChannel() {
     const int list = currentList;
     if (list != 1 && list != 2) return std::nullopt;
     const std::string linkPathFile = stateFile("npt.txt");
-    const std::string linkCopy = stateFile("hl.txt");
 
     std::optional<int> tile = readInt(stateFile("b.txt"));
     std::optional<std::vector<int>> page = readIntList(pageFile(list), 12);
@@ -113,4 +128,13 @@ void openSelectedChannel() {
         openMediaAddress(selected->entry.address, selected->name);
     else
         openWebAddress(selected->entry.address);
+}
+
+void openListChannel(int list, int channel) {
+    if (list != 1 && list != 2) return;
+    if (!channelExists(list, channel, readChannelCount())) return;
+    // Only the path just written is opened: one that did not reach npt.txt
+    // would open the channel opened before.
+    if (!writeText(stateFile("npt.txt"), linkPath(list, channel))) return;
+    openLinkedChannel();
 }

@@ -33,11 +33,11 @@ long long channelCount(int list) {
 
 void goToListEnd(bool last) {
     const int list = currentList;
-    if (list != 1 && list != 2) return;
+    if (list != 1 && list != 2 && list != findList) return;
     const std::optional<std::vector<int>> page = readIntList(pageFile(list), wallTiles);
     if (!page) return;
     const long long first = (*page)[0];
-    const long long end = scrolledToEnd(first, lastFirstChannel(list, readChannelCount()), last);
+    const long long end = scrolledToEnd(first, lastFirstOfList(list), last);
     if (end != first) movePage(*page, end - first);
 }
 

@@ -14,6 +14,7 @@
 #include "catalogue/safe_file.h"
 #include "launch/launch.h"
 #include "launch/live_pictures.h"
+#include "nav/find.h"
 #include "nav/keys.h"
 #include "nav/page.h"
 #include "platform/platform.h"
@@ -154,12 +155,21 @@ void openChannel() {
     // channel it names.
     finishTypedNumber();
     advanceLaunchCounter();
-    openSelectedChannel();
+    if (currentList == findList)
+        openFoundChannel();
+    else
+        openSelectedChannel();
 }
 
 void onKeyboard(unsigned char key, int, int) {
     puKeyboard(key, PU_DOWN);
     glutPostRedisplay();
+    // In find mode the keys type the query; '/' opens it.
+    if (onFindKey(key)) return;
+    if (key == '/' && !findActive()) {
+        openFind();
+        return;
+    }
     if (key >= '0' && key <= '9') {
         typeChannelDigit(key - '0');
         return;

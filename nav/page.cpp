@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "assets/texture.h"
+#include "nav/find.h"
 #include "scene/wall.h"
 #include "state/catalogue.h"
 #include "state/state_files.h"
@@ -36,12 +37,28 @@ void rotateOneTile(int list, int direction) {
     if (list == 1 && direction == 1 && tile == 16) thumbnailRefresh[1][1] = true;
 }
 
+// The thumbnail a tile of `list` shows for the number `channel` of its page
+// file: a found channel's own thumbnail in the list it was found in; the
+// tile's placeholder past the end of a list.
+std::string tileThumbnail(int list, int channel, int tile, const std::optional<int>& count) {
+    if (list == findList) {
+        const std::optional<int> found = foundChannel(channel);
+        return found ? thumbnailPath(findSourceList(), *found) : placeholderPath(tile);
+    }
+    return channelExists(list, channel, count) ? thumbnailPath(list, channel) : placeholderPath(tile);
+}
+
 }  // namespace
 
 long pageBuilds = 0;
 
+int lastFirstOfList(int list) {
+    if (list == findList) return lastFirstChannelFor(foundCount());
+    return lastFirstChannel(list, readChannelCount());
+}
+
 void buildPage(int list) {
-    if (list != 1 && list != 2) return;
+    if (list != 1 && list != 2 && list != findList) return;
     ++pageBuilds;
     std::optional<int> direction = readInt(stateFile("nn.txt"));
     // A page file that is missing or short leaves the wall and every file as
@@ -52,10 +69,8 @@ void buildPage(int list) {
     // Tiles past the end of an imported catalogue show their placeholder.
     const std::optional<int> count = readChannelCount();
     for (int tile = 1; tile <= 16; ++tile) {
-        const int channel = (*page)[tile - 1];
-        writeText(tilePathFile(list, tile), channelExists(list, channel, count)
-                                                ? thumbnailPath(currentList, channel)
-                                                : placeholderPath(tile));
+        writeText(tilePathFile(list, tile), tileThumbnail(list, (*page)[tile - 1], tile, count));
+        if (list == findList) blankTiles[list][tile] = !foundChannel((*page)[tile - 1]);
     }
 
     rotateOneTile(list, direction ? *direction : 0);
@@ -74,8 +89,9 @@ void buildPage(int list) {
     }
 
     // The favourites' thumbnails change on disk (adding and removing
-    // favourites), so every build of that list reloads them, one per frame.
-    if (list == 2) thumbnailRefresh[2][1] = true;
+    // favourites), so every build of that list, or of favourites found by
+    // name, reloads them, one per frame.
+    if (list == 2 || (list == findList && findSourceList() == 2)) thumbnailRefresh[list][1] = true;
 }
 
 namespace {
@@ -96,15 +112,16 @@ std::optional<std::vector<int>> movedPage(std::vector<int> page, long long shift
 void scrollPage() {
     std::optional<int> direction = readInt(stateFile("nn.txt"));
     const int list = currentList;
-    if (list != 1 && list != 2) return;
+    if (list != 1 && list != 2 && list != findList) return;
     if (!direction || (*direction != 1 && *direction != 2)) return;
     std::optional<std::vector<int>> page = readIntList(pageFile(list), 16);
     if (!page) return;
     const bool forward = *direction == 1;
     // The first page starts at 1; the last at 1989 for the delivered lists
     // (channels 1989 to 2004), and for an imported catalogue where its last
-    // channel stands on a selectable row.
-    const int last = lastFirstChannel(list, readChannelCount());
+    // channel stands on a selectable row; for the found channels where the
+    // last of them does.
+    const int last = lastFirstOfList(list);
     if (forward ? (*page)[0] >= last : (*page)[0] <= 1) return;
     const std::optional<std::vector<int>> moved = movedPage(*page, forward ? pageStep : -pageStep);
     if (!moved) return;
@@ -114,7 +131,7 @@ void scrollPage() {
 
 bool movePage(const std::vector<int>& page, long long shift) {
     const int list = currentList;
-    if (list != 1 && list != 2) return false;
+    if (list != 1 && list != 2 && list != findList) return false;
     if (shift == 0 || shift % pageStep != 0) return false;
     const std::optional<std::vector<int>> moved = movedPage(page, shift);
     if (!moved) return false;

@@ -11,6 +11,11 @@ extern long pageBuilds;
 // current list must equal `list`.
 void buildPage(int list);
 
+// Where forward scrolling of `list` stops: the last first channel number of
+// the catalogue or the favourites (catalogue/data_root.h), and for the found
+// channels the place that brings the last of them onto a selectable row.
+int lastFirstOfList(int list);
+
 // Shifts the current list's page file by one row in the direction held in
 // VESTRALUME/n/nn.txt and rebuilds the page.
 void scrollPage();

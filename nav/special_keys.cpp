@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "nav/find.h"
 #include "nav/keys.h"
 #include "nav/page.h"
 #include "state/catalogue.h"
@@ -102,6 +103,7 @@ const SpecialKeyCommand specialKeyCommands[] = {
     {GLUT_KEY_F1, [] { changeWallScale(-0.05); }},
     {GLUT_KEY_F2, [] { changeWallScale(0.05); }},
     {GLUT_KEY_F12, copyThumbnailBatch},
+    {GLUT_KEY_F3, openFind},
     {GLUT_KEY_LEFT, [] { moveSelection(0); }},
     {GLUT_KEY_UP, [] { moveSelection(1); }},
     {GLUT_KEY_RIGHT, [] { moveSelection(2); }},

@@ -11,8 +11,9 @@
 #include "state/state_files.h"
 
 int currentList = 1;
-Texture* tileTextures[3][17] = {};
-bool thumbnailRefresh[3][17] = {};
+Texture* tileTextures[4][17] = {};
+bool thumbnailRefresh[4][17] = {};
+bool blankTiles[4][17] = {};
 Texture* selectionTexture = nullptr;
 int playingTile = 0;
 int playingTexture = 0;
@@ -112,7 +113,7 @@ void advanceThumbnailRefresh(int list) {
 void drawWall() {
     std::optional<int> selected = readInt(stateFile("b.txt"));
     std::optional<float> scale = readFloat(stateFile("u.txt"));
-    if (currentList != 1 && currentList != 2) return;
+    if (currentList != 1 && currentList != 2 && currentList != findList) return;
     const int list = currentList;
     const float s = scale ? *scale : defaultWallScale;
 
@@ -126,7 +127,7 @@ void drawWall() {
         glPushMatrix();
         glTranslatef(static_cast<float>(tileSpacingX * tileColumn(tile)),
                      static_cast<float>(-tileSpacingY * tileRow(tile)), 0);
-        if (tileModel) {
+        if (tileModel && !blankTiles[list][tile]) {
             tileModel->textureOverride = tile == playingTile && playingTexture != 0
                                              ? playingTexture
                                              : textureName(tileTextures[list][tile]);

@@ -6,16 +6,23 @@
 struct Texture;
 struct Model;
 
-// The list on the wall: 1 the catalogue, 2 the favourites. 1 at start-up.
+// The list on the wall: 1 the catalogue, 2 the favourites, 3 (findList) the
+// channels found by name while find mode is on. 1 at start-up.
 extern int currentList;
 
-// Per list (index 1 and 2) and tile (index 1 to 16): the texture the tile
-// shows. Each entry is one holder of its texture (see loadTexture).
-extern Texture* tileTextures[3][17];
+// Per list (index 1 to 3) and tile (index 1 to 16): the texture the tile
+// shows. Each entry is one holder of its texture (see loadTexture); the
+// found channels' entries are empty until find mode first shows them.
+extern Texture* tileTextures[4][17];
 
 // Per list and tile: the thumbnail refresh chain. Setting flag 1 makes the
 // wall reload that list's tiles from their tile path files, one per frame.
-extern bool thumbnailRefresh[3][17];
+extern bool thumbnailRefresh[4][17];
+
+// Per list and tile: the tile is left out of the wall (the places past the
+// last channel found by name), so a short list of matches, or none, shows
+// as a wall with gaps; the selection frame is still drawn.
+extern bool blankTiles[4][17];
 
 extern Texture* selectionTexture;
 

@@ -16,6 +16,7 @@
 #include "catalogue/data_root.h"
 #include "catalogue/live_settings.h"
 #include "catalogue/pending_cards.h"
+#include "catalogue/name_index.h"
 #include "catalogue/playlist.h"
 #include "catalogue/safe_file.h"
 #include "catalogue/url_directory_file.h"
@@ -589,6 +590,24 @@ void checkList(Checker& check, int list, const std::set<int>& links) {
 // whose thumbnail is the picture of some catalogue channels while its link
 // file is none of theirs. A thumbnail that is no catalogue channel's picture
 // tells nothing (the catalogue may have changed since), so it passes.
+// The index of the names an import writes beside its catalogue: when there
+// is one, it must be whole and made for the catalogue beside it (the viewer
+// reads any other as no index and searches the link files instead).
+void checkNameIndex(Checker& check) {
+    std::string bytes;
+    const FileOutcome outcome = check.read(nameIndexFile, tableFileLimit, bytes);
+    if (outcome == fileMissing) return;
+    if (outcome != fileRead) {
+        check.add(nameIndexFile + " " + describeFileOutcome(outcome, tableFileLimit));
+        return;
+    }
+    const std::optional<int> count = readChannelCount(check.folder);
+    if (!count || !parseNameIndex(bytes, *count))
+        check.add(nameIndexFile + " is not an index of the names of the " +
+                  (count ? number(*count) + " channels of the imported catalogue"
+                         : std::string("catalogue (it holds no imported catalogue)")));
+}
+
 void checkFavouritesWhole(Checker& check) {
     const std::optional<int> count = readInt(check.path("VESTRALUME/n/d.txt"));
     if (!count || *count < 1) return;
@@ -896,6 +915,7 @@ std::vector<std::string> checkDataRoot(const std::string& folder) {
     checkStartupImages(check);
     checkModels(check);
     checkList(check, 1, links);
+    checkNameIndex(check);
     checkList(check, 2, links);
     checkFavouritesWhole(check);
     checkLivePictures(check);

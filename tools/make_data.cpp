@@ -224,7 +224,10 @@ bool writeChannelLists(const fs::path& root, const std::map<int, std::string>& l
             card.number = channel;
             card.output = (root / "1" / (name + ".Quillon")).string();
             cards.push_back(card);
-            if (!writeTextFile(root / "1" / (name + ".txt"), std::to_string(link), error))
+            // The name on the card is the link file's second line, as in an
+            // imported catalogue: what find mode searches.
+            if (!writeTextFile(root / "1" / (name + ".txt"), std::to_string(link) + "\n" + card.name + "\n",
+                               error))
                 return false;
         }
 

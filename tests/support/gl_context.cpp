@@ -25,12 +25,15 @@ void readPixel(int x, int y, unsigned char rgb[3]) {
 
 #include "app/tile_watch.h"
 #include "assets/texture.h"
+#include "nav/find.h"
 #include "nav/keys.h"
 #include "scene/wall.h"
+#include "state/catalogue.h"
 
 
 void resetWall() {
-    for (int list = 1; list <= 2; ++list)
+    leaveFind();
+    for (int list = 1; list <= findList; ++list)
         for (int k = 1; k <= 16; ++k) {
             discardTexture(tileTextures[list][k]);
             tileTextures[list][k] = nullptr;

@@ -10,7 +10,8 @@ void ensureGlContext();
 // (x, y from the bottom left), as red, green, blue in 0..255.
 void readPixel(int x, int y, unsigned char rgb[3]);
 
-// Gives up every tile texture of both lists, empties the texture registry,
-// clears both thumbnail refreshes, makes list 1 current and drops a channel
-// number being typed, so that each test starts with an empty wall.
+// Leaves find mode, gives up every tile texture of every list, empties the
+// texture registry, clears the thumbnail refreshes, makes list 1 current and
+// drops a channel number being typed, so that each test starts with an
+// empty wall.
 void resetWall();

@@ -24,6 +24,7 @@
 #include "catalogue/import.h"
 #include "catalogue/import_cards.h"
 #include "catalogue/pending_cards.h"
+#include "catalogue/name_index.h"
 #include "launch/launch.h"
 #include "platform/folder_lock.h"
 #include "state/state_files.h"
@@ -313,6 +314,51 @@ TEST_F(Import, TheSamePlaylistAgainMakesNoCardUnlessTheCatalogueWasTouched) {
     EXPECT_EQ(readFile(at(linkPath(1, 2))), "10001\nBeta\n");
     EXPECT_EQ(opens(1, 2), "http://b.example/beta");
     expectSound();
+}
+
+// The names are indexed beside the catalogue, transliterated, for find
+// mode; a catalogue without its index (imported before there was one, or
+// the index removed or damaged by hand) gets it from the same playlist
+// again, and nothing else changes.
+TEST_F(Import, TheNamesAreIndexedBesideTheCatalogue) {
+    std::vector<PlaylistEntry> scripts = playlistA;
+    scripts.push_back(entry("\xD0\x9F\xD0\xB5\xD1\x80\xD0\xB2\xD1\x8B\xD0\xB9 \xD0\xBA\xD0\xB0\xD0\xBD\xD0\xB0\xD0\xBB",
+                            "https://p.example/1.m3u8"));  // Первый канал
+    scripts.back().group = "News";
+    ASSERT_TRUE(import(scripts).switchedIn);
+    const std::optional<std::vector<NameEntry>> index = readNameIndex(folder, 5);
+    ASSERT_TRUE(index);
+    EXPECT_EQ(findMatches(*index, "pervyy"), std::vector<int>{4});
+    EXPECT_EQ(findMatches(*index, "news"), std::vector<int>{4});
+    EXPECT_EQ(findMatches(*index, "gamma g"), std::vector<int>{3});
+    expectSound();
+
+    const std::string made = readFile(at(nameIndexFile));
+    const struct {
+        const char* what;
+        bool remove;
+        const char* text;
+    } damages[] = {{"removed", true, ""}, {"emptied", false, ""}, {"damaged", false, "quillon-names 1 5\nx"}};
+    for (const auto& damage : damages) {
+        if (damage.remove)
+            fs::remove(at(nameIndexFile));
+        else
+            std::ofstream(at(nameIndexFile), std::ios::trunc) << damage.text;
+        if (!damage.remove) {
+            EXPECT_FALSE(checkDataRoot(folder).empty()) << damage.what;
+        }
+        const Snapshot before = snapshot(root());
+        const ImportResult again = import(scripts);
+        ASSERT_TRUE(again.switchedIn) << again.error;
+        EXPECT_EQ(readFile(at(nameIndexFile)), made) << damage.what;
+        Snapshot after = snapshot(root());
+        for (const auto& file : before) {
+            if (file.first != "1/names.idx" && file.first.rfind("1/", 0) == 0) {
+                EXPECT_EQ(after[file.first].bytes, file.second.bytes) << damage.what << ": " << file.first;
+            }
+        }
+        expectSound();
+    }
 }
 
 TEST_F(Import, RefusedWhileAViewerHoldsTheRoot) {

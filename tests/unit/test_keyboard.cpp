@@ -108,8 +108,9 @@ protected:
 // Keys without a command, and commands pressed in the list they do not run
 // in, only hand the key over and redisplay: no file changes, the list stays.
 TEST_F(Keyboard, KeysWithoutACommandChangeNothing) {
-    // The characters either side of the digits, which type channel numbers.
-    const unsigned char idle[] = {0, 1, 7, 9, 10, 12, 14, 26, 28, ' ', '/', ':', 'b', 'B', '@',
+    // The characters either side of the digits, which type channel numbers
+    // ('/' before them opens find mode: tests/unit/test_find.cpp).
+    const unsigned char idle[] = {0, 1, 7, 9, 10, 12, 14, 26, 28, ' ', '.', ':', 'b', 'B', '@',
                                   'Z', '`', 'z', '~', 128, 200, 255};
     for (int list = 1; list <= 2; ++list) {
         currentList = list;
