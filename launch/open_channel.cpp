@@ -94,6 +94,7 @@ std::optional<ChannelEntry> resolveSelectedChannel() {
     const int list = currentList;
     if (list != 1 && list != 2) return std::nullopt;
     const std::string linkPathFile = stateFile("npt.txt");
+    const std::string linkCopy = stateFile("hl.txt");
 
     std::optional<int> tile = readInt(stateFile("b.txt"));
     std::optional<std::vector<int>> page = readIntList(pageFile(list), 12);

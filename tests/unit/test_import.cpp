@@ -682,7 +682,9 @@ TEST_F(Import, CardsLaterAMakerStopsWhenANewerImportReplacesItsCatalogue) {
     int batches = 0;
     making.progress = [&](const CardProgress&) {
         // Another import switches its catalogue in while this maker works.
-        if (++batches == 1) ASSERT_TRUE(import(numberedPlaylist("new", 100)).switchedIn);
+        if (++batches == 1) {
+            ASSERT_TRUE(import(numberedPlaylist("new", 100)).switchedIn);
+        }
     };
     const PendingCardResult stopped = makePendingCards(folder, making);
     EXPECT_TRUE(stopped.replaced);
