@@ -139,7 +139,7 @@ def test(args, server, folder):
             f.write("#EXTM3U\n")
             for name, address, _ in cases:
                 f.write("#EXTINF:-1,%s\n%s\n" % (name, address))
-        status, output = run_import(args, folder, playlist)
+        status, output = run_import(args, folder, "--wait", playlist)
         check(status == 0, "the import failed with status %d:\n%s" % (status, output))
         harness.write(folder, "VESTRALUME/live.txt", "connections 8\n")
 
@@ -223,7 +223,7 @@ def test(args, server, folder):
                     found[n] = f.read()
             return found
         before = thumbnails()
-        status, output = run_import(args, folder, playlist)
+        status, output = run_import(args, folder, "--wait", playlist)
         check(status == 0 and "already holds exactly this playlist" in output,
               "the same playlist again was not recognised (%d):\n%s" % (status, output))
         check(thumbnails() == before, "the same playlist again changed the thumbnails")

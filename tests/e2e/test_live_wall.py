@@ -89,7 +89,7 @@ def test(args, server, folder):
                 port = dead.port if n == DEAD else main.port
                 path = "" if n == DEAD else "%d/" % n
                 f.write("#EXTINF:-1,Colour %d\nhttp://127.0.0.1:%d/%sindex.m3u8\n" % (n, port, path))
-        status, output = run_import(args, folder, playlist)
+        status, output = run_import(args, folder, "--wait", playlist)
         check(status == 0, "the import failed with status %d:\n%s" % (status, output))
         print("streams made and imported in %.1f s" % (time.monotonic() - began))
         harness.write(folder, "VESTRALUME/live.txt", "pictures on\ninterval %d\nconnections 2\n" % INTERVAL)
