@@ -4,10 +4,12 @@
 
 #include <chrono>
 
+#include "app/catalogue_follow.h"
 #include "app/frames.h"
 #include "app/shell.h"
 #include "app/tile_watch.h"
 #include "launch/live_pictures.h"
+#include "launch/playlist_refresh.h"
 #include "nav/page.h"
 #include "play/watch.h"
 #include "scene/wall.h"
@@ -94,9 +96,14 @@ void onDisplay() {
 // memory freed meanwhile goes back to the system. The companion that keeps
 // the live pictures is looked after here too.
 void onTimer(int) {
-    tendLivePictures(std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count());
+    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+    tendLivePictures(now);
+    // An import beside the wall may have switched another catalogue in; the
+    // playlists it came from are refreshed when due.
+    followCatalogue(now);
+    tendPlaylistRefresh(now);
     renewChangedTiles();
     // A picture of a playing channel, or a change of what plays, asks for a
     // frame; the player's threads only ever raise flags read here.

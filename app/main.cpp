@@ -30,16 +30,17 @@ void removeStaleTemporaryFilesOfRoot() {
 int main(int argc, char** argv) {
     // freeglut must be initialised before any other toolkit call.
     glutInit(&argc, argv);
-    // One program at a time on a data root: a second viewer, or an import
-    // switching in a new catalogue, would mix its writes with this one's.
-    // The one already running goes on untouched.
+    // One viewer at a time on a data root: a second one, or an upgrade,
+    // would mix its writes with this one's. The one already running goes on
+    // untouched. An import may run beside it (state/root_locks.h): the wall
+    // follows the catalogue it switches in.
     if (lockFolder("VESTRALUME") == folderBusy) {
         std::fprintf(stderr, "Quillon cannot start: VESTRALUME/ is in use by another Quillon "
-                             "or by an import into it\n");
+                             "or by an upgrade of it\n");
         std::fflush(stderr);
         showStartNotice("Quillon cannot start",
                         {"Quillon cannot start:", "VESTRALUME/ is in use by another Quillon",
-                         "or by an import into it."},
+                         "or by an upgrade of it."},
                         10);
         endProcess(1);
     }

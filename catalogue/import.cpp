@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "catalogue/alternatives_file.h"
 #include "catalogue/data_root.h"
 #include "catalogue/cards_cache.h"
 #include "catalogue/import_cards.h"
@@ -22,10 +23,12 @@
 #include "catalogue/import_record.h"
 #include "catalogue/name_index.h"
 #include "catalogue/pending_cards.h"
+#include "state/root_locks.h"
 #include "catalogue/url_directory_file.h"
 #include "platform/folder_exchange.h"
 #include "platform/folder_lock.h"
 #include "platform/platform.h"
+#include "platform/temporary_files.h"
 #include "state/state_files.h"
 
 namespace fs = std::filesystem;
@@ -64,6 +67,14 @@ RootPaths pathsFor(const std::string& folder) {
     return paths;
 }
 
+// The state files an import writes: the catalogue's page and its tile paths.
+bool isCatalogueStateFile(const std::string& name) {
+    if (name == fs::path(pageFile(1)).filename().string()) return true;
+    for (int tile = 1; tile <= wallTiles; ++tile)
+        if (name == fs::path(tilePathFile(1, tile)).filename().string()) return true;
+    return false;
+}
+
 // Puts back a catalogue an import had moved aside when it was killed between
 // moving it away and moving the new one in (only where folders cannot be
 // exchanged), and removes what earlier imports left half made.
@@ -82,9 +93,10 @@ void cleanUpAfterEarlierImports(const RootPaths& paths) {
     }
     fs::remove_all(paths.staging, code);
     fs::remove_all(paths.retired, code);
-    // Temporary files of replacements (URL directory, page, tile paths)
-    // that a killed run left behind, named as replaceFileContents names them
-    // (".<name>.<process id>.tmp"); with the lock held nobody else writes.
+    // Temporary files of replacements of the URL directory that a killed
+    // run left behind, named as replaceFileContents names them
+    // (".<name>.<process id>.tmp"); with the import lock held nobody else
+    // writes it.
     auto isStaleTemporary = [](const std::string& name, const std::string& base) {
         const std::string start = "." + base + ".";
         if (name.compare(0, start.size(), start) != 0 || name.size() < start.size() + 5 ||
@@ -97,14 +109,10 @@ void cleanUpAfterEarlierImports(const RootPaths& paths) {
     for (fs::directory_iterator entry(paths.root, code), end; !code && entry != end; entry.increment(code))
         if (isStaleTemporary(entry->path().filename().string(), fs::path(urlDirectoryFile).filename().string()))
             stale.push_back(entry->path());
-    std::vector<std::string> stateNames = {fs::path(pageFile(1)).filename().string()};
-    for (int tile = 1; tile <= wallTiles; ++tile)
-        stateNames.push_back(fs::path(tilePathFile(1, tile)).filename().string());
-    for (fs::directory_iterator entry(paths.root / "n", code), end; !code && entry != end;
-         entry.increment(code))
-        for (const std::string& base : stateNames)
-            if (isStaleTemporary(entry->path().filename().string(), base)) stale.push_back(entry->path());
     for (const fs::path& file : stale) fs::remove(file, code);
+    // The state folder is shared with a viewer that may run now: only the
+    // temporary files of processes that ended go.
+    removeStaleTemporaryFiles((paths.root / "n").string(), isCatalogueStateFile);
 }
 
 // ---- Files ---------------------------------------------------------------
@@ -232,6 +240,16 @@ std::string linkFileText(int link, const std::string& name) {
 
 std::string countFileName() { return fs::path(channelCountFile).filename().string(); }
 std::string nameIndexFileName() { return fs::path(nameIndexFile).filename().string(); }
+std::string alternativesFileName() { return fs::path(alternativesFile).filename().string(); }
+
+// Whether the catalogue in place has exactly these alternatives (none: no
+// file).
+bool alternativesHold(const RootPaths& paths, const std::string& alternatives) {
+    const fs::path file = paths.catalogue / alternativesFileName();
+    std::error_code code;
+    if (alternatives.empty()) return !fs::exists(fs::symlink_status(file, code));
+    return readWholeFile(file) == alternatives;
+}
 
 // The cards of the new catalogue, made in the staging folder.
 std::vector<CardRequest> catalogueCards(const RootPaths& paths, const std::vector<PlaylistEntry>& entries) {
@@ -301,13 +319,13 @@ void recordCatalogue(const RootPaths& paths, const std::vector<CardRequest>& car
 // else (but the index of its names). Read without writing anything, so an unchanged playlist costs no
 // more than reading the catalogue once.
 bool catalogueHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
-                    const std::vector<int>& links, const std::string& names) {
+                    const std::vector<int>& links, const std::string& names, bool hasAlternatives) {
     std::error_code code;
     std::unordered_map<std::string, uintmax_t> sizes;
     for (fs::directory_iterator item(paths.catalogue, code), end; !code && item != end;
          item.increment(code))
         sizes.emplace(item->path().filename().string(), item->file_size(code));
-    if (code || sizes.size() != 2 * entries.size() + 2) return false;
+    if (code || sizes.size() != 2 * entries.size() + 2 + (hasAlternatives ? 1 : 0)) return false;
     if (readWholeFile(paths.catalogue / countFileName()) != std::to_string(entries.size()) + "\n")
         return false;
     if (readWholeFile(paths.catalogue / nameIndexFileName()) != names) return false;
@@ -331,7 +349,8 @@ bool catalogueHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& en
 // Writes the link files, the channel count and the index of the names of
 // the new catalogue beside its cards, and everything of it to the disk.
 bool writeCatalogueText(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
-                        const std::vector<int>& links, const std::string& names, std::string& error) {
+                        const std::vector<int>& links, const std::string& names,
+                        const std::string& alternatives, std::string& error) {
     // Writing the link files is most of an import's time once the cards come
     // later: a few system calls each, shared between threads, every file
     // through the open staging folder.
@@ -378,6 +397,9 @@ bool writeCatalogueText(const RootPaths& paths, const std::vector<PlaylistEntry>
         }
     if (!writeWholeFile(paths.staging / countFileName(), std::to_string(entries.size()) + "\n", error) ||
         !writeWholeFile(paths.staging / nameIndexFileName(), names, error))
+        return false;
+    if (!alternatives.empty() &&
+        !writeWholeFile(paths.staging / alternativesFileName(), alternatives, error))
         return false;
     // Everything of the new catalogue reaches the disk before it is switched in.
     if (!flushFileSystem(paths.staging.string())) {
@@ -520,12 +542,14 @@ int catalogueSize(const RootPaths& paths) {
 
 bool lockDataRoot(const std::string& folder, std::string& error) {
     const RootPaths paths = pathsFor(folder);
-    switch (lockFolder(paths.root.string())) {
+    // A running viewer does not hold this lock: it follows the catalogue
+    // switched in (state/root_locks.h).
+    switch (lockImports(paths.folder)) {
         case folderLocked: return true;
         case folderBusy:
             error = paths.root.string() +
-                    " is in use by a running Quillon or by another import into it; close "
-                    "Quillon (or wait for the import to end) and try again";
+                    " is in use by another import into it or by an upgrade; wait for it to "
+                    "end and try again";
             return false;
         case folderUnavailable: break;
     }
@@ -559,28 +583,48 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     std::vector<int> links(entries.size());
     std::string newLines;
     std::unordered_set<std::string> counted;  // distinct addresses seen
-    for (size_t i = 0; i < entries.size(); ++i) {
-        auto known = directory.mediaLinks.find(entries[i].address);
+    auto linkFor = [&](const std::string& address, int& link) {
+        auto known = directory.mediaLinks.find(address);
         if (known == directory.mediaLinks.end()) {
             if (directory.highestLink >= maxDirectoryLink) {
                 result.error = "the URL directory has used up its link numbers (up to " +
                                std::to_string(maxDirectoryLink) + ")";
-                return result;
+                return false;
             }
             DirectoryEntry entry;
             entry.link = ++directory.highestLink;
-            entry.address = entries[i].address;
+            entry.address = address;
             entry.kind = mediaAddress;
             newLines += formatDirectoryLine(entry) + "\n";
             known = directory.mediaLinks.emplace(entry.address, entry.link).first;
             if (result.newLinks++ == 0) result.firstNewLink = entry.link;
             result.lastNewLink = entry.link;
             counted.insert(entry.address);
-        } else if (counted.insert(entries[i].address).second) {
+        } else if (counted.insert(address).second) {
             ++result.knownLinks;
         }
-        links[i] = known->second;
+        link = known->second;
+        return true;
+    };
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (!linkFor(entries[i].address, links[i])) return result;
+    // The alternatives of merged channels take numbers after every channel's
+    // own address, so a playlist's channels number as they always did.
+    std::vector<AlternativeLine> alternativeLines;
+    for (size_t i = 0; i < entries.size() && i < options.alternatives.size(); ++i) {
+        AlternativeLine line;
+        line.channel = static_cast<int>(i + 1);
+        line.links.push_back(links[i]);
+        for (const std::string& address : options.alternatives[i]) {
+            if (line.links.size() >= maxAlternativeLinks) break;
+            int link = 0;
+            if (!linkFor(address, link)) return result;
+            if (std::find(line.links.begin(), line.links.end(), link) == line.links.end())
+                line.links.push_back(link);
+        }
+        if (line.links.size() > 1) alternativeLines.push_back(std::move(line));
     }
+    const std::string alternatives = formatAlternatives(alternativeLines);
     result.channels = entries.size();
 
     const int oldCount = catalogueSize(paths);
@@ -606,7 +650,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     // make, without making a card.
     // The folder is looked up only when the cards can be told from the
     // caches at all.
-    if (newLines.empty()) {
+    if (newLines.empty() && alternativesHold(paths, alternatives)) {
         const std::string madeFrom = catalogueMadeFrom(cardRequests, links, options.cards);
         if (!madeFrom.empty() &&
             importRecordMatches(root, options.cards, madeFrom,
@@ -617,7 +661,8 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     }
 
     std::error_code code;
-    if (options.cardsLater && newLines.empty() && catalogueTextHolds(paths, entries, links)) {
+    if (options.cardsLater && newLines.empty() && catalogueTextHolds(paths, entries, links) &&
+        alternativesHold(paths, alternatives)) {
         // The same channels: their cards are made in place, as they stand,
         // by the background card maker; one the same as before is left as it
         // is. A card list already there for exactly these logos is that
@@ -655,13 +700,14 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     // The names every script is searched by, transliterated once here so
     // the viewer needs no transliteration of its own.
     const std::string names = nameIndexText(nameEntriesOf(entries));
-    if (!options.cardsLater && newLines.empty() && catalogueHolds(paths, entries, links, names)) {
+    if (!options.cardsLater && newLines.empty() && alternativesHold(paths, alternatives) &&
+        catalogueHolds(paths, entries, links, names, !alternatives.empty())) {
         fs::remove_all(paths.staging, code);
         recordCatalogue(paths, cardRequests, links, options.cards);
         return unchanged();
     }
 
-    if (!writeCatalogueText(paths, entries, links, names, result.error)) {
+    if (!writeCatalogueText(paths, entries, links, names, alternatives, result.error)) {
         fs::remove_all(paths.staging, code);
         return result;
     }

@@ -31,6 +31,11 @@ struct ImportOptions {
     // (catalogue/import_cards.h). Otherwise every card is made first.
     bool cardsLater = false;
     std::function<void(const ImportProgress&)> progress;  // may be empty
+    // Per entry (empty, or as many as the entries): the channel's other
+    // addresses, tried in this order when its own fails (catalogue/
+    // import_dedupe.h). They take link numbers as the entries' own do, and
+    // the catalogue keeps them in VESTRALUME/1/alternatives.tsv.
+    std::vector<std::vector<std::string>> alternatives;
 };
 
 struct ImportResult {

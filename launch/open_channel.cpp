@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalogue/safe_file.h"
+#include "launch/alternatives.h"
 #include "launch/launch.h"
 #include "platform/platform.h"
 #include "scene/wall.h"
@@ -55,7 +56,8 @@ void openLinkedChannel() {
     std::optional<DirectoryEntry> entry = findDirectoryEntry(*linkNumber);
     if (!entry) return;
     if (entry->kind == mediaAddress)
-        openMediaAddress(entry->address, channelName(readStart(linkCopy, linkFileReadLimit)));
+        openMediaAddress(addressToOpen(*linkNumber, entry->address),
+                         channelName(readStart(linkCopy, linkFileReadLimit)));
     else
         openWebAddress(entry->address);
 }
@@ -126,7 +128,7 @@ void openSelectedChannel() {
     const std::optional<ChannelEntry> selected = resolveSelectedChannel();
     if (!selected) return;
     if (selected->entry.kind == mediaAddress)
-        openMediaAddress(selected->entry.address, selected->name);
+        openMediaAddress(addressToOpen(selected->linkNumber, selected->entry.address), selected->name);
     else
         openWebAddress(selected->entry.address);
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "launch/alternatives.h"
 #include "launch/launch.h"
 #include "nav/keys.h"
 #include "nav/page.h"
@@ -84,7 +85,10 @@ void watchSelected() {
         watch.channel = *selected;
         setPlayerSound(true);
     } else {
-        play(*selected, true);
+        // A channel with alternative addresses plays the first that answers.
+        ChannelEntry chosen = *selected;
+        chosen.entry.address = addressToOpen(selected->linkNumber, selected->entry.address);
+        play(chosen, true);
     }
     showCaption(*selected);
 }

@@ -13,6 +13,7 @@
 
 #include <jpeglib.h>
 
+#include "catalogue/alternatives_file.h"
 #include "catalogue/data_root.h"
 #include "catalogue/live_settings.h"
 #include "catalogue/pending_cards.h"
@@ -608,6 +609,42 @@ void checkNameIndex(Checker& check) {
                          : std::string("catalogue (it holds no imported catalogue)")));
 }
 
+// The alternatives of merged channels, when the catalogue has any: every
+// line names a channel of the catalogue, its first link number is the one of
+// the channel's link file, and every number has an address in the URL
+// directory.
+void checkAlternatives(Checker& check, const std::set<int>& links) {
+    std::string bytes;
+    const FileOutcome outcome = check.read(alternativesFile, tableFileLimit, bytes);
+    if (outcome == fileMissing) return;
+    if (outcome != fileRead) {
+        check.add(alternativesFile + " " + describeFileOutcome(outcome, tableFileLimit));
+        return;
+    }
+    std::vector<AlternativeLine> lines;
+    std::string problem;
+    if (!parseAlternatives(bytes, lines, problem)) {
+        check.add(alternativesFile + ": " + problem);
+        return;
+    }
+    const std::optional<int> count = readChannelCount(check.folder);
+    for (const AlternativeLine& line : lines) {
+        const std::string where = alternativesFile + ": channel " + number(line.channel);
+        if (!count || line.channel > *count) {
+            check.add(where + " is not a channel of the imported catalogue");
+            continue;
+        }
+        const std::optional<int> own = readInt(check.path(linkPath(1, line.channel)));
+        if (own != line.links[0])
+            check.add(where + " starts with link number " + number(line.links[0]) +
+                      ", not the one of its link file");
+        for (int link : line.links)
+            if (links.count(link) == 0)
+                check.add(where + ": link number " + number(link) + " has no address in " +
+                          urlDirectoryFile);
+    }
+}
+
 void checkFavouritesWhole(Checker& check) {
     const std::optional<int> count = readInt(check.path("VESTRALUME/n/d.txt"));
     if (!count || *count < 1) return;
@@ -916,6 +953,7 @@ std::vector<std::string> checkDataRoot(const std::string& folder) {
     checkModels(check);
     checkList(check, 1, links);
     checkNameIndex(check);
+    checkAlternatives(check, links);
     checkList(check, 2, links);
     checkFavouritesWhole(check);
     checkLivePictures(check);

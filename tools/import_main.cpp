@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <unordered_map>
@@ -17,7 +18,12 @@
 #include "catalogue/guide_root.h"
 #include "catalogue/import.h"
 #include "catalogue/import_cards.h"
+#include "catalogue/import_dedupe.h"
+#include "catalogue/import_refresh.h"
 #include "catalogue/import_report.h"
+#include "catalogue/catalogue_stamp.h"
+#include "catalogue/sources_file.h"
+#include "platform/platform.h"
 #include "platform/process.h"
 
 #ifndef QUILLON_TEMPLATE_FROM_BIN
@@ -30,13 +36,15 @@ namespace {
 
 void printUsage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: quillon-import [--root FOLDER] [--group NAME]... [--wait] PLAYLIST\n"
-                 "       quillon-import --list-groups PLAYLIST\n"
+                 "Usage: quillon-import [--root FOLDER] [--group NAME]... [--wait] PLAYLIST...\n"
+                 "       quillon-import --list-groups PLAYLIST...\n"
+                 "       quillon-import [--root FOLDER] --refresh [--refresh-every HOURS]\n"
                  "       quillon-import --now [--root FOLDER]\n"
                  "       quillon-import [--root FOLDER] --make-cards\n"
-                 "Puts the channels of an M3U/M3U8 playlist on Quillon's wall, in playlist order,\n"
-                 "replacing the catalogue; favourites, selection and wall scale stay. PLAYLIST is a\n"
-                 "file, - for standard input, or an http:// or https:// address to download.\n"
+                 "Puts the channels of M3U/M3U8 playlists on Quillon's wall, in playlist order (the\n"
+                 "playlists one after the other), replacing the catalogue; favourites, selection\n"
+                 "and wall scale stay. A PLAYLIST is a file, - for standard input, or an http://\n"
+                 "or https:// address to download.\n"
                  "  --root FOLDER    the folder holding VESTRALUME/ (default: your own,\n"
                  "                   ${XDG_DATA_HOME:-~/.local/share}/quillon, made on first use)\n"
                  "  --group NAME     import only the channels of this group (may be repeated)\n"
@@ -45,15 +53,22 @@ void printUsage(std::FILE* out) {
                  "                   besides the playlist's url-tvg (may be repeated)\n"
                  "  --guide-refresh HOURS  fetch the guides again this often (default 12)\n"
                  "  --now            print what is on now and next on every channel\n"
+                 "  --keep-duplicates  a tile for every entry; otherwise entries of one channel\n"
+                 "                   (the same tvg-id, else the same name in the same group)\n"
+                 "                   make one tile whose other addresses are tried in order\n"
                  "  --wait           make every card before switching the catalogue in, instead\n"
                  "                   of the page shown first and the rest in the background\n"
+                 "  --refresh        import the playlists of the last import again, each only if\n"
+                 "                   it changed (a download asks the server whether it did)\n"
+                 "  --refresh-every HOURS  how often Quillon refreshes the playlists by itself\n"
+                 "                   while it runs (default 24)\n"
                  "  --make-cards     make the cards still pending in the catalogue (what the\n"
                  "                   background card maker does), at low priority\n"
-                 "Close Quillon before importing; start it again afterwards to see the channels.\n");
+                 "Quillon may run meanwhile: it shows the new channels within a second.\n");
 }
 
 struct Arguments {
-    std::string playlist;
+    std::vector<std::string> playlists;  // in the order given
     std::string root;
     bool rootGiven = false;
     std::vector<std::string> groups;
@@ -62,6 +77,9 @@ struct Arguments {
     double guideRefreshHours = 12;
     bool now = false;
     bool wait = false;
+    bool keepDuplicates = false;
+    bool refresh = false;
+    double refreshHours = 0;  // 0: as before (24 for a first import)
     bool makeCards = false;
 };
 
@@ -99,26 +117,47 @@ int parseArguments(int argc, char** argv, Arguments& arguments) {
             arguments.listGroups = true;
         } else if (argument == "--wait") {
             arguments.wait = true;
+        } else if (argument == "--keep-duplicates") {
+            arguments.keepDuplicates = true;
+        } else if (argument == "--refresh") {
+            arguments.refresh = true;
+        } else if (value("--refresh-every", hours)) {
+            char* end = nullptr;
+            arguments.refreshHours = std::strtod(hours.c_str(), &end);
+            if (!end || *end || !(arguments.refreshHours > 0) || arguments.refreshHours > 24 * 365) {
+                std::fprintf(stderr, "quillon-import: --refresh-every needs a number of hours\n");
+                return 2;
+            }
         } else if (argument == "--make-cards") {
             arguments.makeCards = true;
         } else if (value("--group", group)) {
             arguments.groups.push_back(group);
         } else if (value("--root", arguments.root)) {
             arguments.rootGiven = true;
-        } else if ((argument == "-" || argument.empty() || argument[0] != '-') &&
-                   arguments.playlist.empty()) {
-            arguments.playlist = argument;
+        } else if (argument == "-" || argument.empty() || argument[0] != '-') {
+            if (argument == "-" && std::count(arguments.playlists.begin(), arguments.playlists.end(), "-") > 0) {
+                std::fprintf(stderr, "quillon-import: standard input (-) can be read only once\n");
+                return 2;
+            }
+            arguments.playlists.push_back(argument);
         } else {
             std::fprintf(stderr, "quillon-import: unexpected argument \"%s\"\n", argument.c_str());
             return 2;
         }
     }
     if (arguments.makeCards) {
-        if (!arguments.playlist.empty() || arguments.listGroups || !arguments.groups.empty()) {
+        if (!arguments.playlists.empty() || arguments.listGroups || !arguments.groups.empty()) {
             std::fprintf(stderr, "quillon-import: --make-cards takes no playlist\n");
             return 2;
         }
-    } else if (arguments.playlist.empty() && !arguments.now) {
+    } else if (arguments.refresh) {
+        if (!arguments.playlists.empty() || arguments.listGroups || !arguments.groups.empty() ||
+            arguments.keepDuplicates) {
+            std::fprintf(stderr, "quillon-import: --refresh imports the playlists of the last import, "
+                                 "with its groups; it takes no playlist, --group or --keep-duplicates\n");
+            return 2;
+        }
+    } else if (arguments.playlists.empty() && !arguments.now) {
         std::fprintf(stderr, "quillon-import: which playlist? Give a file, - or an address.\n");
         return 2;
     }
@@ -232,10 +271,11 @@ int listGroups(const Arguments& arguments) {
     };
     sinks.problem = [&](const PlaylistProblem& problem) { logProblem(problems, problem); };
     std::string error;
-    if (!readPlaylistSource(arguments.playlist, sinks, {}, error)) {
-        std::fprintf(stderr, "quillon-import: %s\n", error.c_str());
-        return 1;
-    }
+    for (const std::string& playlist : arguments.playlists)
+        if (!readPlaylistSource(playlist, sinks, {}, error)) {
+            std::fprintf(stderr, "quillon-import: %s\n", error.c_str());
+            return 1;
+        }
     size_t total = 0;
     for (const auto& [name, count] : groups) {
         std::printf("%8s  %s\n", formatCount(count).c_str(), name.empty() ? "(no group)" : name.c_str());
@@ -333,6 +373,49 @@ int makeCardsNow(const Arguments& arguments) {
     return 0;
 }
 
+// After an import that switched in: what it read, for --refresh and the
+// automatic refresh. A playlist from standard input cannot be read again:
+// then nothing is remembered, and what an earlier import remembered goes, so
+// no refresh brings back that older catalogue.
+void rememberSources(const Arguments& arguments, const std::vector<FetchValidators>& validators,
+                     long long refreshSeconds) {
+    const std::string path = (fs::path(arguments.root) / sourcesFile).string();
+    std::error_code code;
+    if (std::find(arguments.playlists.begin(), arguments.playlists.end(), "-") != arguments.playlists.end()) {
+        fs::remove(path, code);
+        std::printf("Note: a playlist from standard input cannot be refreshed; --refresh has "
+                    "nothing to do for this catalogue.\n");
+        return;
+    }
+    RememberedSources remembered;
+    for (size_t i = 0; i < arguments.playlists.size(); ++i) {
+        RememberedSource source;
+        if (isPlaylistAddress(arguments.playlists[i])) {
+            source.where = arguments.playlists[i];
+            source.validator = validators[i].etag;
+            source.secondValidator = validators[i].lastModified;
+        } else {
+            source.where = fs::absolute(arguments.playlists[i], code).lexically_normal().string();
+            source.validator = fileStamp(source.where);
+        }
+        // A name no line can hold (a tab, a line end) is not remembered.
+        if (sourceField(source.where) != source.where) {
+            fs::remove(path, code);
+            std::printf("Note: %s cannot be remembered for --refresh.\n", arguments.playlists[i].c_str());
+            return;
+        }
+        remembered.sources.push_back(source);
+    }
+    remembered.groups = arguments.groups;
+    remembered.keepDuplicates = arguments.keepDuplicates;
+    remembered.importedAt = static_cast<long long>(std::time(nullptr));
+    remembered.refreshSeconds =
+        arguments.refreshHours > 0 ? std::max(1LL, static_cast<long long>(arguments.refreshHours * 3600))
+                                   : refreshSeconds;
+    if (!replaceFileContents(path, formatSources(remembered)))
+        std::printf("Note: cannot write %s; --refresh will not know this import.\n", path.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -358,21 +441,49 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // What the last import remembered: --refresh imports it again.
+    RememberedSources remembered;
+    bool haveRemembered = false;
+    {
+        bool missing = false;
+        std::string problem;
+        haveRemembered = readSources(arguments.root, remembered, missing, problem);
+        if (arguments.refresh && !haveRemembered) {
+            std::fprintf(stderr, "quillon-import: cannot refresh: %s. Nothing was changed.\n",
+                         missing ? "no import into this root remembered its playlists yet"
+                                 : problem.c_str());
+            return 1;
+        }
+        if (arguments.refresh) {
+            for (const RememberedSource& source : remembered.sources)
+                arguments.playlists.push_back(source.where);
+            arguments.groups = remembered.groups;
+            arguments.keepDuplicates = remembered.keepDuplicates;
+        }
+    }
+
     const auto start = std::chrono::steady_clock::now();
     ProgressDisplay display;
     ImportProgress progress;
     std::vector<PlaylistEntry> entries;
-    ProblemLog problems;
-    size_t otherGroups = 0;
+    size_t otherGroups = 0, skipped = 0;
+    // Each playlist's entries, problems and validators apart, so they come
+    // together in the order given whichever is read first.
+    const size_t playlistCount = arguments.playlists.size();
+    std::vector<std::vector<PlaylistEntry>> entriesOf(playlistCount);
+    std::vector<ProblemLog> problemsOf(playlistCount);
+    std::vector<FetchValidators> validatorsOf(playlistCount);
+    std::vector<bool> readAlready(playlistCount, false);
+    size_t current = 0;
     PlaylistSinks sinks;
     sinks.entry = [&](PlaylistEntry& entry) {
         ++progress.entriesRead;
         if (entryInGroups(entry, arguments.groups))
-            entries.push_back(std::move(entry));
+            entriesOf[current].push_back(std::move(entry));
         else
             ++otherGroups;
     };
-    sinks.problem = [&](const PlaylistProblem& problem) { logProblem(problems, problem); };
+    sinks.problem = [&](const PlaylistProblem& problem) { logProblem(problemsOf[current], problem); };
     std::vector<std::string> guideSources;
     // A playlist names guides on servers; a local file is read only when
     // given with --guide (a playlist from anywhere does not choose files
@@ -381,32 +492,94 @@ int main(int argc, char** argv) {
     sinks.guide = [&](const std::string& address) {
         (isPlaylistAddress(address) ? guideSources : localGuides).push_back(address);
     };
-    const bool read = readPlaylistSource(arguments.playlist, sinks,
-                                         [&] { display.show(progress); }, error);
-    display.clear();
-    for (const std::string& line : problemReport(problems)) std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-    if (!read) {
-        std::fprintf(stderr, "quillon-import: %s. The catalogue was not changed.\n", error.c_str());
-        return 1;
+    auto chunkRead = [&] { display.show(progress); };
+    // An address is downloaded with the validators it had last time, so an
+    // unchanged one costs one request answered 304.
+    auto download = [&](size_t index, const FetchValidators& sent, std::string& problem) {
+        current = index;
+        const ConditionalFetch outcome = fetchPlaylistIfChanged(arguments.playlists[index], sent, sinks,
+                                                                chunkRead, validatorsOf[index], problem);
+        if (outcome == playlistFetched) readAlready[index] = true;
+        return outcome;
+    };
+    if (arguments.refresh) {
+        bool changed = false;
+        for (size_t i = 0; i < playlistCount; ++i) {
+            const RememberedSource& source = remembered.sources[i];
+            if (isPlaylistAddress(source.where)) {
+                const ConditionalFetch outcome =
+                    download(i, {source.validator, source.secondValidator}, error);
+                display.clear();
+                if (outcome == playlistFetchFailed) {
+                    std::fprintf(stderr, "quillon-import: cannot refresh: %s. Nothing was changed.\n",
+                                 error.c_str());
+                    return 1;
+                }
+                changed = changed || outcome == playlistFetched;
+            } else {
+                changed = changed || fileStamp(source.where) != source.validator;
+            }
+        }
+        if (!changed) {
+            std::printf("The playlists have not changed since they were imported; nothing was done.\n");
+            return 0;
+        }
     }
+    // The playlists one after the other, in the order given: one catalogue.
+    // Any that cannot be read leaves the catalogue as it is.
+    const bool several = playlistCount > 1;
+    for (size_t i = 0; i < playlistCount; ++i) {
+        const std::string& playlist = arguments.playlists[i];
+        bool read = true;
+        if (!readAlready[i]) {
+            current = i;
+            read = isPlaylistAddress(playlist) ? download(i, {}, error) == playlistFetched
+                                               : readPlaylistSource(playlist, sinks, chunkRead, error);
+        }
+        display.clear();
+        const std::vector<std::string> report = problemReport(problemsOf[i]);
+        if (several && !report.empty()) std::printf("%s:\n", playlist.c_str());
+        for (const std::string& line : report) std::printf("%s%s\n", several ? "  " : "", line.c_str());
+        std::fflush(stdout);
+        skipped += problemsOf[i].skipped;
+        if (!read) {
+            std::fprintf(stderr, "quillon-import: %s%s. The catalogue was not changed.\n",
+                         arguments.refresh ? "cannot refresh: " : "", error.c_str());
+            return 1;
+        }
+        for (PlaylistEntry& entry : entriesOf[i]) entries.push_back(std::move(entry));
+        entriesOf[i].clear();
+        entriesOf[i].shrink_to_fit();
+    }
+    std::string sources;
+    for (const std::string& playlist : arguments.playlists)
+        sources += (sources.empty() ? "" : ", ") + playlist;
     if (entries.empty()) {
         if (otherGroups > 0)
             std::fprintf(stderr,
                          "quillon-import: none of the %s channels of %s is in the group%s asked "
                          "for; --list-groups shows the groups. The catalogue was not changed.\n",
-                         formatCount(otherGroups).c_str(), arguments.playlist.c_str(),
+                         formatCount(otherGroups).c_str(), sources.c_str(),
                          arguments.groups.size() == 1 ? "" : "s");
         else
             std::fprintf(stderr,
                          "quillon-import: %s holds no channel Quillon can open (%s entries "
                          "skipped). The catalogue was not changed.\n",
-                         arguments.playlist.c_str(), formatCount(problems.skipped).c_str());
+                         sources.c_str(), formatCount(skipped).c_str());
         return 1;
     }
 
     ImportOptions options;
     options.cardsLater = !arguments.wait;
+    // One tile per channel: the entries of a channel listed again (another
+    // quality, a mirror) become its alternative addresses.
+    size_t merged = 0;
+    if (!arguments.keepDuplicates) {
+        MergedPlaylist channels = mergeDuplicates(std::move(entries));
+        entries = std::move(channels.channels);
+        options.alternatives = std::move(channels.alternatives);
+        merged = channels.merged;
+    }
     options.progress = [&](const ImportProgress& now) {
         progress.stage = now.stage;
         progress.cards = now.cards;
@@ -419,8 +592,14 @@ int main(int argc, char** argv) {
                      result.error.c_str());
         return 1;
     }
-    for (const std::string& line : importSummary(result, arguments.playlist, root))
+    for (const std::string& line : importSummary(result, sources, root))
         std::printf("%s\n", line.c_str());
+    rememberSources(arguments, validatorsOf,
+                    haveRemembered ? remembered.refreshSeconds : defaultRefreshSeconds);
+    if (merged > 0)
+        std::printf("%s entries merged into the channels they repeat (their addresses are tried "
+                    "when the first fails; --keep-duplicates keeps a tile for each).\n",
+                    formatCount(merged).c_str());
     for (const std::string& warning : result.warnings)
         std::printf("Note: %s.\n", warning.c_str());
     for (const std::string& guide : localGuides)
@@ -443,6 +622,8 @@ int main(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("Done in %.1f s.%s\n", seconds,
-                result.unchanged ? "" : " Start Quillon to see the channels.");
+                result.unchanged ? ""
+                                 : " A running Quillon shows the channels within a second; "
+                                   "otherwise start Quillon to see them.");
     return 0;
 }

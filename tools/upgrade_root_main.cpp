@@ -7,6 +7,7 @@
 
 #include "catalogue/upgrade.h"
 #include "platform/folder_lock.h"
+#include "state/root_locks.h"
 
 int main(int argc, char** argv) {
     if (argc != 3 || std::string(argv[1]) == "--help") {
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
     // A running viewer or import owns the root; the upgrade waits for a
     // later start.
     const std::string root = folder + "/VESTRALUME";
-    if (lockFolder(root) == folderBusy) {
+    if (lockFolder(root) == folderBusy || lockImports(folder) == folderBusy) {
         std::fprintf(stderr, "quillon: %s is in use; it will be brought up to date on a later start\n",
                      root.c_str());
         return 0;

@@ -9,8 +9,8 @@ import time
 import harness
 from harness import check, read, wait_until
 
-MESSAGE = ("Quillon cannot start: VESTRALUME/ is in use by another Quillon or by an import "
-           "into it")
+MESSAGE = ("Quillon cannot start: VESTRALUME/ is in use by another Quillon or by an upgrade "
+           "of it")
 
 
 def notice_window(server, pid):

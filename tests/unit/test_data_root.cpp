@@ -10,6 +10,8 @@
 #include <numeric>
 #include <unistd.h>
 
+#include "catalogue/catalogue_stamp.h"
+#include "catalogue/data_root.h"
 #include "state/state_files.h"
 #include "tests/support/scratch.h"
 #include "tools/data_check.h"
@@ -384,3 +386,45 @@ TEST(DataRootChecker, ReportsAMissingRoot) {
 }
 
 }  // namespace
+
+// The wall follows an import beside it by the count record's stamp, and
+// keeps its page inside the new catalogue.
+TEST(FollowedCatalogue, PageKeptInsideTheNewCount) {
+    auto page = [](int first) {
+        std::vector<int> numbers(16);
+        std::iota(numbers.begin(), numbers.end(), first);
+        return numbers;
+    };
+    struct Case {
+        std::vector<int> page;
+        int lastFirst;
+        std::vector<int> kept;
+    };
+    const std::vector<int> uneven = {5, 9, 6, 7, 8, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+    const Case cases[] = {
+        {page(1), 1, page(1)},           // a catalogue of one page
+        {page(9), 21, page(9)},          // inside: stays, even as it is
+        {uneven, 9, uneven},             // any page inside stays as it is
+        {page(1989), 9, page(9)},        // past the last page: the last page
+        {page(-3), 21, page(1)},         // before the first: the first
+        {page(45), lastFirstChannelFor(3), page(1)},
+    };
+    for (const Case& c : cases) EXPECT_EQ(pageKeptInside(c.page, c.lastFirst), c.kept) << c.page[0];
+}
+
+TEST(FollowedCatalogue, StampChangesWithEveryNewCountRecordOnly) {
+    ScratchRoot scratch;
+    EXPECT_EQ(catalogueStamp(), "-");
+    writeFile(channelCountFile, "30\n");
+    const std::string first = catalogueStamp();
+    EXPECT_NE(first, "-");
+    EXPECT_EQ(catalogueStamp(scratch.folder()), first);
+    // A card replaced inside the catalogue is not another catalogue.
+    writeFile("VESTRALUME/1/1.Quillon", "card");
+    EXPECT_EQ(catalogueStamp(), first);
+    // A catalogue switched in brings its own record, written later.
+    usleep(20000);
+    writeFile("VESTRALUME/1/.count.new", "30\n");
+    fs::rename("VESTRALUME/1/.count.new", channelCountFile);
+    EXPECT_NE(catalogueStamp(), first);
+}

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -20,13 +21,16 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/alternatives_file.h"
 #include "catalogue/data_root.h"
 #include "catalogue/import.h"
 #include "catalogue/import_cards.h"
+#include "catalogue/import_dedupe.h"
 #include "catalogue/pending_cards.h"
 #include "catalogue/name_index.h"
 #include "launch/launch.h"
 #include "platform/folder_lock.h"
+#include "state/root_locks.h"
 #include "state/state_files.h"
 #include "tests/support/scratch.h"
 #include "tools/data_check.h"
@@ -361,33 +365,62 @@ TEST_F(Import, TheNamesAreIndexedBesideTheCatalogue) {
     }
 }
 
-TEST_F(Import, RefusedWhileAViewerHoldsTheRoot) {
-    int ready[2], release[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(release), 0);
-    const pid_t viewer = fork();
-    ASSERT_GE(viewer, 0);
-    if (viewer == 0) {
-        const char held = lockFolder(root()) == folderLocked ? 'y' : 'n';
-        (void)!write(ready[1], &held, 1);
-        char ignored;
-        (void)!read(release[0], &ignored, 1);
-        _exit(0);
+// Writers of a root never meet: a viewer holds the root's own lock, an
+// import the import lock, an upgrade both. An import runs beside a viewer
+// and is refused beside another import or an upgrade, changing nothing.
+TEST_F(Import, RunsBesideAViewerAndNeverBesideAnotherWriter) {
+    struct Holder {
+        const char* what;
+        bool rootLock, importLock;
+        bool importRuns;
+    };
+    const Holder holders[] = {
+        {"a viewer", true, false, true},
+        {"another import", false, true, false},
+        {"an upgrade", true, true, false},
+    };
+    for (const Holder& holder : holders) {
+        SCOPED_TRACE(holder.what);
+        unlockImports(folder);  // a child must not inherit this process's lock
+        int ready[2], release[2];
+        ASSERT_EQ(pipe(ready), 0);
+        ASSERT_EQ(pipe(release), 0);
+        const pid_t other = fork();
+        ASSERT_GE(other, 0);
+        if (other == 0) {
+            const bool held = (!holder.rootLock || lockFolder(root()) == folderLocked) &&
+                              (!holder.importLock || lockImports(folder) == folderLocked);
+            const char answer = held ? 'y' : 'n';
+            (void)!write(ready[1], &answer, 1);
+            char ignored;
+            (void)!read(release[0], &ignored, 1);
+            _exit(0);
+        }
+        char held = 0;
+        ASSERT_EQ(read(ready[0], &held, 1), 1);
+        ASSERT_EQ(held, 'y');
+        const Snapshot before = snapshot(root());
+        const ImportResult result = import(holder.importRuns ? playlistB : playlistA);
+        if (holder.importRuns) {
+            EXPECT_TRUE(result.switchedIn) << result.error;
+            EXPECT_EQ(readChannelCount(folder), static_cast<int>(playlistB.size()));
+        } else {
+            EXPECT_FALSE(result.switchedIn);
+            EXPECT_NE(result.error.find("is in use by another import into it or by an upgrade"),
+                      std::string::npos)
+                << result.error;
+            EXPECT_TRUE(snapshot(root()) == before);
+        }
+        (void)!write(release[1], "x", 1);
+        int status = 0;
+        waitpid(other, &status, 0);
+        for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+        unlockImports(folder);
+        const ImportResult after = import(playlistA);
+        EXPECT_TRUE(after.switchedIn) << after.error;
+        unlockImports(folder);
+        expectSound();
     }
-    char held = 0;
-    ASSERT_EQ(read(ready[0], &held, 1), 1);
-    ASSERT_EQ(held, 'y');
-    const Snapshot before = snapshot(root());
-    const ImportResult refused = import(playlistA);
-    EXPECT_FALSE(refused.switchedIn);
-    EXPECT_NE(refused.error.find("is in use by a running Quillon"), std::string::npos) << refused.error;
-    EXPECT_TRUE(snapshot(root()) == before);
-
-    (void)!write(release[1], "x", 1);
-    int status = 0;
-    waitpid(viewer, &status, 0);
-    for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
-    EXPECT_TRUE(import(playlistA).switchedIn);
 }
 
 // Runs an import in a child process whose files may grow to `maxFileBytes`
@@ -741,3 +774,144 @@ TEST_F(Import, CheckerKnowsCardsBeingMade) {
 }
 
 }  // namespace
+
+// ---- One tile per channel ---------------------------------------------------
+
+TEST(Duplicates, NamesAreMatchedWithoutQualitiesCaseOrPunctuation) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Film Channel HD", "film channel"},
+        {"FILM-CHANNEL (backup)", "film channel"},
+        {"Film Channel [720p] FHD", "film channel"},
+        {"  Film   Channel  ", "film channel"},
+        {"Канал 1 HD", "Канал 1"},  // other scripts kept as they are
+        {"HD", "hd"},               // nothing but a quality: the name itself
+        {"(HD)", "(hd)"},
+        {"Sport 2", "sport 2"},     // a number is part of the name
+    };
+    for (const auto& [name, expected] : cases) EXPECT_EQ(duplicateMatchName(name), expected) << name;
+}
+
+TEST(Duplicates, EntriesOfOneChannelBecomeOneWithAlternativesInPlaylistOrder) {
+    auto grouped = [](const char* name, const char* address, const char* group, const char* id = "") {
+        PlaylistEntry made = entry(name, address);
+        made.group = group;
+        made.tvgId = id;
+        return made;
+    };
+    const std::vector<PlaylistEntry> playlist = {
+        grouped("Film HD", "http://a.example/film-hd", "Movies"),
+        grouped("News", "http://a.example/news", "News", "news.example"),
+        grouped("Film SD", "http://b.example/film-sd", "Movies"),
+        grouped("Film", "http://a.example/kids-film", "Kids"),  // another group: another channel
+        grouped("World News 24", "http://c.example/news", "Info", "NEWS.example"),  // same id
+        grouped("film (mirror)", "http://a.example/film-hd", "Movies"),  // the same address again
+        grouped("Film 4K", "http://d.example/film", "Movies"),
+        grouped("Sport 2", "http://a.example/sport2", "Movies"),
+    };
+    const MergedPlaylist merged = mergeDuplicates(playlist);
+    std::vector<std::string> names;
+    for (const PlaylistEntry& channel : merged.channels) names.push_back(channel.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Film HD", "News", "Film", "Sport 2"}));
+    ASSERT_EQ(merged.alternatives.size(), merged.channels.size());
+    EXPECT_EQ(merged.alternatives[0],
+              (std::vector<std::string>{"http://b.example/film-sd", "http://d.example/film"}));
+    EXPECT_EQ(merged.alternatives[1], (std::vector<std::string>{"http://c.example/news"}));
+    EXPECT_TRUE(merged.alternatives[2].empty());
+    EXPECT_TRUE(merged.alternatives[3].empty());
+    EXPECT_EQ(merged.merged, 4u);
+}
+
+TEST(AlternativesFile, LinesRoundTripAndDamagedOnesAreRefused) {
+    const std::vector<AlternativeLine> lines = {{1, {10001, 10005, 10006}}, {7, {10002, 10001}}};
+    const std::string text = formatAlternatives(lines);
+    EXPECT_EQ(text, "1\t10001\t10005\t10006\n7\t10002\t10001\n");
+    std::vector<AlternativeLine> read;
+    std::string problem;
+    ASSERT_TRUE(parseAlternatives(text, read, problem)) << problem;
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[1].links, (std::vector<int>{10002, 10001}));
+    EXPECT_EQ(linksToTry(read, 10005), (std::vector<int>{10005, 10001, 10006}));  // itself first
+    EXPECT_EQ(linksToTry(read, 10001), (std::vector<int>{10001, 10005, 10006}));  // first line holding it
+    EXPECT_EQ(linksToTry(read, 42), (std::vector<int>{42}));
+
+    const std::pair<const char*, const char*> damaged[] = {
+        {"1\t10001\n", "1 link numbers"},
+        {"1\t10001\t10001\n", "twice"},
+        {"2\t10001\t10002\n1\t10003\t10004\n", "out of order"},
+        {"1\t10001\tx\n", "is not a link number"},
+        {"01\t10001\t10002\n", "no channel number"},
+        {"1\t10001\t10002", "no line end"},
+        {"1\t-3\t10002\n", "is not a link number"},
+        {"1\t123456789\t10002\n", "is not a link number"},
+    };
+    for (const auto& [bytes, words] : damaged) {
+        EXPECT_FALSE(parseAlternatives(bytes, read, problem)) << bytes;
+        EXPECT_NE(problem.find(words), std::string::npos) << bytes << ": " << problem;
+    }
+    std::string many = "1";
+    for (int link = 1; link <= static_cast<int>(maxAlternativeLinks) + 1; ++link)
+        many += "\t" + std::to_string(10000 + link);
+    EXPECT_FALSE(parseAlternatives(many + "\n", read, problem));
+}
+
+TEST_F(Import, AChannelListedFiveTimesIsOneTileWhoseAddressesKeepTheirNumbers) {
+    // A favourite made of the address that later becomes an alternative.
+    ASSERT_TRUE(import({entry("Mirror", "http://m.example/film-3")}).switchedIn);
+    const std::optional<int> favouriteLink = readInt(at(linkPath(1, 1)));
+    ASSERT_TRUE(favouriteLink);
+
+    std::vector<PlaylistEntry> playlist;
+    for (int copy = 1; copy <= 5; ++copy)
+        playlist.push_back(entry("Film " + std::string(copy % 2 ? "HD" : "SD"),
+                                 "http://m.example/film-" + std::to_string(copy)));
+    playlist.push_back(entry("News", "http://m.example/news"));
+    MergedPlaylist merged = mergeDuplicates(playlist);
+    ASSERT_EQ(merged.channels.size(), 2u);
+    EXPECT_EQ(merged.merged, 4u);
+    options.alternatives = merged.alternatives;
+    ImportResult result = import(merged.channels);
+    ASSERT_TRUE(result.switchedIn) << result.error;
+    EXPECT_EQ(readChannelCount(folder), 2);
+    expectSound();
+
+    std::vector<AlternativeLine> lines;
+    std::string problem;
+    ASSERT_TRUE(parseAlternatives(readFile(at(alternativesFile)), lines, problem)) << problem;
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].channel, 1);
+    ASSERT_EQ(lines[0].links.size(), 5u);
+    loadUrlDirectory(at(urlDirectoryFile));
+    for (size_t copy = 0; copy < 5; ++copy)
+        EXPECT_EQ(findUrl(lines[0].links[copy]).value_or(""),
+                  "http://m.example/film-" + std::to_string(copy + 1));
+    EXPECT_EQ(lines[0].links[2], *favouriteLink);  // the address kept its number
+    EXPECT_EQ(linksToTry(lines, *favouriteLink).front(), *favouriteLink);
+    EXPECT_EQ(opens(1, 1), "http://m.example/film-1");
+
+    // The same again changes nothing; without the merge the file goes, and
+    // with it it comes back whole.
+    const Snapshot before = snapshot(root());
+    EXPECT_TRUE(import(merged.channels).unchanged);
+    EXPECT_TRUE(snapshot(root()) == before);
+    options.alternatives.clear();
+    result = import(playlist);
+    ASSERT_TRUE(result.switchedIn) << result.error;
+    EXPECT_FALSE(fileExists(at(alternativesFile)));
+    EXPECT_EQ(readChannelCount(folder), 6);
+    expectSound();
+    options.alternatives = merged.alternatives;
+    result = import(merged.channels);
+    ASSERT_TRUE(result.switchedIn && !result.unchanged) << result.error;
+    EXPECT_TRUE(fileExists(at(alternativesFile)));
+    expectSound();
+
+    // The checker checks the file.
+    writeFile(at(alternativesFile), "1\t" + std::to_string(lines[0].links[1]) + "\t99999\n");
+    const std::vector<std::string> problems = checkDataRoot(folder);
+    auto mentions = [&](const std::string& words) {
+        return std::any_of(problems.begin(), problems.end(),
+                           [&](const std::string& p) { return p.find(words) != std::string::npos; });
+    };
+    EXPECT_TRUE(mentions("not the one of its link file")) << ::testing::PrintToString(problems);
+    EXPECT_TRUE(mentions("link number 99999 has no address")) << ::testing::PrintToString(problems);
+}

@@ -3,11 +3,19 @@
 // address handed to the desktop.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <climits>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "catalogue/sources_file.h"
+#include "launch/alternatives.h"
+#include "launch/playlist_refresh.h"
 #include "launch/launch.h"
 #include "scene/wall.h"
 #include "state/state_files.h"
@@ -348,4 +356,141 @@ TEST_F(OpenChannel, PeekingAtTheSelectedChannelWritesNothing) {
     EXPECT_FALSE(peekChannel(3, 13));
     EXPECT_FALSE(peekChannel(1, 0));
     EXPECT_FALSE(peekChannel(2, 13));
+}
+
+// A channel with alternative addresses opens the first whose server takes a
+// connection: its own first, then the others in playlist order.
+TEST(Alternatives, AddressesNameTheirServer) {
+    struct Case {
+        const char* address;
+        bool known;
+        const char* host;
+        int port;
+    };
+    const Case cases[] = {
+        {"http://a.example/live.m3u8", true, "a.example", 80},
+        {"https://user:pw@a.example:8443/x?y=1", true, "a.example", 8443},
+        {"rtmp://b.example/app", true, "b.example", 1935},
+        {"RTSP://[::1]:8554/cam", true, "::1", 8554},
+        {"http://127.0.0.1:0/x", false, "", 0},
+        {"http://a.example:99999/", false, "", 0},
+        {"http://a.example:80x/", false, "", 0},
+        {"udp://239.0.0.1:1234", false, "", 0},  // connectionless: nothing to try
+        {"http:///nohost", false, "", 0},
+        {"no address", false, "", 0},
+    };
+    for (const Case& c : cases) {
+        std::string host;
+        int port = 0;
+        EXPECT_EQ(addressServer(c.address, host, port), c.known) << c.address;
+        if (c.known) {
+            EXPECT_EQ(host, c.host) << c.address;
+            EXPECT_EQ(port, c.port) << c.address;
+        }
+    }
+}
+
+TEST(Alternatives, TheFirstServerThatDoesNotRefuseIsOpened) {
+    const std::vector<std::string> addresses = {"http://dead.example/1", "udp://239.0.0.1:1",
+                                                "http://alive.example/3"};
+    std::vector<std::string> tried;
+    auto answers = [&](const std::vector<std::string>& refusing) {
+        return [&tried, refusing](const std::string& host, int, int) {
+            tried.push_back(host);
+            for (const std::string& r : refusing)
+                if (host == r) return serverRefuses;
+            return serverAccepts;
+        };
+    };
+    EXPECT_EQ(firstAnsweringAddress(addresses, answers({}), 100), addresses[0]);
+    EXPECT_EQ(tried, std::vector<std::string>{"dead.example"});
+    tried.clear();
+    // A connectionless address cannot be tried: it is taken as it is.
+    EXPECT_EQ(firstAnsweringAddress(addresses, answers({"dead.example"}), 100), addresses[1]);
+    const std::vector<std::string> tcp = {"http://dead.example/1", "http://gone.example/2",
+                                          "http://alive.example/3"};
+    EXPECT_EQ(firstAnsweringAddress(tcp, answers({"dead.example", "gone.example"}), 100), tcp[2]);
+    // Every server refusing: the first, for the player to say why.
+    EXPECT_EQ(firstAnsweringAddress(tcp, answers({"dead.example", "gone.example", "alive.example"}), 100),
+              tcp[0]);
+    // A host that cannot be looked up is not a refusal.
+    auto unknown = [](const std::string&, int, int) { return serverUnknown; };
+    EXPECT_EQ(firstAnsweringAddress(tcp, unknown, 100), tcp[0]);
+}
+
+TEST(Alternatives, ARealRefusalIsToldFromARealServer) {
+    const int listening = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listening, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listening, 4), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int port = ntohs(address.sin_port);
+    EXPECT_EQ(tryServer("127.0.0.1", port, 2000), serverAccepts);
+    close(listening);
+    EXPECT_EQ(tryServer("127.0.0.1", port, 2000), serverRefuses);
+    EXPECT_EQ(tryServer("", 80, 100), serverUnknown);
+}
+
+// The playlists an import came from, and when the wall refreshes them.
+TEST(PlaylistRefresh, SourcesRoundTripAndDamagedFilesAreRefused) {
+    RememberedSources sources;
+    sources.sources = {{"https://p.example/list.m3u?token=1", "\"v1\"", "Tue, 01 Dec 2026 10:00:00 GMT"},
+                       {"/home/me/own.m3u", "1765432100000000000 4096", ""}};
+    sources.groups = {"News", "Films & Series"};
+    sources.keepDuplicates = true;
+    sources.importedAt = 1765432100;
+    sources.refreshSeconds = 3600;
+    const std::string text = formatSources(sources);
+    RememberedSources read;
+    std::string problem;
+    ASSERT_TRUE(parseSources(text, read, problem)) << problem;
+    EXPECT_EQ(formatSources(read), text);
+    EXPECT_EQ(read.sources[0].validator, "\"v1\"");
+    EXPECT_TRUE(read.keepDuplicates);
+
+    const std::pair<std::string, const char*> damaged[] = {
+        {"", "empty"},
+        {"quillon-sources 2\nsource\ta\t\t\n", "does not start"},
+        {"quillon-sources 1\nimported\t1\n", "names no playlist"},
+        {"quillon-sources 1\nsource\ta\t\t\nevery\t0\n", "not a line"},
+        {"quillon-sources 1\nsource\ta\t\t\nwhat\n", "not a line"},
+        {"quillon-sources 1\nsource\ta\x01\t\t\n", "control character"},
+        {"quillon-sources 1\nsource\t\t\t\n", "not a line"},
+        {"quillon-sources 1\nimported\t-5\nsource\ta\t\t\n", "not a line"},
+    };
+    for (const auto& [bytes, words] : damaged) {
+        EXPECT_FALSE(parseSources(bytes, read, problem)) << bytes;
+        EXPECT_NE(problem.find(words), std::string::npos) << bytes << ": " << problem;
+    }
+    EXPECT_EQ(sourceField("a\tb\nc"), "abc");
+}
+
+TEST(PlaylistRefresh, DueOncePerIntervalAndNeverInALoop) {
+    RememberedSources sources;
+    sources.importedAt = 1000;
+    sources.refreshSeconds = 3600;
+    EXPECT_FALSE(refreshDue(sources, 1000 + 3599));
+    EXPECT_TRUE(refreshDue(sources, 1000 + 3600));
+    EXPECT_TRUE(refreshDue(sources, 999));  // a clock set back
+    struct Case {
+        bool due, running, attempted;
+        long long since, interval;
+        bool start;
+    };
+    const Case cases[] = {
+        {true, false, false, 0, 3600, true},          // the first time it is due
+        {false, false, false, 0, 3600, false},        // not due
+        {true, true, false, 0, 3600, false},          // one runs already
+        {true, false, true, 3599999, 3600, false},    // tried within the interval (it failed, or 304)
+        {true, false, true, 3600000, 3600, true},     // an interval later
+        {true, false, true, 59999, 2, false},         // a short interval: still a minute apart
+        {true, false, true, 60000, 2, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(refreshAttemptDue(c.due, c.running, c.attempted, c.since, c.interval), c.start)
+            << c.due << c.running << c.attempted << " " << c.since << " " << c.interval;
 }

@@ -1,0 +1,69 @@
+#include "launch/playlist_refresh.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "catalogue/data_root.h"
+#include "catalogue/sources_file.h"
+#include "launch/card_maker.h"
+#include "platform/process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr long long lookEveryMilliseconds = 5000;
+constexpr long long leastGapMilliseconds = 60000;
+
+StartedProgram refresher;
+bool looked = false, attempted = false;
+long long lastLook = 0, lastAttempt = 0;
+
+bool startRefresh() {
+    const std::string program = runningProgramPath();
+    if (program.empty()) return false;
+    std::error_code code;
+    const fs::path here = fs::current_path(code);
+    if (code) return false;
+    for (const std::string& candidate : cardMakerCandidates(fs::path(program).parent_path().string())) {
+        if (!fs::is_regular_file(candidate, code)) continue;
+        refresher = startFedProgram({candidate, "--refresh", "--root", here.string()},
+                                    dataRoot + "refresh.log");
+        if (refresher.started) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool refreshAttemptDue(bool sourcesDue, bool running, bool attemptedBefore,
+                       long long millisecondsSinceAttempt, long long refreshSeconds) {
+    if (!sourcesDue || running) return false;
+    if (!attemptedBefore) return true;
+    const long long gap = std::max(leastGapMilliseconds, refreshSeconds * 1000);
+    return millisecondsSinceAttempt >= gap;
+}
+
+void tendPlaylistRefresh(long long nowMilliseconds) {
+    if (looked && nowMilliseconds - lastLook < lookEveryMilliseconds) return;
+    looked = true;
+    lastLook = nowMilliseconds;
+    const bool running = refresher.handle >= 0 && programRunning(refresher);
+    if (!running && refresher.handle >= 0) releaseProgram(refresher);
+    RememberedSources sources;
+    bool missing = false;
+    std::string problem;
+    if (!readSources("", sources, missing, problem)) return;
+    const bool due = refreshDue(sources, static_cast<long long>(std::time(nullptr)));
+    if (!refreshAttemptDue(due, running, attempted, nowMilliseconds - lastAttempt, sources.refreshSeconds))
+        return;
+    attempted = true;
+    lastAttempt = nowMilliseconds;
+    if (!startRefresh())
+        std::fprintf(stderr, "Quillon: the playlists are due for a refresh, but quillon-import, "
+                             "which refreshes them, could not be started beside the program\n");
+}
