@@ -553,7 +553,11 @@ bool lockDataRoot(const std::string& folder, std::string& error) {
             return false;
         case folderUnavailable: break;
     }
-    error = "there is no data root at " + paths.root.string();
+    std::error_code code;
+    error = fs::is_directory(paths.root, code)
+                ? "cannot make or open " + importLockFolder(paths.folder) +
+                      ", the lock that keeps two imports apart (is the data root writable?)"
+                : "there is no data root at " + paths.root.string();
     return false;
 }
 

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "catalogue/alternatives_file.h"
 #include "catalogue/data_root.h"
 #include "catalogue/live_picture.h"
 #include "catalogue/live_settings.h"
@@ -79,7 +80,27 @@ std::optional<LiveChannel> mediaChannel(int list, int channel, const std::map<in
     if (!name.empty() && name.back() == '\r') name.pop_back();
     live.name = name;
     live.host = hostOf(found->second);
+    std::string alternativesText;
+    std::vector<AlternativeLine> lines;
+    std::string problem;
+    if (readLimitedFile(alternativesFile, tableFileLimit, alternativesText) == fileRead &&
+        parseAlternatives(alternativesText, lines, problem)) {
+        const std::vector<int> links = linksToTry(lines, found->first);
+        for (size_t i = 1; i < links.size(); ++i) {
+            auto other = media.find(links[i]);
+            if (other != media.end()) live.alternatives.push_back(other->second);
+        }
+    }
     return live;
+}
+
+Capture captureFirstWorking(const LiveChannel& channel, const CaptureLimits& limits, CaptureAddress capture) {
+    Capture result = capture(channel.address, limits);
+    for (const std::string& address : channel.alternatives) {
+        if (result.failure == CaptureFailure::none || (limits.stop && *limits.stop)) break;
+        result = capture(address, limits);
+    }
+    return result;
 }
 
 std::vector<int> captureOrder(const std::vector<int>& page) {

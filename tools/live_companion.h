@@ -17,7 +17,17 @@ struct LiveChannel {
     std::string address;  // a media address
     std::string name;     // the second line of its link file
     std::string host;     // of the address, for one connection per host
+    // The channel's other addresses (catalogue/alternatives_file.h), tried
+    // in order when the address gives no picture.
+    std::vector<std::string> alternatives;
 };
+
+// The picture of the first of the channel's addresses that gives one, the
+// address first, then its alternatives in order; a failure of the last
+// address tried when none does. Nothing more is tried once `limits.stop`
+// is set. `capture` is captureFirstPicture outside the tests.
+using CaptureAddress = Capture (*)(const std::string& address, const CaptureLimits& limits);
+Capture captureFirstWorking(const LiveChannel& channel, const CaptureLimits& limits, CaptureAddress capture);
 
 // The media entries of VESTRALUME/links.tsv by link number.
 std::map<int, std::string> readMediaDirectory();

@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
         CaptureLimits limits;
         limits.stop = &stop;
         running->thread = std::thread([running, limits] {
-            running->capture = captureFirstPicture(running->channel.address, limits);
+            running->capture = captureFirstWorking(running->channel, limits, captureFirstPicture);
             running->done = true;
         });
         jobs.push_back(std::move(job));

@@ -4,10 +4,14 @@
 // refuses before opening anything.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+
 #include "catalogue/live_capture.h"
 #include "catalogue/live_picture.h"
 #include "catalogue/live_settings.h"
 #include "launch/live_pictures.h"
+#include "tests/support/scratch.h"
 #include "tools/live_companion.h"
 
 namespace {
@@ -137,3 +141,42 @@ TEST(LiveCapture, RefusesAddressesThatAreNoNetworkStreamUnopened) {
 }
 
 }  // namespace
+
+// A merged channel's live picture comes from the first of its addresses that
+// gives one, its own first.
+namespace {
+std::vector<std::string> triedAddresses;
+Capture answerFrom(const std::string& address, const CaptureLimits&) {
+    triedAddresses.push_back(address);
+    Capture capture;
+    capture.failure = address.find("alive") != std::string::npos ? CaptureFailure::none : CaptureFailure::refused;
+    return capture;
+}
+}  // namespace
+
+TEST(LiveCompanion, AMergedChannelShowsTheFirstAlternativeThatWorks) {
+    ScratchRoot scratch;
+    writeFile("VESTRALUME/links.tsv", "10001\thttp://dead.example/a\tmedia\n"
+                                      "10002\thttp://gone.example/b\tmedia\n"
+                                      "10003\thttp://alive.example/c\tmedia\n");
+    writeFile("VESTRALUME/1/count.txt", "1\n");
+    writeFile("VESTRALUME/1/1.txt", "10001\nFilm\n");
+    writeFile("VESTRALUME/1/alternatives.tsv", "1\t10001\t10002\t10003\n");
+    const std::optional<LiveChannel> channel = mediaChannel(1, 1, readMediaDirectory());
+    ASSERT_TRUE(channel);
+    EXPECT_EQ(channel->alternatives,
+              (std::vector<std::string>{"http://gone.example/b", "http://alive.example/c"}));
+    triedAddresses.clear();
+    EXPECT_EQ(captureFirstWorking(*channel, CaptureLimits(), answerFrom).failure, CaptureFailure::none);
+    EXPECT_EQ(triedAddresses.size(), 3u);
+    // Stopped: nothing more is tried.
+    std::atomic<bool> stop{true};
+    CaptureLimits stopped;
+    stopped.stop = &stop;
+    triedAddresses.clear();
+    EXPECT_EQ(captureFirstWorking(*channel, stopped, answerFrom).failure, CaptureFailure::refused);
+    EXPECT_EQ(triedAddresses.size(), 1u);
+    // Without the file: the address alone.
+    std::remove("VESTRALUME/1/alternatives.tsv");
+    EXPECT_TRUE(mediaChannel(1, 1, readMediaDirectory())->alternatives.empty());
+}
