@@ -7,6 +7,7 @@
 #include "catalogue/catalogue_stamp.h"
 #include "catalogue/data_root.h"
 #include "launch/launch.h"
+#include "nav/find.h"
 #include "nav/page.h"
 #include "scene/wall.h"
 #include "state/state_files.h"
@@ -54,8 +55,13 @@ bool followCatalogue(long long nowMilliseconds) {
         if (inside != *page) writeText(pageFile(1), formatIntList(inside));
     }
     forgetCatalogueTextures();
-    // The catalogue on the wall is built again at once; otherwise when it
-    // comes back (every switch of lists builds its page).
-    if (currentList == 1) buildPage(1);
+    // Channels found in the old catalogue are no channels of the new one:
+    // find mode on the catalogue ends, back to the catalogue's own page
+    // (built anew). Otherwise the catalogue on the wall is built again at
+    // once, or when it comes back (every switch of lists builds its page).
+    if (findActive() && findSourceList() == 1)
+        leaveFind();
+    else if (currentList == 1)
+        buildPage(1);
     return true;
 }
