@@ -13,6 +13,7 @@
 
 #include "catalogue/data_root.h"
 #include "catalogue/import_record.h"
+#include "catalogue/import_root_files.h"
 #include "catalogue/url_directory_file.h"
 #include "platform/folder_exchange.h"
 #include "platform/folder_lock.h"
@@ -104,27 +105,22 @@ bool writeWholeFile(const fs::path& path, const std::string& bytes, std::string&
     return true;
 }
 
-// The bytes of a file; false when it cannot be opened or read to its end.
-bool readWholeFile(const fs::path& path, std::string& bytes) {
-    bytes.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    char buffer[1 << 14];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
-    const bool read = !std::ferror(file);
-    std::fclose(file);
-    return read;
+// The bytes of a file of the data root `paths` (catalogue/import_root_files.h),
+// at most `limit` of them; false when it cannot be read to its end.
+bool readWholeFile(const RootPaths& paths, const fs::path& path, std::size_t limit, std::string& bytes) {
+    return readImportRootFile(paths.root.string(), path.string(), limit, bytes) == fileRead;
 }
 
-std::string readWholeFile(const fs::path& path) {
+std::string readWholeFile(const RootPaths& paths, const fs::path& path, std::size_t limit) {
     std::string bytes;
-    readWholeFile(path, bytes);
+    readWholeFile(paths, path, limit, bytes);
     return bytes;
 }
 
 // Writes a state file only when it does not hold `text` already.
-bool writeStateIfChanged(const std::string& path, const std::string& text) {
-    if (fs::exists(path) && readWholeFile(path) == text) return true;
+bool writeStateIfChanged(const RootPaths& paths, const std::string& path, const std::string& text) {
+    std::string now;
+    if (readWholeFile(paths, path, stateFileLimit, now) && now == text) return true;
     return writeText(path, text);
 }
 
@@ -146,12 +142,12 @@ int leadingLinkNumber(const std::string& line) {
     return digits > 0 && digits <= 8 ? number : 0;
 }
 
-bool readDirectory(const std::string& path, Directory& directory, std::string& error) {
+bool readDirectory(const RootPaths& paths, const std::string& path, Directory& directory, std::string& error) {
     // The directory is rewritten from what is read here: a read that fails
     // half way must stop the import, not shorten the directory.
-    std::error_code code;
-    if (fs::exists(fs::symlink_status(path, code)) && !readWholeFile(path, directory.text)) {
-        error = "cannot read the URL directory " + path + ": " + lastSystemError();
+    const FileOutcome outcome = readImportRootFile(paths.root.string(), path, tableFileLimit, directory.text);
+    if (outcome != fileRead && outcome != fileMissing) {
+        error = "cannot read the URL directory " + path + ": it " + describeFileOutcome(outcome, tableFileLimit);
         return false;
     }
     // The delivered entries keep their numbers even where the file lost them.
@@ -195,7 +191,7 @@ bool writeTilePaths(const RootPaths& paths, const std::vector<int>& page, int sh
         const int channel = page[tile - 1];
         const std::string image = channel >= 1 && channel <= shown ? thumbnailPath(1, channel)
                                                                    : placeholderPath(tile);
-        written = writeStateIfChanged(paths.at(tilePathFile(1, tile)), image) && written;
+        written = writeStateIfChanged(paths, paths.at(tilePathFile(1, tile)), image) && written;
     }
     return written;
 }
@@ -286,7 +282,8 @@ bool catalogueHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& en
          item.increment(code))
         sizes.emplace(item->path().filename().string(), item->file_size(code));
     if (code || sizes.size() != 2 * entries.size() + 1) return false;
-    if (readWholeFile(paths.catalogue / countFileName()) != std::to_string(entries.size()) + "\n")
+    if (readWholeFile(paths, paths.catalogue / countFileName(), stateFileLimit) !=
+        std::to_string(entries.size()) + "\n")
         return false;
     std::string bytes;
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -294,12 +291,13 @@ bool catalogueHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& en
         const std::string text = linkFileText(links[i], entries[i].name);
         const auto linkSize = sizes.find(number + ".txt");
         if (linkSize == sizes.end() || linkSize->second != text.size() ||
-            readWholeFile(paths.catalogue / (number + ".txt")) != text)
+            readWholeFile(paths, paths.catalogue / (number + ".txt"), stateFileLimit) != text)
             return false;
         const auto cardSize = sizes.find(number + ".Quillon");
         const fs::path card = paths.staging / (number + ".Quillon");
         if (cardSize == sizes.end() || cardSize->second != fs::file_size(card, code) ||
-            !readWholeFile(card, bytes) || readWholeFile(paths.catalogue / (number + ".Quillon")) != bytes)
+            !readWholeFile(paths, card, imageFileLimit, bytes) ||
+            readWholeFile(paths, paths.catalogue / (number + ".Quillon"), imageFileLimit) != bytes)
             return false;
     }
     return true;
@@ -358,7 +356,12 @@ bool switchCatalogue(const RootPaths& paths, std::string& error) {
 }
 
 int catalogueSize(const RootPaths& paths) {
-    if (const std::optional<int> count = readChannelCount(paths.folder)) return *count;
+    // The count is read where the importer reads everything, beneath the root.
+    std::string text;
+    const FileOutcome outcome =
+        readImportRootFile(paths.root.string(), paths.at(channelCountFile), stateFileLimit, text);
+    if (outcome == fileRead)
+        if (const std::optional<int> count = readChannelCount(paths.folder)) return *count;
     std::error_code code;
     return fs::is_directory(paths.catalogue, code) ? deliveredChannelCount : 0;
 }
@@ -385,6 +388,11 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     ImportResult result;
     const RootPaths paths = pathsFor(folder);
     if (!lockDataRoot(folder, result.error)) return result;
+    const std::string outside = importFolderLeadingOutside(paths.root.string());
+    if (!outside.empty()) {
+        result.error = outside + " is a symbolic link that leads out of the data root; nothing was changed";
+        return result;
+    }
     cleanUpAfterEarlierImports(paths);
     if (entries.empty()) {
         result.error = "there are no channels to import";
@@ -402,7 +410,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     // one takes the next number above every number the directory holds.
     Directory directory;
     const std::string directoryPath = paths.at(urlDirectoryFile);
-    if (!readDirectory(directoryPath, directory, result.error)) return result;
+    if (!readDirectory(paths, directoryPath, directory, result.error)) return result;
     std::vector<int> links(entries.size());
     std::string newLines;
     std::unordered_set<std::string> counted;  // distinct addresses seen
@@ -433,7 +441,11 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     const int oldCount = catalogueSize(paths);
     const int newCount = static_cast<int>(entries.size());
     const std::string page = paths.at(pageFile(1));
-    const std::vector<int> inside = pageInside(readIntList(page, wallTiles), newCount);
+    // The page is read only when it is a file beneath the root.
+    std::string pageText;
+    const bool pageReadable = readWholeFile(paths, page, stateFileLimit, pageText);
+    const std::vector<int> inside =
+        pageInside(pageReadable ? readIntList(page, wallTiles) : std::nullopt, newCount);
     const std::vector<CardRequest> cardRequests = catalogueCards(paths, entries);
     const std::string root = paths.root.string();
     auto unchanged = [&]() {
@@ -441,7 +453,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         result.unchanged = true;
         // Repairs what a run killed right after its switch may have left;
         // writes nothing when the page and its tiles are as they should be.
-        if (!writeStateIfChanged(page, formatIntList(inside)) ||
+        if (!writeStateIfChanged(paths, page, formatIntList(inside)) ||
             !writeTilePaths(paths, inside, newCount))
             result.warnings.push_back("cannot write the page of the catalogue in " +
                                       paths.at(stateFolder));
@@ -496,7 +508,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
 
     // The page, and the tiles it shows, stay inside both the old and the new
     // catalogue until the switch, so a root left at any moment is sound.
-    if (!writeStateIfChanged(page, formatIntList(inside)) ||
+    if (!writeStateIfChanged(paths, page, formatIntList(inside)) ||
         !writeTilePaths(paths, inside, std::min(oldCount, newCount))) {
         result.error = "cannot write the page of the catalogue in " + paths.at(stateFolder) + ": " +
                        lastSystemError();

@@ -1,6 +1,9 @@
 // Reading a playlist from a file, standard input or an http(s) address,
 // streaming it through the playlist reader as it comes.
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -148,8 +151,24 @@ bool readPlaylistSource(const std::string& source, const PlaylistSinks& sinks,
         error = source + " is a folder, not a playlist";
         return false;
     }
-    std::FILE* file = std::fopen(source.c_str(), "rb");
+    // Opened without blocking, and read only when it is a regular file: a
+    // FIFO without a writer, a device or a socket would hold the import, and
+    // the data root's lock with it, for as long as it pleases.
+    const int descriptor = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) {
+        error = "cannot open the playlist " + source + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info;
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(descriptor);
+        error = source + " is not a regular file (a FIFO, device or socket); give a playlist file, "
+                "- for standard input, or an http(s) address";
+        return false;
+    }
+    std::FILE* file = fdopen(descriptor, "rb");
     if (!file) {
+        close(descriptor);
         error = "cannot open the playlist " + source + ": " + std::strerror(errno);
         return false;
     }

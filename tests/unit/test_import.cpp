@@ -455,4 +455,108 @@ TEST_F(Import, CheckerKnowsImportedCatalogues) {
     EXPECT_FALSE(fs::exists(at(thumbnailPath(1, 5))));
 }
 
+// Every root file the importer reads, as whatever a hostile or unlucky root
+// holds there: a FIFO without a writer, a link to /dev/zero, a link to a file
+// outside the root, a huge file. Each import ends in time and in bounded
+// memory; nothing outside is read into the root or written. A directory that
+// cannot be read refuses the import with the catalogue unchanged; a state
+// file that cannot be read counts as missing and is replaced, not written
+// through.
+TEST(ImportHostileRoot, EveryRootFileReadEndsInTimeAndStaysInsideTheRoot) {
+    struct Kind {
+        const char* name;
+        void (*make)(const std::string& path, const std::string& outside);
+    };
+    const Kind kinds[] = {
+        {"a FIFO", [](const std::string& p, const std::string&) { mkfifo(p.c_str(), 0600); }},
+        {"a link to /dev/zero", [](const std::string& p, const std::string&) { fs::create_symlink("/dev/zero", p); }},
+        {"a link outside", [](const std::string& p, const std::string& o) { fs::create_symlink(o + "/secret", p); }},
+        {"a huge file",
+         [](const std::string& p, const std::string&) {
+             writeFile(p, "");
+             fs::resize_file(p, 200u << 20);
+         }},
+    };
+    struct File {
+        const char* relative;
+        bool refuses;  // an import cannot go on without reading it
+    };
+    const File files[] = {{"links.tsv", true}, {"n/z1.txt", false}, {"n/n1.txt", false}, {"1/count.txt", false}};
+    const std::string folder = memoryFolder("quillon-import-hostile");
+    const std::string outside = folder + "/outside";
+    const std::string secret = "10000\thttps://secret.example/outside\tmedia\n";
+    for (const File& file : files) {
+        for (const Kind& kind : kinds) {
+            const std::string what = std::string(file.relative) + " as " + kind.name;
+            std::error_code code;
+            fs::remove_all(folder + "/VESTRALUME", code);
+            fs::remove_all(outside, code);
+            fs::create_directories(outside);
+            writeFile(outside + "/secret", secret);
+            for (const char* sub : {"/VESTRALUME/n", "/VESTRALUME/1", "/VESTRALUME/2"})
+                fs::create_directories(folder + sub);
+            writeFile(folder + "/VESTRALUME/links.tsv", "1\thttps://one.example/\n");
+            writeFile(folder + "/VESTRALUME/1/1.txt", "1\nOld\n");
+            writeFile(folder + "/VESTRALUME/1/count.txt", "1\n");
+            writeFile(folder + "/VESTRALUME/n/z1.txt", "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16");
+            const std::string target = folder + "/VESTRALUME/" + file.relative;
+            fs::remove(target, code);
+            kind.make(target, outside);
+
+            const int status = runWithin(60, [&] {
+                ImportOptions options;
+                options.cards.cacheFolder = folder + "/cache";
+                options.cards.network = false;
+                const ImportResult result = importCatalogue(
+                    folder, {entry("New one", "https://new.example/1.m3u8")}, options);
+                return result.switchedIn ? 1 : result.error.empty() ? 3 : 2;
+            });
+            EXPECT_EQ(status, file.refuses ? 2 : 1) << what;
+            EXPECT_EQ(readFile(outside + "/secret"), secret) << what;
+            EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1) << what;
+            for (const auto& item : fs::recursive_directory_iterator(folder + "/VESTRALUME")) {
+                if (!fs::is_regular_file(fs::symlink_status(item.path())) || fs::file_size(item.path()) > (1u << 20))
+                    continue;
+                EXPECT_EQ(readFile(item.path().string()).find("secret.example"), std::string::npos)
+                    << what << ": " << item.path();
+            }
+            EXPECT_EQ(readFile(folder + "/VESTRALUME/1/1.txt"), file.refuses ? "1\nOld\n" : "10000\nNew one\n")
+                << what;
+        }
+    }
+    // The folders the importer writes into, as links to a folder outside:
+    // the import is refused, and nothing outside changes.
+    for (const char* sub : {"n", "1"}) {
+        std::error_code code;
+        fs::remove_all(folder + "/VESTRALUME", code);
+        fs::remove_all(outside, code);
+        fs::create_directories(outside);
+        writeFile(outside + "/z1.txt", "mine");
+        for (const char* made : {"/VESTRALUME/n", "/VESTRALUME/1", "/VESTRALUME/2"})
+            fs::create_directories(folder + made);
+        fs::remove_all(folder + "/VESTRALUME/" + sub);
+        fs::create_symlink(outside, folder + "/VESTRALUME/" + sub);
+        ImportOptions options;
+        options.cards.cacheFolder = folder + "/cache";
+        options.cards.network = false;
+        const ImportResult result = importCatalogue(folder, {entry("New", "https://new.example/1.m3u8")}, options);
+        EXPECT_FALSE(result.switchedIn) << sub;
+        EXPECT_NE(result.error.find("leads out of the data root"), std::string::npos) << result.error;
+        EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1) << sub;
+        EXPECT_EQ(readFile(outside + "/z1.txt"), "mine") << sub;
+        unlockFolder(folder + "/VESTRALUME");
+    }
+    // A playlist that is a FIFO without a writer is refused at once.
+    const std::string fifo = folder + "/playlist.m3u";
+    mkfifo(fifo.c_str(), 0600);
+    const int status = runWithin(10, [&] {
+        std::string error;
+        const bool read = readPlaylistSource(fifo, PlaylistSinks(), {}, error);
+        return !read && error.find("not a regular file") != std::string::npos ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    std::error_code code;
+    fs::remove_all(folder, code);
+}
+
 }  // namespace
