@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "catalogue/data_root.h"
+#include "catalogue/import_links.h"
 #include "catalogue/import_record.h"
 #include "catalogue/import_root_files.h"
 #include "catalogue/url_directory_file.h"
@@ -407,35 +408,24 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     progress.entriesRead = entries.size();
 
     // Link numbers: an address the directory knows keeps its number, a new
-    // one takes the next number above every number the directory holds.
+    // one takes the next number above every number the directory holds, and
+    // media entries nothing names any more leave the directory
+    // (catalogue/import_links.h).
     Directory directory;
     const std::string directoryPath = paths.at(urlDirectoryFile);
     if (!readDirectory(paths, directoryPath, directory, result.error)) return result;
-    std::vector<int> links(entries.size());
-    std::string newLines;
-    std::unordered_set<std::string> counted;  // distinct addresses seen
-    for (size_t i = 0; i < entries.size(); ++i) {
-        auto known = directory.mediaLinks.find(entries[i].address);
-        if (known == directory.mediaLinks.end()) {
-            if (directory.highestLink >= maxDirectoryLink) {
-                result.error = "the URL directory has used up its link numbers (up to " +
-                               std::to_string(maxDirectoryLink) + ")";
-                return result;
-            }
-            DirectoryEntry entry;
-            entry.link = ++directory.highestLink;
-            entry.address = entries[i].address;
-            entry.kind = mediaAddress;
-            newLines += formatDirectoryLine(entry) + "\n";
-            known = directory.mediaLinks.emplace(entry.address, entry.link).first;
-            if (result.newLinks++ == 0) result.firstNewLink = entry.link;
-            result.lastNewLink = entry.link;
-            counted.insert(entry.address);
-        } else if (counted.insert(entries[i].address).second) {
-            ++result.knownLinks;
-        }
-        links[i] = known->second;
+    const LinkPlan plan = planLinks(directory.text, entries,
+                                    linkFilesInUse(paths.root.string(), catalogueSize(paths)),
+                                    std::max(deliveredLinkCount, firstImportedLink - 1) + 1);
+    if (!plan.error.empty()) {
+        result.error = plan.error;
+        return result;
     }
+    const std::vector<int>& links = plan.links;
+    result.newLinks = plan.newLinks;
+    result.knownLinks = plan.knownLinks;
+    result.firstNewLink = plan.firstNewLink;
+    result.lastNewLink = plan.lastNewLink;
     result.channels = entries.size();
 
     const int oldCount = catalogueSize(paths);
@@ -465,7 +455,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     // make, without making a card.
     // The folder is looked up only when the cards can be told from the
     // caches at all.
-    if (newLines.empty()) {
+    if (!plan.changed) {
         const std::string madeFrom = catalogueMadeFrom(cardRequests, links, options.cards);
         if (!madeFrom.empty() &&
             importRecordMatches(root, options.cards, madeFrom,
@@ -482,7 +472,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     }
     report(options, progress, ImportProgress::switching);
 
-    if (newLines.empty() && catalogueHolds(paths, entries, links)) {
+    if (!plan.changed && catalogueHolds(paths, entries, links)) {
         fs::remove_all(paths.staging, code);
         recordCatalogue(paths, cardRequests, links, options.cards);
         return unchanged();
@@ -493,13 +483,11 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         return result;
     }
 
-    // The directory first: it only grows, so the old catalogue works with
-    // the new directory as well as the new one does.
-    if (!newLines.empty()) {
-        std::string text = directory.text;
-        if (!text.empty() && text.back() != '\n') text += '\n';
-        text += newLines;
-        if (!replaceFileContents(directoryPath, text)) {
+    // The directory first: it keeps every entry the catalogue in place
+    // names, so the old catalogue works with the new directory as well as
+    // the new one does.
+    if (plan.changed) {
+        if (!replaceFileContents(directoryPath, plan.directory)) {
             result.error = "cannot write the URL directory " + directoryPath + ": " + lastSystemError();
             fs::remove_all(paths.staging, code);
             return result;

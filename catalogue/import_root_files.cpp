@@ -1,5 +1,6 @@
 #include "catalogue/import_root_files.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -34,4 +35,24 @@ std::string importFolderLeadingOutside(const std::string& root) {
         if (code || inside.empty() || *inside.begin() == ".." || inside == ".") return folder.string();
     }
     return std::string();
+}
+
+std::vector<LinkUse> linkFilesInUse(const std::string& root, int catalogueCount) {
+    std::vector<LinkUse> uses;
+    std::string text;
+    auto add = [&](const std::string& relative) {
+        if (readFileBeneath(root, relative, stateFileLimit, text) != fileRead) return;
+        const LinkUse use = parseLinkFile(text);
+        if (use.link > 0) uses.push_back(use);
+    };
+    for (int channel = 1; channel <= catalogueCount; ++channel) add("1/" + std::to_string(channel) + ".txt");
+    std::error_code code;
+    for (fs::directory_iterator entry(fs::path(root) / "2", code), end; !code && entry != end;
+         entry.increment(code)) {
+        const std::string name = entry->path().filename().string();
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0 &&
+            std::all_of(name.begin(), name.end() - 4, [](char c) { return c >= '0' && c <= '9'; }))
+            add("2/" + name);
+    }
+    return uses;
 }

@@ -24,3 +24,12 @@ std::string readImportRootFile(const std::string& root, const std::string& path,
 // root, as its path; empty when none does. An import refuses such a root, so
 // nothing outside it is ever written.
 std::string importFolderLeadingOutside(const std::string& root);
+
+#include <vector>
+
+#include "catalogue/import_links.h"
+
+// The link files in use in the data root `root`: the catalogue's 1.txt to
+// <catalogueCount>.txt and every favourite's link file in 2/. Files that
+// cannot be read or hold no number are left out.
+std::vector<LinkUse> linkFilesInUse(const std::string& root, int catalogueCount);

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,6 +23,7 @@
 
 #include "catalogue/data_root.h"
 #include "catalogue/import.h"
+#include "catalogue/import_links.h"
 #include "launch/launch.h"
 #include "platform/folder_lock.h"
 #include "state/state_files.h"
@@ -557,6 +559,124 @@ TEST(ImportHostileRoot, EveryRootFileReadEndsInTimeAndStaysInsideTheRoot) {
     EXPECT_EQ(status, 0);
     std::error_code code;
     fs::remove_all(folder, code);
+}
+
+// A provider's list whose every address carries a token that changes on
+// each download.
+std::vector<PlaylistEntry> tokenList(size_t channels, int download) {
+    std::vector<PlaylistEntry> list;
+    list.reserve(channels);
+    for (size_t i = 0; i < channels; ++i)
+        list.push_back(entry("Channel " + std::to_string(i), "https://provider.example/live/" + std::to_string(i) +
+                                                                 ".m3u8?token=" + std::to_string(1000000 + download * 7919)));
+    return list;
+}
+
+// The directory of ten imports of a large provider list with rotating
+// tokens stays the size of the first, and a favourite made after the first
+// follows its channel's newest address. Planned as the importer plans
+// them, without making all the cards ten times (Import.ATokenThatChanges...
+// does the same through whole imports, at a smaller size). 20,000 channels
+// keep the sanitizer build quick; QUILLON_LINK_PLAN_CHANNELS=100000 runs
+// the provider's full size.
+TEST(LinkPlan, RotatingTokensKeepTheDirectoryBoundedAndFavouritesFollow) {
+    const char* wanted = std::getenv("QUILLON_LINK_PLAN_CHANNELS");
+    const size_t channels = wanted ? std::strtoul(wanted, nullptr, 10) : 20000;
+    ASSERT_GT(channels, 4242u);
+    const std::string delivered = "# delivered\n1\thttps://one.example/\n";
+    std::string directory = delivered;
+    std::vector<LinkUse> catalogue;
+    LinkUse favourite;
+    size_t firstSize = 0;
+    for (int download = 1; download <= 10; ++download) {
+        const std::vector<PlaylistEntry> list = tokenList(channels, download);
+        std::vector<LinkUse> inUse = catalogue;
+        if (favourite.link) inUse.push_back(favourite);
+        const LinkPlan plan = planLinks(directory, list, inUse, 10000);
+        ASSERT_EQ(plan.error, "");
+        ASSERT_EQ(plan.links.size(), channels);
+        directory = plan.directory;
+        if (download == 1) {
+            firstSize = directory.size();
+            EXPECT_EQ(plan.newLinks, channels);
+            favourite = {plan.links[4242], list[4242].name};  // channel 4243 made a favourite
+        } else {
+            EXPECT_EQ(plan.newLinks, 0u) << "download " << download;
+            EXPECT_EQ(plan.links[4242], favourite.link) << "download " << download;
+        }
+        EXPECT_LE(directory.size(), 2 * firstSize) << "download " << download;
+        catalogue.clear();
+        for (size_t i = 0; i < channels; ++i) catalogue.push_back({plan.links[i], list[i].name});
+        // The favourite opens the newest address of its channel.
+        const std::string line = std::to_string(favourite.link) + "\t" + list[4242].address + "\tmedia\n";
+        EXPECT_NE(directory.find(line), std::string::npos) << "download " << download;
+    }
+    EXPECT_EQ(directory.compare(0, delivered.size(), delivered), 0) << "the delivered entries stay";
+}
+
+// Which entries stay: those the catalogue in place, the new one or a
+// favourite names, and the highest number; an address that comes back after
+// it left takes a new number; a name that differs does not take a moved
+// token's number; a directory the viewer would refuse is refused.
+TEST(LinkPlan, UnnamedEntriesLeaveAndNumbersAreNeverGivenTwice) {
+    const std::string directory =
+        "1\thttps://web.example/\n# a note\n"
+        "10000\thttps://a.example/a?t=1\tmedia\n"
+        "10001\thttps://b.example/b\tmedia\n"
+        "10002\thttps://c.example/c\tmedia\n"
+        "10003\thttps://d.example/d\tmedia\n";
+    // The catalogue in place shows a; a favourite holds c; b and d are named
+    // by nothing (d is the highest number, so its line stays).
+    const std::vector<LinkUse> inUse = {{10000, "A"}, {10002, "C"}};
+    const LinkPlan plan = planLinks(directory,
+                                    {entry("A", "https://a.example/a?t=2"), entry("B", "https://b.example/b"),
+                                     entry("Not A", "https://a.example/a?t=3")},
+                                    inUse, 10000);
+    ASSERT_EQ(plan.error, "");
+    EXPECT_EQ(plan.links, (std::vector<int>{10000, 10001, 10004}));
+    EXPECT_EQ(plan.directory,
+              "1\thttps://web.example/\n# a note\n"
+              "10000\thttps://a.example/a?t=2\tmedia\n"
+              "10001\thttps://b.example/b\tmedia\n"
+              "10002\thttps://c.example/c\tmedia\n"
+              "10003\thttps://d.example/d\tmedia\n"
+              "10004\thttps://a.example/a?t=3\tmedia\n");
+    // Nothing in use but the favourite: b and a leave; b, back later, takes
+    // a new number.
+    const LinkPlan later = planLinks(plan.directory, {entry("C", "https://c.example/c")}, {{10002, "C"}}, 10000);
+    EXPECT_EQ(later.directory, "1\thttps://web.example/\n# a note\n"
+                               "10002\thttps://c.example/c\tmedia\n"
+                               "10004\thttps://a.example/a?t=3\tmedia\n");
+    const LinkPlan back = planLinks(later.directory, {entry("B", "https://b.example/b")}, {{10002, "C"}}, 10000);
+    EXPECT_EQ(back.links, std::vector<int>{10005});
+
+    // 34,000 entries of long addresses would make a directory over the
+    // viewer's cap: refused.
+    std::vector<PlaylistEntry> huge;
+    for (int i = 0; i < 34000; ++i)
+        huge.push_back(entry("C" + std::to_string(i),
+                             "https://long.example/" + std::to_string(i) + "/" + std::string(2000, 'x')));
+    const LinkPlan refused = planLinks("", huge, {}, 10000);
+    EXPECT_NE(refused.error.find("more than the 64 MiB"), std::string::npos) << refused.error;
+}
+
+// Whole imports of a list whose tokens change on every download: the
+// directory keeps its size and the favourite, copied from the catalogue as
+// the viewer copies it, opens its channel's newest address.
+TEST_F(Import, ATokenThatChangesKeepsTheNumberAndTheFavouriteFollows) {
+    ASSERT_TRUE(import(tokenList(20, 1)).switchedIn);
+    const size_t firstSize = readFile(at(urlDirectoryFile)).size();
+    fs::copy_file(at(linkPath(1, 5)), at(linkPath(2, 1)), fs::copy_options::overwrite_existing);
+    writeText(at(stateFile("d.txt")), "1");
+    for (int download = 2; download <= 4; ++download) {
+        const std::vector<PlaylistEntry> list = tokenList(20, download);
+        const ImportResult result = import(list);
+        ASSERT_TRUE(result.switchedIn) << result.error;
+        EXPECT_EQ(result.newLinks, 0u) << download;
+        EXPECT_EQ(opens(2, 1), list[4].address) << download;
+        EXPECT_EQ(readFile(at(urlDirectoryFile)).size(), firstSize) << download;
+    }
+    expectSound();
 }
 
 }  // namespace
