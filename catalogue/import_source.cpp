@@ -31,6 +31,7 @@ struct Download {
     const std::function<void()>* chunkRead = nullptr;
     size_t received = 0;
     bool tooLarge = false;
+    bool stopped = false;  // the receiver wanted no more
 };
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
@@ -43,6 +44,10 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     download.received += bytes;
     readPlaylistChunk(download.reader, data, bytes, *download.sinks);
     if (*download.chunkRead) (*download.chunkRead)();
+    if (download.sinks->full && download.sinks->full()) {
+        download.stopped = true;
+        return 0;  // ends the transfer: the receiver has all it takes
+    }
     return bytes;
 }
 
@@ -82,7 +87,7 @@ bool fetchPlaylist(const std::string& address, const PlaylistSinks& sinks,
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(curl);
-    if (result == CURLE_OK) {
+    if (result == CURLE_OK || download.stopped) {
         finishPlaylist(download.reader, sinks);
         return true;
     }
@@ -124,6 +129,7 @@ bool readStream(std::FILE* file, const std::string& name, const PlaylistSinks& s
         }
         readPlaylistChunk(reader, buffer.data(), n, sinks);
         if (chunkRead) chunkRead();
+        if (sinks.full && sinks.full()) break;
     }
     finishPlaylist(reader, sinks);
     return true;

@@ -32,6 +32,9 @@ struct PlaylistProblem {
 struct PlaylistSinks {
     std::function<void(PlaylistEntry&)> entry;
     std::function<void(const PlaylistProblem&)> problem;
+    // Whether the receiver wants no more: reading a source then stops early
+    // (readPlaylistSource). May be empty.
+    std::function<bool()> full;
 };
 
 // The longest line the reader keeps, in bytes; the rest of a longer line is

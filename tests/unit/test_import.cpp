@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +24,7 @@
 
 #include "catalogue/data_root.h"
 #include "catalogue/import.h"
+#include "catalogue/import_limits.h"
 #include "catalogue/import_links.h"
 #include "launch/launch.h"
 #include "platform/folder_lock.h"
@@ -677,6 +679,56 @@ TEST_F(Import, ATokenThatChangesKeepsTheNumberAndTheFavouriteFollows) {
         EXPECT_EQ(readFile(at(urlDirectoryFile)).size(), firstSize) << download;
     }
     expectSound();
+}
+
+// The peak memory of this process so far, in bytes (VmHWM).
+size_t peakMemory() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "VmHWM:") == 0) return std::stoul(line.substr(6)) << 10;
+    return 0;
+}
+
+// A remote playlist that streams entries without end, from a server on this
+// machine: reading stops at the memory cap of the entries, which is checked
+// as they arrive, and the playlist is refused (the importer's main says so
+// and changes nothing) long before the download cap.
+TEST(PlaylistLimits, AnEndlessRemotePlaylistStopsAtTheCapAsEntriesArrive) {
+    const char* server =
+        "python3 -c \"\n"
+        "import signal, socket\n"
+        "signal.alarm(120)\n"
+        "s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(1)\n"
+        "print(s.getsockname()[1], flush=True)\n"
+        "c, _ = s.accept(); c.recv(65536)\n"
+        "c.sendall(b'HTTP/1.1 200 OK\\r\\nContent-Type: audio/x-mpegurl\\r\\n\\r\\n#EXTM3U\\n')\n"
+        "block = b''.join(b'#EXTINF:-1 group-title=\\\"Endless\\\",Channel %d ' % i + b'n' * 200 + b'\\nhttp://127.0.0.1/'"
+        " + b'a' * 800 + b'/%d\\n' % i for i in range(1000))\n"
+        "try:\n"
+        "    while True: c.sendall(block)\n"
+        "except OSError: pass\n"
+        "\"";
+    FILE* pipe = popen(server, "r");
+    ASSERT_NE(pipe, nullptr);
+    char port[32] = "";
+    ASSERT_NE(std::fgets(port, sizeof port, pipe), nullptr);
+    const std::string address = "http://127.0.0.1:" + std::string(port, std::strlen(port) - 1) + "/endless.m3u";
+    const size_t before = peakMemory();
+    const int status = runWithin(120, [&] {
+        EntryCollector collector;
+        PlaylistSinks sinks;
+        sinks.entry = [&](PlaylistEntry& entry) { collectEntry(collector, entry); };
+        sinks.full = [&] { return collector.full; };
+        std::string error;
+        const bool read = readPlaylistSource(address, sinks, {}, error);
+        std::printf("%zu entries kept, %zu MiB counted; peak memory %zu MiB (%zu MiB before)\n",
+                    collector.entries.size(), collector.bytes >> 20, peakMemory() >> 20, before >> 20);
+        const bool refused = describeFullPlaylist(collector).find("MiB") != std::string::npos;
+        return read && collector.full && refused && collector.bytes <= maxPlaylistEntryBytes ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    pclose(pipe);
 }
 
 }  // namespace
