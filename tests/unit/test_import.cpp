@@ -724,6 +724,7 @@ TEST(PlaylistLimits, AnEndlessRemotePlaylistStopsAtTheCapAsEntriesArrive) {
         const bool read = readPlaylistSource(address, sinks, {}, error);
         std::printf("%zu entries kept, %zu MiB counted; peak memory %zu MiB (%zu MiB before)\n",
                     collector.entries.size(), collector.bytes >> 20, peakMemory() >> 20, before >> 20);
+        std::fflush(stdout);
         const bool refused = describeFullPlaylist(collector).find("MiB") != std::string::npos;
         return read && collector.full && refused && collector.bytes <= maxPlaylistEntryBytes ? 0 : 1;
     });
