@@ -398,6 +398,50 @@ TEST_F(CardFolder, HostileAndForeignFilesAreRefusedWithAReason) {
     }
 }
 
+// Drawings that declare a huge size in a few bytes: each is refused from its
+// declared size within a second or so, in bounded memory (the child is
+// stopped past 1 GiB), and its card is a name card.
+TEST_F(CardFolder, DrawingBombsAreRefusedFromTheirDeclaredSize) {
+    const char* const svg = "<svg xmlns='http://www.w3.org/2000/svg' width='%s' height='%s'>%s</svg>";
+    struct Case {
+        const char* width;
+        const char* height;
+        const char* content;
+        const char* words;
+    };
+    const Case cases[] = {
+        {"100000", "100000", "<rect width='100%' height='100%' fill='red'/>", "more than a logo may have"},
+        {"1000000", "1000000",
+         "<filter id='f'><feTurbulence baseFrequency='0.05' numOctaves='8'/></filter>"
+         "<rect width='100%' height='100%' filter='url(#f)'/>",
+         "more than a logo may have"},
+        {"5000000", "2", "<rect width='100%' height='100%' fill='red'/>", "too large to draw"},
+    };
+    for (const Case& c : cases) {
+        char text[512];
+        std::snprintf(text, sizeof text, svg, c.width, c.height, c.content);
+        const std::string bytes = text;
+        const int status = runWithin(5, [&] {
+            RgbaImage image;
+            std::string problem;
+            const bool decoded = decodeLogo(bytes, logoBoxWidth, logoBoxHeight, image, problem);
+            return !decoded && problem.find(c.words) != std::string::npos ? 0 : 1;
+        });
+        EXPECT_EQ(status, 0) << c.width << " x " << c.height;
+        cardfixtures::writeText(folder + "/logos/bomb.svg", bytes);
+        const int card = runWithin(5, [&] {
+            const std::vector<CardResult> made =
+                makeCards({{"Bomb", 1, logo("bomb.svg"), output("bomb")}}, options);
+            return made.size() == 1 && made[0].written && made[0].logo == logoFailed ? 0 : 1;
+        });
+        EXPECT_EQ(card, 0) << c.width << " x " << c.height << ": a name card";
+    }
+    // A drawing of ordinary size still draws.
+    RgbaImage image;
+    std::string problem;
+    EXPECT_TRUE(decodeLogo(fileBytes(logo("drawing.svg")), logoBoxWidth, logoBoxHeight, image, problem)) << problem;
+}
+
 // ---- Drawing cards -------------------------------------------------------
 
 TEST(CardDrawing, LogosSitOnAPlateThatSetsThemOff) {
