@@ -6,6 +6,9 @@
 // <build>/card-samples/ for people to look at.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -440,6 +443,31 @@ TEST_F(CardFolder, DrawingBombsAreRefusedFromTheirDeclaredSize) {
     RgbaImage image;
     std::string problem;
     EXPECT_TRUE(decodeLogo(fileBytes(logo("drawing.svg")), logoBoxWidth, logoBoxHeight, image, problem)) << problem;
+}
+
+// The temporary files a killed run left in the cache go at the next run;
+// those of a run that goes on (this one), and other names, stay.
+TEST_F(CardFolder, TemporaryFilesOfEndedRunsAreRemovedAtTheNextRun) {
+    const std::string cards = folder + "/cache/cards";
+    fs::create_directories(cards);
+    const pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    int status = 0;
+    waitpid(ended, &status, 0);
+    const std::string mine = std::to_string(getpid());
+    const std::string gone = std::to_string(ended);
+    struct Case {
+        std::string name;
+        bool removed;
+    };
+    const Case cases[] = {
+        {"abc.jpg.tmp-" + gone + "-0", true},   {"abc.jpg.tmp-" + gone + "-17", true},
+        {"abc.jpg.tmp-" + mine + "-3", false},  {"abc.jpg", false},
+        {"abc.jpg.tmp-" + gone, false},         {"abc.jpg.tmp-x-1", false},
+    };
+    for (const Case& c : cases) cardfixtures::writeText(cards + "/" + c.name, "");
+    makeCards({{"Name", 1, "", output("1")}}, options);
+    for (const Case& c : cases) EXPECT_EQ(fs::exists(cards + "/" + c.name), !c.removed) << c.name;
 }
 
 // ---- Drawing cards -------------------------------------------------------
