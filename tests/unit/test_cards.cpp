@@ -264,6 +264,9 @@ TEST(CardText, CleaningRepairsAndFlattensNames) {
          "break",
          "line break"},  // a line separator
         {"\t \n", ""},
+        // Bidirectional controls cannot reorder a name.
+        {"\xe2\x80\xae" "gnp.exe live", "gnp.exe live"},
+        {"a\xe2\x81\xa6" "b\xe2\x81\xa9" "c\xe2\x80\x8f" "d\xd8\x9c", "abcd"},
     };
     for (const auto& [name, clean] : cases) EXPECT_EQ(cleanText(name), clean) << name;
 }
