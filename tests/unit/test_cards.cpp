@@ -526,6 +526,19 @@ TEST(CardDrawing, NameCardsTakeTheirNumbersColourOrTheGivenOne) {
         << int(c.red) << " " << int(c.green) << " " << int(c.blue);
 }
 
+// A name that draws nothing (only controls, only characters no font has)
+// shows the channel's number in its place, on both kinds of card.
+TEST(CardDrawing, ANameThatDrawsNothingShowsTheNumber) {
+    const RgbaImage logo{8, 4, std::vector<unsigned char>(8 * 4 * 4, 200)};
+    for (const char* name : {"\xe2\x80\xae\xe2\x81\xa6", "\xee\x80\x80\xee\x80\x81", "\xf3\xb0\x80\x80"}) {
+        for (const RgbaImage* withLogo : {static_cast<const RgbaImage*>(nullptr), &logo}) {
+            const CardCanvas blank = drawCard(CardRequest{name, 42, "", ""}, withLogo);
+            const CardCanvas number = drawCard(CardRequest{"42", 42, "", ""}, withLogo);
+            EXPECT_TRUE(blank.pixels == number.pixels) << name << (withLogo ? " with a logo" : "");
+        }
+    }
+}
+
 // ---- Making cards --------------------------------------------------------
 
 TEST_F(CardFolder, LocalLogosMakeCardsAndUnchangedCardsAreCopiedNotRedrawn) {
@@ -678,6 +691,20 @@ TEST_F(CardFolder, SampleCardsAndTheirMontageAreWritten) {
     add("Supercalifragilisticexpialidociouschannelwithoutanyspaces", "");
     add("A&E <Live> \"HD\"", "");
     add("Канал 24 · 🎬", "");
+    // Odd names: each stays on its card, none reorders itself, and one
+    // that draws nothing shows its number.
+    std::string marks = "Z";
+    for (int i = 0; i < 80; ++i) marks += "\xcc\x81\xcd\x83";
+    std::string jamo;
+    for (int i = 0; i < 60; ++i) jamo += "\xe1\x84\x80";
+    add("\xe2\x80\xae" "gnp.exe live", "");
+    add(marks + " News", "");
+    add("\xef\xb7\xbd \xef\xb7\xbd \xef\xb7\xbd", "");
+    add("\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1", "");
+    add(jamo, "");
+    add("\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7", "");
+    add("\xee\x80\x80\xee\x80\x81", "");
+    add(marks + " under a logo", logo("alpha.png"));
     const char* formats[] = {"alpha.png", "palette.png",     "grey.png",
                              "deep.png",  "progressive.jpg", "cmyk.jpg",
                              "logo.webp", "animated.gif",    "drawing.svg"};
