@@ -19,6 +19,7 @@
 #include "catalogue/import.h"
 #include "catalogue/import_cards.h"
 #include "catalogue/import_dedupe.h"
+#include "catalogue/import_limits.h"
 #include "catalogue/import_refresh.h"
 #include "catalogue/import_report.h"
 #include "catalogue/catalogue_stamp.h"
@@ -465,24 +466,24 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     ProgressDisplay display;
     ImportProgress progress;
-    std::vector<PlaylistEntry> entries;
-    size_t otherGroups = 0, skipped = 0;
-    // Each playlist's entries, problems and validators apart, so they come
-    // together in the order given whichever is read first.
+    // The entries of every playlist, in the order given, within the limits
+    // of one catalogue (checked as entries arrive: an endless playlist stops
+    // being read at them); each playlist's problems and validators apart.
+    EntryCollector collector;
+    collector.groups = arguments.groups;
+    std::vector<PlaylistEntry>& entries = collector.entries;
+    const size_t& otherGroups = collector.otherGroups;
+    size_t skipped = 0;
     const size_t playlistCount = arguments.playlists.size();
-    std::vector<std::vector<PlaylistEntry>> entriesOf(playlistCount);
     std::vector<ProblemLog> problemsOf(playlistCount);
     std::vector<FetchValidators> validatorsOf(playlistCount);
-    std::vector<bool> readAlready(playlistCount, false);
     size_t current = 0;
     PlaylistSinks sinks;
     sinks.entry = [&](PlaylistEntry& entry) {
         ++progress.entriesRead;
-        if (entryInGroups(entry, arguments.groups))
-            entriesOf[current].push_back(std::move(entry));
-        else
-            ++otherGroups;
+        collectEntry(collector, entry);
     };
+    sinks.full = [&] { return collector.full; };
     sinks.problem = [&](const PlaylistProblem& problem) { logProblem(problemsOf[current], problem); };
     std::vector<std::string> guideSources;
     // A playlist names guides on servers; a local file is read only when
@@ -493,23 +494,21 @@ int main(int argc, char** argv) {
         (isPlaylistAddress(address) ? guideSources : localGuides).push_back(address);
     };
     auto chunkRead = [&] { display.show(progress); };
-    // An address is downloaded with the validators it had last time, so an
-    // unchanged one costs one request answered 304.
-    auto download = [&](size_t index, const FetchValidators& sent, std::string& problem) {
-        current = index;
-        const ConditionalFetch outcome = fetchPlaylistIfChanged(arguments.playlists[index], sent, sinks,
-                                                                chunkRead, validatorsOf[index], problem);
-        if (outcome == playlistFetched) readAlready[index] = true;
-        return outcome;
-    };
+    // A refresh first asks whether anything changed: each address with the
+    // validators it had last time (an unchanged one costs one request
+    // answered 304; a changed one is cut off at its first bytes), each file
+    // by its time and size. Only then is everything read, as an import.
     if (arguments.refresh) {
+        PlaylistSinks asking;
+        asking.full = [] { return true; };
         bool changed = false;
         for (size_t i = 0; i < playlistCount; ++i) {
             const RememberedSource& source = remembered.sources[i];
             if (isPlaylistAddress(source.where)) {
+                FetchValidators received;
                 const ConditionalFetch outcome =
-                    download(i, {source.validator, source.secondValidator}, error);
-                display.clear();
+                    fetchPlaylistIfChanged(source.where, {source.validator, source.secondValidator}, asking,
+                                           {}, received, error);
                 if (outcome == playlistFetchFailed) {
                     std::fprintf(stderr, "quillon-import: cannot refresh: %s. Nothing was changed.\n",
                                  error.c_str());
@@ -528,14 +527,13 @@ int main(int argc, char** argv) {
     // The playlists one after the other, in the order given: one catalogue.
     // Any that cannot be read leaves the catalogue as it is.
     const bool several = playlistCount > 1;
-    for (size_t i = 0; i < playlistCount; ++i) {
+    for (size_t i = 0; i < playlistCount && !collector.full; ++i) {
         const std::string& playlist = arguments.playlists[i];
-        bool read = true;
-        if (!readAlready[i]) {
-            current = i;
-            read = isPlaylistAddress(playlist) ? download(i, {}, error) == playlistFetched
-                                               : readPlaylistSource(playlist, sinks, chunkRead, error);
-        }
+        current = i;
+        const bool read = isPlaylistAddress(playlist)
+                              ? fetchPlaylistIfChanged(playlist, FetchValidators(), sinks, chunkRead,
+                                                       validatorsOf[i], error) == playlistFetched
+                              : readPlaylistSource(playlist, sinks, chunkRead, error);
         display.clear();
         const std::vector<std::string> report = problemReport(problemsOf[i]);
         if (several && !report.empty()) std::printf("%s:\n", playlist.c_str());
@@ -547,9 +545,11 @@ int main(int argc, char** argv) {
                          arguments.refresh ? "cannot refresh: " : "", error.c_str());
             return 1;
         }
-        for (PlaylistEntry& entry : entriesOf[i]) entries.push_back(std::move(entry));
-        entriesOf[i].clear();
-        entriesOf[i].shrink_to_fit();
+    }
+    if (collector.full) {
+        std::fprintf(stderr, "quillon-import: %s. The catalogue was not changed.\n",
+                     describeFullPlaylist(collector).c_str());
+        return 1;
     }
     std::string sources;
     for (const std::string& playlist : arguments.playlists)
