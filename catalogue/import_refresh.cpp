@@ -21,7 +21,8 @@ struct Transfer {
     const std::function<void()>* chunkRead = nullptr;
     size_t received = 0;
     bool tooLarge = false;
-    bool any = false;  // a byte of the body came
+    bool any = false;      // a byte of the body came
+    bool stopped = false;  // the receiver wanted no more
     FetchValidators validators;
 };
 
@@ -36,6 +37,10 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     transfer.any = true;
     readPlaylistChunk(transfer.reader, data, bytes, *transfer.sinks);
     if (*transfer.chunkRead) (*transfer.chunkRead)();
+    if (transfer.sinks->full && transfer.sinks->full()) {
+        transfer.stopped = true;
+        return 0;  // ends the transfer: the receiver has all it takes
+    }
     return bytes;
 }
 
@@ -124,7 +129,7 @@ ConditionalFetch fetchPlaylistIfChanged(const std::string& address, const FetchV
         if (received.lastModified.empty()) received.lastModified = sent.lastModified;
         return playlistNotModified;
     }
-    if (result == CURLE_OK) {
+    if (result == CURLE_OK || transfer.stopped) {
         finishPlaylist(transfer.reader, sinks);
         return playlistFetched;
     }

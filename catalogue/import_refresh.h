@@ -24,7 +24,8 @@ struct FetchValidators {
 // limits as every download of a playlist (catalogue/import.h). With
 // validators (either may be empty) the request is conditional. `received`
 // gets the validators of the answer (empty ones when the server sent none;
-// on 304 the ones sent).
+// on 304 the ones sent). The download stops early, and succeeds, once
+// `sinks.full` says so.
 ConditionalFetch fetchPlaylistIfChanged(const std::string& address, const FetchValidators& sent,
                                         const PlaylistSinks& sinks, const std::function<void()>& chunkRead,
                                         FetchValidators& received, std::string& error);

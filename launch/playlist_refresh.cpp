@@ -52,6 +52,10 @@ void tendPlaylistRefresh(long long nowMilliseconds) {
     if (looked && nowMilliseconds - lastLook < lookEveryMilliseconds) return;
     looked = true;
     lastLook = nowMilliseconds;
+    // Where programs are not started beside the wall (Windows) there is no
+    // refresh to start.
+    static const bool canStart = !runningProgramPath().empty();
+    if (!canStart) return;
     const bool running = refresher.handle >= 0 && programRunning(refresher);
     if (!running && refresher.handle >= 0) releaseProgram(refresher);
     RememberedSources sources;

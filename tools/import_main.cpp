@@ -521,6 +521,14 @@ int main(int argc, char** argv) {
         }
         if (!changed) {
             std::printf("The playlists have not changed since they were imported; nothing was done.\n");
+            // Only a new interval, when one was given, is kept.
+            if (arguments.refreshHours > 0) {
+                remembered.refreshSeconds =
+                    std::max(1LL, static_cast<long long>(arguments.refreshHours * 3600));
+                if (!replaceFileContents((fs::path(arguments.root) / sourcesFile).string(),
+                                         formatSources(remembered)))
+                    std::printf("Note: the new interval could not be kept.\n");
+            }
             return 0;
         }
     }
