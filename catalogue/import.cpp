@@ -25,12 +25,12 @@
 #include "catalogue/import_root_files.h"
 #include "catalogue/name_index.h"
 #include "catalogue/pending_cards.h"
-#include "state/root_locks.h"
 #include "catalogue/url_directory_file.h"
 #include "platform/folder_exchange.h"
 #include "platform/folder_lock.h"
 #include "platform/platform.h"
 #include "platform/temporary_files.h"
+#include "state/root_locks.h"
 #include "state/state_files.h"
 
 namespace fs = std::filesystem;

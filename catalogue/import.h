@@ -52,8 +52,9 @@ struct ImportResult {
 };
 
 // Replaces the catalogue of the data root <folder>/VESTRALUME with
-// `entries`, in playlist order (channel 1 is entries[0]). Takes the root's
-// lock for its whole run and refuses when another program holds it.
+// `entries`, in playlist order (channel 1 is entries[0]). Takes the import
+// lock (lockDataRoot) for its whole run and refuses when another import or
+// an upgrade holds it; a running viewer follows the switch.
 ImportResult importCatalogue(const std::string& folder, const std::vector<PlaylistEntry>& entries,
                              const ImportOptions& options);
 
@@ -61,7 +62,9 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
 // (VESTRALUME/.1.gone.*); nothing reads them, so this is safe at any time.
 void removeReplacedCatalogues(const std::string& folder);
 
-// Takes the lock on <folder>/VESTRALUME for the rest of the process; on
+// Takes the import lock of <folder>/VESTRALUME (state/root_locks.h: a
+// running viewer does not keep an import out, another import or an upgrade
+// does) for the rest of the process; on
 // failure returns false with the reason in plain words.
 bool lockDataRoot(const std::string& folder, std::string& error);
 

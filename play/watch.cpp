@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "launch/alternatives.h"
 #include "launch/launch.h"
@@ -30,6 +31,11 @@ struct Watch {
     SelectionSpot watchedSpot;    // the selection the watched channel came from
     bool adoptSpot = false;       // the next spot seen is the one a switch made
     bool resumePreview = false;   // back on the wall, the channel plays on in its tile
+    bool withSound = false;       // how the channel below was started
+    // The channel's alternative addresses (launch/alternatives.h) not played
+    // yet, in order: the next is played when the one playing cannot be
+    // reached.
+    std::vector<std::string> untried;
 };
 
 Watch watch;
@@ -52,7 +58,21 @@ long long now() { return glutGet(GLUT_ELAPSED_TIME); }
 void play(const ChannelEntry& channel, bool withSound) {
     watch.channel = channel;
     watch.fault = PlaybackFault::none;
+    watch.withSound = withSound;
+    const std::vector<std::string> addresses = addressesToTry(channel.linkNumber, channel.entry.address);
+    watch.untried.assign(addresses.begin() + 1, addresses.end());
     announce(playAddress(channel.entry.address, withSound), channel.linkNumber);
+}
+
+// The channel's next alternative address, played as the one before was;
+// false when none is left.
+bool playNextAlternative() {
+    if (watch.untried.empty()) return false;
+    watch.channel.entry.address = watch.untried.front();
+    watch.untried.erase(watch.untried.begin());
+    watch.fault = PlaybackFault::none;
+    announce(playAddress(watch.channel.entry.address, watch.withSound), watch.channel.linkNumber);
+    return true;
 }
 
 void stopPlaying() {
@@ -79,16 +99,18 @@ void watchSelected() {
         watch.fault = PlaybackFault::webPage;
         return;
     }
-    // The same address already playing (its preview) goes on, with sound.
-    if (playerPlaying() && watch.channel.entry.address == selected->entry.address &&
-        watch.fault == PlaybackFault::none) {
+    // The same channel already playing (its preview, perhaps from one of
+    // its alternative addresses) goes on, with sound.
+    if (playerPlaying() && watch.fault == PlaybackFault::none &&
+        (watch.channel.entry.address == selected->entry.address ||
+         (watch.channel.linkNumber == selected->linkNumber && watch.channel.channel == selected->channel))) {
+        const std::string playing = watch.channel.entry.address;
         watch.channel = *selected;
+        watch.channel.entry.address = playing;
+        watch.withSound = true;
         setPlayerSound(true);
     } else {
-        // A channel with alternative addresses plays the first that answers.
-        ChannelEntry chosen = *selected;
-        chosen.entry.address = addressToOpen(selected->linkNumber, selected->entry.address);
-        play(chosen, true);
+        play(*selected, true);
     }
     showCaption(*selected);
 }
@@ -109,6 +131,7 @@ void stopWatching() {
     if (playerPlaying() && watch.fault == PlaybackFault::none) {
         // The channel plays on, silent, in the tile the selection is on.
         setPlayerSound(false);
+        watch.withSound = false;
         watch.resumePreview = true;
     } else {
         stopPlaying();
@@ -258,7 +281,10 @@ bool pollPlayback(const SelectionSpot& spot) {
     }
     const PlayerNews news = takePlayerNews();
     if (news.newPicture) frameDue = true;
-    if (news.fault != PlaybackFault::none) {
+    if (news.fault == PlaybackFault::unreachable && playNextAlternative()) {
+        // A channel's address nobody answers at: its next alternative.
+        frameDue = true;
+    } else if (news.fault != PlaybackFault::none) {
         if (watch.watching) {
             watch.fault = news.fault;
             announce(false, 0);

@@ -1,48 +1,18 @@
 """Several playlists make one catalogue, in the order given, and a channel a
-playlist lists five times is one tile: opening it while its first address is
-dead (connection refused) hands the second to the media player (a stand-in
-mpv records which); --keep-duplicates keeps a tile for each entry. Servers on
-127.0.0.1, ephemeral ports."""
+playlist lists five times is one tile: while its first address is dead
+(connection refused), opening it hands the second to the media player (a
+stand-in mpv records which), and inside the window its preview and Enter
+play the second (a real stream made by ffmpeg); --keep-duplicates keeps a
+tile for each entry. One server on 127.0.0.1, an ephemeral port."""
 
-import http.server
 import os
-import socket
-import threading
 
 import harness
 from harness import check, wait_until
 from test_evening import make_recorder, opened_lines
 from test_import import add_player_recorder, expect_sound, playlist, run_import
-
-
-def refused_port():
-    """A port on 127.0.0.1 nobody listens on: taken from the system, then let go."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class StreamServer:
-    """Answers every request with a few bytes; what matters is that it takes connections."""
-
-    def __init__(self):
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                self.send_response(200)
-                self.send_header("Content-Length", "4")
-                self.end_headers()
-                self.wfile.write(b"ts..")
-
-            def log_message(self, *arguments):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.port = self.server.server_address[1]
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
+from watch_streams import (COLOURS, StreamServer, centre_colour, dead_address, make_stream,
+                           share_close, tile_pixels)
 
 
 def test(args, server, folder):
@@ -65,9 +35,11 @@ def test(args, server, folder):
           ["Beta Channel %d" % n for n in range(1, 5)], "the catalogue's order: %r" % names)
     expect_sound(args, folder, "two playlists")
 
-    stream = StreamServer()
-    dead = "http://127.0.0.1:%d/film/1.ts" % refused_port()
-    alive = "http://127.0.0.1:%d/film/2.ts" % stream.port
+    www = os.path.join(folder, "www")
+    make_stream(www, "red", 12)
+    stream = StreamServer(www)
+    dead = dead_address()
+    alive = stream.address("red")
     try:
         lines = ["#EXTM3U"]
         film = [dead, alive] + ["http://127.0.0.1:%d/film/%d.ts" % (stream.port, n) for n in (3, 4, 5)]
@@ -91,7 +63,9 @@ def test(args, server, folder):
         check(harness.read(folder, "VESTRALUME/1/count.txt") == "2\n", "one tile for the film")
         expect_sound(args, folder, "the merge")
 
+        # In a media player: the first server that takes a connection.
         harness.write(folder, "VESTRALUME/n/b.txt", "1")
+        harness.write(folder, "VESTRALUME/n/h.txt", "2")  # no product page on this Enter
         harness.write(folder, "VESTRALUME/n/z1.txt", "\n".join(str(n) for n in range(1, 17)))
         app = harness.Quillon(server, args.quillon, folder, env)
         try:
@@ -102,6 +76,23 @@ def test(args, server, folder):
             played = [l.split("\t", 1)[1] for l in opened_lines(log) if l.startswith("mpv\t")]
             check(played == [alive], "opened %r, not the second address %s" % (played, alive))
             app.key("Escape")
+            check(app.wait_exit() == 0, "Esc")
+        finally:
+            app.stop()
+
+        # Inside the window: the preview, then Enter, play the second address.
+        scale = float(harness.read(folder, "VESTRALUME/n/u.txt").split()[0])
+        app = harness.Quillon(server, args.quillon, folder,
+                              {"QUILLON_AUDIO_OUTPUT": "null", "QUILLON_PLAY_IN_WINDOW": "yes"})
+        try:
+            wait_until(lambda: share_close(tile_pixels(app.screenshot(), scale, 1), COLOURS["red"]) > 0.6,
+                       20, 0.3, "tile 1 to preview the second address")
+            app.key("Return")
+            wait_until(lambda: harness.close_colour(centre_colour(app.screenshot()), COLOURS["red"], 50),
+                       15, 0.2, "the second address to fill the window")
+            app.screenshot(os.path.join(folder, "alternative-watched.png"))
+            check(stream.asked("red"), "the stream was never asked for")
+            app.key("Escape", "Escape")
             check(app.wait_exit() == 0, "Esc")
         finally:
             app.stop()
