@@ -6,7 +6,7 @@
 #include "assets/texture.h"
 #include "catalogue/name_index.h"
 #include "launch/launch.h"
-#include "nav/keys.h"
+#include "nav/commands.h"
 #include "nav/page.h"
 #include "scene/wall.h"
 #include "state/catalogue.h"

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "launch/launch.h"
+#include "nav/commands.h"
 #include "nav/keys.h"
 #include "nav/page.h"
 #include "play/playback_hook.h"

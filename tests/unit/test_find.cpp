@@ -13,6 +13,7 @@
 #include "catalogue/name_index.h"
 #include "launch/launch.h"
 #include "nav/find.h"
+#include "nav/commands.h"
 #include "nav/keys.h"
 #include "nav/page.h"
 #include "scene/wall.h"

@@ -16,7 +16,7 @@
 #include "assets/model.h"
 #include "assets/texture.h"
 #include "launch/launch.h"
-#include "nav/keys.h"
+#include "nav/commands.h"
 #include "state/catalogue.h"
 #include "state/state_files.h"
 #include "tests/support/scratch.h"

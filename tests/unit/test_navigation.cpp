@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "assets/texture.h"
+#include "nav/commands.h"
 #include "nav/keys.h"
 #include "nav/page.h"
 #include "scene/wall.h"
