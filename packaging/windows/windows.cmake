@@ -37,5 +37,6 @@ file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/installer.nsh CONTENT
 !define QUILLON_PROGRAM \"$<TARGET_FILE:quillon>\"
 !define QUILLON_LAUNCHER \"$<TARGET_FILE:quillon-launcher>\"
 !define QUILLON_ICON \"${QUILLON_ICON}\"
+!define QUILLON_SOURCE \"${CMAKE_CURRENT_SOURCE_DIR}\"
 ")
 add_custom_target(quillon-icon ALL DEPENDS ${QUILLON_ICON})
