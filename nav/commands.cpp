@@ -11,7 +11,7 @@
 #include "launch/launch.h"
 #include "nav/channel_number.h"
 #include "nav/commands.h"
-#include "nav/find.h"
+#include "nav/found.h"
 #include "nav/page.h"
 #include "nav/page_moves.h"
 #include "scene/wall.h"
@@ -196,4 +196,13 @@ void openChannel() {
         openFoundChannel();
     else
         openSelectedChannel();
+}
+
+void openFoundChannel() {
+    if (!foundChannelsShown()) return;
+    const std::optional<int> tile = readInt(stateFile("b.txt"));
+    const std::optional<std::vector<int>> page = readIntList(pageFile(findList), selectableTiles);
+    if (!tile || *tile < 1 || *tile > selectableTiles || !page) return;
+    const std::optional<int> channel = foundChannel((*page)[static_cast<size_t>(*tile - 1)]);
+    if (channel) openListChannel(findSourceList(), *channel);
 }

@@ -23,6 +23,10 @@ void scrollOneRow(bool forward);
 // selected channel opens.
 void openChannel();
 
+// Enter in find mode: opens the found channel on the selected tile, as Enter
+// does on the wall. A tile past the last match opens nothing.
+void openFoundChannel();
+
 // The launch counter of Enter advances: 1..20 round, the product's page
 // opening on counts 1 and 10.
 void advanceLaunchCounter();
