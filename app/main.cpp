@@ -6,7 +6,7 @@
 #include "app/shell.h"
 #include "app/start_notice.h"
 #include "launch/card_maker.h"
-#include "nav/keys.h"
+#include "nav/commands.h"
 #include "platform/folder_lock.h"
 #include "platform/platform.h"
 #include "platform/temporary_files.h"

@@ -8,7 +8,7 @@
 
 #include "app/shell.h"
 #include "nav/clicks.h"
-#include "nav/keys.h"
+#include "nav/commands.h"
 #include "play/watch.h"
 #include "scene/placement.h"
 #include "scene/wall.h"

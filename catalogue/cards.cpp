@@ -19,7 +19,7 @@
 #include "catalogue/cards_text.h"
 #include "catalogue/logo_fetch.h"
 #include "catalogue/logo_image.h"
-#include "tools/jpeg_writer.h"
+#include "catalogue/jpeg_writer.h"
 
 namespace fs = std::filesystem;
 

@@ -93,7 +93,8 @@ bool entryInGroups(const PlaylistEntry& entry, const std::vector<std::string>& g
 std::string userDataFolder(std::string& error);
 
 // Makes <folder>/VESTRALUME from `templateRoot` when it does not exist yet,
-// the way the launcher does: copied into a hidden folder beside it and
-// renamed into place only when complete. True when the root exists after.
+// with the launchers' own maker (platform/user_root.h): copied into a hidden
+// folder beside it and renamed into place only when complete. True when the
+// root exists after; otherwise `error` says why.
 bool makeRootFromTemplate(const std::string& folder, const std::string& templateRoot,
                           std::string& error);

@@ -5,7 +5,7 @@
 
 #include "catalogue/cards_text.h"
 #include "catalogue/logo_image.h"
-#include "tools/jpeg_writer.h"
+#include "catalogue/jpeg_writer.h"
 
 const char* const livePictureMark = "Quillon live picture";
 

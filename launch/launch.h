@@ -20,9 +20,9 @@ constexpr int maxLinkNumber = 1290;
 // read or holds an address its kind does not allow (an address over 2048
 // bytes among them) is skipped, the first 50 such lines with a report line
 // each on standard output and the rest with one line counting them; the rest
-// still loads. A file that is missing or cannot be read (catalogue/
-// safe_file.h: a regular file of at most tableFileLimit bytes) leaves the
-// directory empty. findUrl loads the default path on first use; a later call
+// still loads. A file that is missing or cannot be read
+// (catalogue/safe_file.h: a regular file of at most tableFileLimit bytes)
+// leaves the directory empty. findUrl loads the default path on first use; a later call
 // reloads.
 void loadUrlDirectory(const std::string& path = "VESTRALUME/links.tsv");
 

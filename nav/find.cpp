@@ -5,8 +5,8 @@
 
 #include "assets/texture.h"
 #include "catalogue/name_index.h"
-#include "launch/launch.h"
-#include "nav/keys.h"
+#include "nav/commands.h"
+#include "nav/found.h"
 #include "nav/page.h"
 #include "scene/wall.h"
 #include "state/catalogue.h"
@@ -46,6 +46,11 @@ std::vector<NameEntry> namesOfList(int list) {
 
 // The page of the first matches, the best selected, on the wall.
 void showMatches() {
+    std::vector<int> channels;
+    channels.reserve(finding.matches.size());
+    for (int position : finding.matches)
+        channels.push_back(finding.names[static_cast<size_t>(position)].channel);
+    showFoundChannels(finding.sourceList, std::move(channels));
     std::vector<int> page;
     for (int place = 1; place <= wallTiles; ++place) page.push_back(place);
     writeText(pageFile(findList), formatIntList(page));
@@ -84,6 +89,7 @@ void openFind() {
 void leaveFind() {
     if (!finding.active) return;
     finding.active = false;
+    dropFoundChannels();
     finding.names = std::vector<NameEntry>();
     finding.matches = std::vector<int>();
     finding.query.clear();
@@ -140,26 +146,7 @@ void setFindQuery(const std::string& query) {
 
 const std::string& findQuery() { return finding.query; }
 
-int foundCount() { return static_cast<int>(finding.matches.size()); }
-
-std::optional<int> foundChannel(long long place) {
-    if (!finding.active || place < 1 || place > static_cast<long long>(finding.matches.size())) return std::nullopt;
-    const int position = finding.matches[static_cast<size_t>(place - 1)];
-    return finding.names[static_cast<size_t>(position)].channel;
-}
-
-int findSourceList() { return finding.sourceList; }
-
 long findShown() { return finding.shown; }
-
-void openFoundChannel() {
-    if (!finding.active) return;
-    const std::optional<int> tile = readInt(stateFile("b.txt"));
-    const std::optional<std::vector<int>> page = readIntList(pageFile(findList), selectableTiles);
-    if (!tile || *tile < 1 || *tile > selectableTiles || !page) return;
-    const std::optional<int> channel = foundChannel((*page)[static_cast<size_t>(*tile - 1)]);
-    if (channel) openListChannel(finding.sourceList, *channel);
-}
 
 std::string findBarText() {
     std::string text = "Find: " + finding.query + "_";

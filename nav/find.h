@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+#include "nav/found.h"
+
 // Whether find mode is on.
 bool findActive();
 
@@ -33,23 +35,9 @@ void setFindQuery(const std::string& query);
 // The query typed so far.
 const std::string& findQuery();
 
-// How many channels match it.
-int foundCount();
-
-// The channel number, in the list searched, of the match at `place` (1 for
-// the best); none past the last match.
-std::optional<int> foundChannel(long long place);
-
-// The list searched: 1 or 2.
-int findSourceList();
-
 // Changes whenever what find mode shows above the wall changes (on or off,
 // query, matches), so the frame can tell it must be drawn again.
 long findShown();
-
-// Enter in find mode: opens the found channel on the selected tile, as Enter
-// does on the wall. A tile past the last match opens nothing.
-void openFoundChannel();
 
 // The line find mode shows above the wall, ASCII: the query and how many
 // channels match it.

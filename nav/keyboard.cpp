@@ -15,6 +15,7 @@
 #include "launch/launch.h"
 #include "launch/live_pictures.h"
 #include "nav/find.h"
+#include "nav/commands.h"
 #include "nav/keys.h"
 #include "nav/page.h"
 #include "platform/platform.h"
@@ -139,27 +140,6 @@ const KeyCommand keyCommands[] = {
 };
 
 }  // namespace
-
-// Enter: the launch counter walks through 1..20; counts 1 and 10 open the
-// product's own page before the channel. A counter without a value, or
-// outside 1..19, starts again at 1.
-void advanceLaunchCounter() {
-    const std::string counterFile = stateFile("h.txt");
-    const int count = readInt(counterFile).value_or(0);
-    if (count == 1 || count == 10) openWebAddress(productWebPage);
-    setFromTemplate(count >= 1 && count <= 19 ? count + 1 : 1, counterFile);
-}
-
-void openChannel() {
-    // A channel number still being typed is gone to first: Enter opens the
-    // channel it names.
-    finishTypedNumber();
-    advanceLaunchCounter();
-    if (currentList == findList)
-        openFoundChannel();
-    else
-        openSelectedChannel();
-}
 
 void onKeyboard(unsigned char key, int, int) {
     puKeyboard(key, PU_DOWN);

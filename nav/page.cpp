@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "assets/texture.h"
-#include "nav/find.h"
+#include "nav/found.h"
 #include "scene/wall.h"
 #include "state/catalogue.h"
 #include "state/state_files.h"

@@ -3,8 +3,9 @@
 // address in the user's browser, for replacing a file in one step and for
 // ending the process.
 //
-// This header is the contract; each system has its own source file that
-// implements all of it (platform_posix.cpp, platform_windows.cpp), and the
+// This header is the contract; each system has its own source files that
+// implement all of it (platform_posix.cpp and desktop_posix.cpp,
+// platform_windows.cpp and desktop_windows.cpp), and the
 // build compiles the files of the system it builds for: a file named
 // *_posix.cpp only for POSIX systems, *_windows.cpp only for Windows, any
 // other file in this folder for both. Which addresses or programs may be

@@ -1,10 +1,10 @@
-// The operating-system layer on Linux and other POSIX systems with X11.
+// The operating-system layer on Linux and other POSIX systems (the desktop
+// size, which asks X11, is in desktop_posix.cpp).
 #include "platform/platform.h"
 
 #include "catalogue/safe_file.h"
 #include "platform/temporary_files.h"
 
-#include <X11/Xlib.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -15,15 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 extern char** environ;
-
-void getDesktopSize(int& width, int& height) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) return;
-    int screen = DefaultScreen(display);
-    width = DisplayWidth(display, screen);
-    height = DisplayHeight(display, screen);
-    XCloseDisplay(display);
-}
 
 namespace {
 

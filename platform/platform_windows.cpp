@@ -11,13 +11,6 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-void getDesktopSize(int& width, int& height) {
-    RECT desktop;
-    if (!GetWindowRect(GetDesktopWindow(), &desktop)) return;
-    width = desktop.right;
-    height = desktop.bottom;
-}
-
 namespace {
 
 // The temporary file that a replacement is built in: in the target's own

@@ -19,6 +19,13 @@ std::string shown(const fs::path& path) {
     return path.u8string();
 }
 
+// The upgrader's own folders beside the root (tools/upgrade.h): the old root
+// it moved aside is the user's data until it is back in place, so only the
+// upgrader clears them.
+bool isUpgraderFolder(const std::string& name) {
+    return name == stagingPrefix + "retired" || name == stagingPrefix + "upgrade";
+}
+
 // A folder left behind by a first start that was killed: one that is still
 // being filled by another start is younger than an hour.
 void removeStaleStaging(const fs::path& folder) {
@@ -27,7 +34,8 @@ void removeStaleStaging(const fs::path& folder) {
     for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
          entry.increment(error)) {
         const std::string name = entry->path().filename().u8string();
-        if (name.compare(0, stagingPrefix.size(), stagingPrefix) != 0) continue;
+        if (name.compare(0, stagingPrefix.size(), stagingPrefix) != 0 || isUpgraderFolder(name))
+            continue;
         std::error_code ignored;
         if (!entry->is_directory(ignored) || entry->is_symlink(ignored)) continue;
         fs::file_time_type written = fs::last_write_time(entry->path(), ignored);

@@ -11,6 +11,7 @@
 
 #include "launch/alternatives.h"
 #include "launch/launch.h"
+#include "nav/commands.h"
 #include "nav/keys.h"
 #include "nav/page.h"
 #include "play/playback_hook.h"

@@ -13,7 +13,7 @@
 #include "catalogue/root_files.h"
 #include "catalogue/url_directory_file.h"
 #include "launch/launch.h"
-#include "tools/jpeg_writer.h"
+#include "catalogue/jpeg_writer.h"
 
 namespace fs = std::filesystem;
 

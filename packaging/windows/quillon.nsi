@@ -10,7 +10,12 @@
 ;   quillon.exe              the launcher; the Start menu's "Quillon" starts it
 ;   program\quillon.exe      the program
 ;   template\VESTRALUME\     the data root template, never written
-;   licenses\                the libraries' licences
+;   licenses\                Quillon's licence (MIT) and the libraries'
+;                            licences, SOURCE.txt (where the complete source
+;                            of Quillon and of the libraries is) and relink,
+;                            the script that rebuilds the programs against
+;                            changed libraries, as PLIB's LGPL asks of a
+;                            static link
 ;   uninstall.exe
 ; Each user's own data root is made from the template by the launcher, in
 ; %LOCALAPPDATA%\Quillon; uninstalling leaves those alone, like any user data.
@@ -77,6 +82,9 @@ Section "Quillon"
   File /r "${QUILLON_TEMPLATE}"
   SetOutPath "$INSTDIR\licenses"
   File /r "${QUILLON_LICENSES}\*"
+  File "/oname=Quillon-LICENSE.txt" "${QUILLON_SOURCE}\LICENSE"
+  File "${QUILLON_SOURCE}\packaging\windows\SOURCE.txt"
+  File "${QUILLON_SOURCE}\packaging\windows\relink"
 
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"

@@ -1,6 +1,6 @@
 # The Windows build: the program (no console, every library linked in, so
 # it needs nothing but Windows' own DLLs) and the launcher that the Start
-# menu starts (platform/launcher_windows.cpp). Both carry the icon and a
+# menu starts (tools/windows_launcher_main.cpp). Both carry the icon and a
 # manifest; scripts/windows puts them into the installer.
 # ImageMagick's own convert, rather than any other program of that name
 # that comes first on PATH.
@@ -22,7 +22,7 @@ configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/quillon.rc.in
 set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/quillon.rc PROPERTIES
   OBJECT_DEPENDS "${QUILLON_ICON};${QUILLON_MANIFEST}")
 
-add_executable(quillon-launcher platform/launcher_windows.cpp)
+add_executable(quillon-launcher tools/windows_launcher_main.cpp)
 target_link_libraries(quillon-launcher PRIVATE quillon_core)
 foreach(program quillon quillon-launcher)
   target_sources(${program} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/quillon.rc)
@@ -37,5 +37,6 @@ file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/installer.nsh CONTENT
 !define QUILLON_PROGRAM \"$<TARGET_FILE:quillon>\"
 !define QUILLON_LAUNCHER \"$<TARGET_FILE:quillon-launcher>\"
 !define QUILLON_ICON \"${QUILLON_ICON}\"
+!define QUILLON_SOURCE \"${CMAKE_CURRENT_SOURCE_DIR}\"
 ")
 add_custom_target(quillon-icon ALL DEPENDS ${QUILLON_ICON})

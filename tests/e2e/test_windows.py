@@ -275,7 +275,8 @@ def installer_test(args, server, scratch, wine, installer):
     check(result.returncode == 0, "the installer ended with status %d" % result.returncode)
     # An installer that cannot run may still end with status 0: look at the files.
     installed = ["quillon.exe", "program/quillon.exe", "template/VESTRALUME/links.tsv",
-                 "template/VESTRALUME/n/b.txt", "uninstall.exe", "licenses/plib-COPYING"]
+                 "template/VESTRALUME/n/b.txt", "uninstall.exe", "licenses/plib-COPYING",
+                 "licenses/Quillon-LICENSE.txt", "licenses/SOURCE.txt", "licenses/relink"]
     for name in installed:
         check(os.path.isfile(os.path.join(program_files, name)), "not installed: " + name)
     check(os.path.isfile(start_menu), "no Start-menu entry at " + start_menu)

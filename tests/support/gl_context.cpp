@@ -26,7 +26,7 @@ void readPixel(int x, int y, unsigned char rgb[3]) {
 #include "app/tile_watch.h"
 #include "assets/texture.h"
 #include "nav/find.h"
-#include "nav/keys.h"
+#include "nav/commands.h"
 #include "scene/wall.h"
 #include "state/catalogue.h"
 

@@ -13,6 +13,7 @@
 #include "catalogue/name_index.h"
 #include "launch/launch.h"
 #include "nav/find.h"
+#include "nav/commands.h"
 #include "nav/keys.h"
 #include "nav/page.h"
 #include "scene/wall.h"
@@ -21,7 +22,7 @@
 #include "tests/support/address_recorder.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
-#include "tools/jpeg_writer.h"
+#include "catalogue/jpeg_writer.h"
 
 namespace fs = std::filesystem;
 

@@ -16,11 +16,11 @@
 #include "assets/model.h"
 #include "assets/texture.h"
 #include "launch/launch.h"
-#include "nav/keys.h"
+#include "nav/commands.h"
 #include "state/catalogue.h"
 #include "state/state_files.h"
 #include "tests/support/scratch.h"
-#include "tools/jpeg_writer.h"
+#include "catalogue/jpeg_writer.h"
 
 namespace fs = std::filesystem;
 

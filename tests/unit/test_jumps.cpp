@@ -12,6 +12,7 @@
 
 #include "nav/channel_number.h"
 #include "nav/clicks.h"
+#include "nav/commands.h"
 #include "nav/keys.h"
 #include "nav/page_moves.h"
 #include "scene/wall.h"

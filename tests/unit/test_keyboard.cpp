@@ -21,7 +21,7 @@
 #include "tests/support/address_recorder.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
-#include "tools/jpeg_writer.h"
+#include "catalogue/jpeg_writer.h"
 
 namespace fs = std::filesystem;
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "assets/texture.h"
+#include "nav/commands.h"
 #include "nav/keys.h"
 #include "nav/page.h"
 #include "scene/wall.h"
@@ -15,7 +16,7 @@
 #include "state/state_files.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
-#include "tools/jpeg_writer.h"
+#include "catalogue/jpeg_writer.h"
 
 namespace {
 

@@ -145,6 +145,20 @@ TEST_F(UserRoot, CopiesLeftByKilledStartsGoOnceTheyAreAnHourOld) {
     EXPECT_TRUE(fs::exists(userFolder / ".VESTRALUME.333"));
 }
 
+// An upgrade killed between its renames leaves the user's old root at
+// .VESTRALUME.retired (and the new one at .VESTRALUME.upgrade); however old,
+// they are the upgrader's to put back or clear, never a first start's.
+TEST_F(UserRoot, TheUpgradersFoldersStayWhateverTheirAge) {
+    for (const char* name : {".VESTRALUME.retired", ".VESTRALUME.upgrade"}) {
+        fs::create_directories(userFolder / name / "2");
+        writeFile((userFolder / name / "2" / "1.txt").string(), "a favourite");
+        fs::last_write_time(userFolder / name, fs::file_time_type::clock::now() - std::chrono::hours(5));
+    }
+    EXPECT_EQ(makeUserDataRoot(templateRoot, root), "");
+    for (const char* name : {".VESTRALUME.retired", ".VESTRALUME.upgrade"})
+        EXPECT_EQ(readFile((userFolder / name / "2" / "1.txt").string()), "a favourite") << name;
+}
+
 TEST_F(UserRoot, AFolderThatCannotBeWrittenIsReported) {
     fs::create_directories(userFolder);
     fs::permissions(userFolder, fs::perms::owner_read | fs::perms::owner_exec |

@@ -1,4 +1,4 @@
-#include "tools/jpeg_writer.h"
+#include "catalogue/jpeg_writer.h"
 
 #include <cstdio>
 #include <cstdlib>
