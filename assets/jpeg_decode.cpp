@@ -20,6 +20,7 @@
 #include <jerror.h>
 
 #include "assets/file_bytes.h"
+#include "platform/report.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ DecodeJob& jobOf(j_common_ptr info) {
 }
 
 [[noreturn]] void failDecode(j_common_ptr info, const char* why) {
-    std::fprintf(stderr, "JPEG: %s\n", why);
+    report(ReportLevel::problem, std::string("JPEG: ") + why);
     abandonDecode(info);
 }
 
@@ -185,7 +186,7 @@ std::optional<Image> decodeJpegMemory(const unsigned char* data, size_t size, co
     delete[] job.cmykRow;
     if (!decoded) {
         delete[] job.pixels;
-        std::printf("Impossível carregar arquivo JPG: %s\n", label.c_str());
+        report(ReportLevel::note, "Impossível carregar arquivo JPG: " + label);
         return std::nullopt;
     }
     Image image;
@@ -202,7 +203,7 @@ std::optional<Image> decodeJpeg(const std::string& path) {
     const FileOutcome outcome = readAssetFile(path, imageFileLimit, bytes);
     if (outcome != fileRead) {
         reportUnreadableAsset(path, outcome, imageFileLimit);
-        std::printf("Impossível carregar arquivo JPG: %s\n", path.c_str());
+        report(ReportLevel::note, "Impossível carregar arquivo JPG: " + path);
         return std::nullopt;
     }
     return decodeJpegMemory(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), path);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <climits>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,30 +45,44 @@ struct Model {
 // Every material read so far, in read order; the first definition of a name wins.
 extern std::vector<Material*> materialRegistry;
 
-// Reads one OBJ file; prints the loader's report lines. nullptr when the file
-// cannot be read (catalogue/safe_file.h: a data-root path, a regular file of
-// at most tableFileLimit bytes). Images named by "usemat" lines are loaded
-// with loadTexture (a missing one ends the process).
-Model* loadModel(const std::string& path);
+// Why loadModel yielded no model, or modelLoaded.
+enum ModelLoadOutcome {
+    modelLoaded,
+    modelFileUnreadable,   // missing, or not readable as catalogue/safe_file.h says
+    modelImageUnloadable,  // an image named by a "usemat" line could not be loaded
+    modelOutOfMemory,      // for the model or for a material of its library
+};
+
+// Reads one OBJ file, reporting the loader's lines as notes
+// (platform/report.h). nullptr when the file cannot be read
+// (catalogue/safe_file.h: a data-root path, a regular file of at most
+// tableFileLimit bytes), when an image named by a "usemat" line cannot be
+// loaded with loadTexture (reading stops there), or when memory runs out;
+// `outcome`, when given, says which.
+Model* loadModel(const std::string& path, ModelLoadOutcome* outcome = nullptr);
 
 // Reads one MTL file into the material registry; one that cannot be read (as
-// for loadModel) adds nothing.
-void loadMaterialLibrary(const std::string& path);
+// for loadModel) adds nothing. false only when memory ran out (reported).
+bool loadMaterialLibrary(const std::string& path);
 
 // How a model being read turns the path of a "usemat" line into a texture
-// name, and reads the library of an "mtllib" line. loadModel passes
-// loadTexture and loadMaterialLibrary; tests and fuzzing pass their own.
-using ModelImageLoader = int (*)(const std::string& path);
-using MaterialLibraryLoader = void (*)(const std::string& path);
+// name, and reads the library of an "mtllib" line. loadModel passes its own
+// over loadTexture and loadMaterialLibrary; tests, fuzzing and the data-root
+// checker pass their own. An image loader that yields stopModelReading ends
+// the reading: parseModel then yields nullptr and reports nothing more.
+using ModelImageLoader = std::function<int(const std::string& path)>;
+using MaterialLibraryLoader = std::function<void(const std::string& path)>;
+constexpr int stopModelReading = INT_MIN;
 
-// Reads an OBJ model from its text, printing the report lines that follow
+// Reads an OBJ model from its text, reporting as notes the lines that follow
 // "*** Objeto" (counts, dropped faces, bounds): the first 50 dropped faces
 // line by line, then how many more. nullptr when memory runs out.
 Model* parseModel(const std::string& text, ModelImageLoader loadImage,
                   MaterialLibraryLoader loadLibrary);
 
-// Reads an MTL library from its text into the material registry.
-void parseMaterialLibrary(const std::string& text);
+// Reads an MTL library from its text into the material registry. false when
+// memory ran out ("Sem memória para novo material!" is reported).
+bool parseMaterialLibrary(const std::string& text);
 
 // What parseFaceIndex yields for an empty index ("1//3" has no texture
 // coordinate index).

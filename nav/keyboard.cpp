@@ -17,10 +17,11 @@
 #include "nav/find.h"
 #include "nav/keys.h"
 #include "nav/page.h"
-#include "platform/platform.h"
 #include "scene/wall.h"
 #include "state/catalogue.h"
 #include "state/state_files.h"
+
+void (*onQuit)() = nullptr;
 
 namespace {
 
@@ -46,8 +47,10 @@ void switchList() {
     buildPage(currentList);
 }
 
-// Esc: all state already lives in files.
-void quit() { endProcess(0); }
+// Esc: all state already lives in files; the program decides how it ends.
+void quit() {
+    if (onQuit) onQuit();
+}
 
 // A/a: copies the selected catalogue channel into the favourites under the
 // next number and shows the favourites. The copies land first and the count

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/shell.h"
 #include "assets/texture.h"
 #include "launch/launch.h"
 #include "nav/keys.h"
@@ -592,6 +593,7 @@ TEST(KeyboardDeathTest, EscEndsTheProcessWithStatusZero) {
             {
                 ensureGlContext();
                 currentList = list;
+                onQuit = quitViewer;  // as the program sets it at start-up
                 onKeyboard(escape, 0, 0);
                 std::exit(3);
             },

@@ -8,6 +8,7 @@
 
 #include "assets/model.h"
 #include "assets/texture.h"
+#include "platform/report.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
 #include "tools/jpeg_writer.h"
@@ -223,6 +224,34 @@ TEST_F(ModelReading, ReportLinesAndElements) {
 TEST_F(ModelReading, MissingFileOnlyNamesItself) {
     EXPECT_EQ(load("VESTRALUME/n/none.txt"), nullptr);
     EXPECT_EQ(report, "*** Objeto: VESTRALUME/n/none.txt\n");
+}
+
+// The report lines leave through the channel the host chose, one line per
+// call, levels kept; the standard streams see nothing then.
+std::vector<std::pair<ReportLevel, std::string>> sunk;
+void sinkReport(ReportLevel level, const std::string& text) { sunk.emplace_back(level, text); }
+
+TEST_F(ModelReading, ReportLinesGoWhereTheHostSendsThem) {
+    sunk.clear();
+    setReportSink(sinkReport);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    delete parseModel("v 0 0 0\nf 1 2\n", recordImage, recordLibrary);
+    reportFormatted(ReportLevel::problem, "%s %d", "problem", 7);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    setReportSink(nullptr);
+    EXPECT_EQ(out + err, "");
+    const std::vector<std::pair<ReportLevel, std::string>> expected = {
+        {ReportLevel::note, "Vertices: 1"},
+        {ReportLevel::note, "Faces:    1"},
+        {ReportLevel::note, "Normais:  0"},
+        {ReportLevel::note, "Texcoords:0"},
+        {ReportLevel::note, "Face ignorada na linha 2: índice inválido"},
+        {ReportLevel::note, "Limites: 0.000000 0.000000 0.000000 - 0.000000 0.000000 0.000000"},
+        {ReportLevel::problem, "problem 7"},
+    };
+    EXPECT_EQ(sunk, expected);
 }
 
 TEST_F(ModelReading, FileWithoutVerticesReportsZeroBounds) {
