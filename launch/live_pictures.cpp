@@ -154,7 +154,7 @@ void tendLivePictures(long long now) {
     // What changed since it was told last.
     const int paused = pauseReasons > 0 || mediaPlayerRunning() ? 1 : 0;
     if (paused != companion.toldPaused && tell(paused ? "pause" : "resume")) companion.toldPaused = paused;
-    if (currentList != companion.toldList && (currentList == 1 || currentList == 2) &&
+    if (currentList != companion.toldList && (currentList == catalogueList || currentList == favouritesList) &&
         tell("list " + std::to_string(currentList)))
         companion.toldList = currentList;
     if (playingAddress != companion.toldPlaying &&

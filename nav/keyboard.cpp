@@ -28,7 +28,7 @@ namespace {
 // The favourites count; no value, or a value below 0, counts as no
 // favourites at all.
 int favouritesCount() {
-    std::optional<int> count = readInt(stateFile("d.txt"));
+    std::optional<int> count = readInt(stateFile(StateFile::favouritesCount));
     return count && *count > 0 ? *count : 0;
 }
 
@@ -43,7 +43,7 @@ bool isInFavouritesFolder(const std::string& path) {
 
 // Backspace: the catalogue and the favourites take turns on the wall.
 void switchList() {
-    currentList = currentList == 2 ? 1 : 2;
+    currentList = currentList == favouritesList ? catalogueList : favouritesList;
     buildPage(currentList);
 }
 
@@ -68,32 +68,32 @@ void addFavourite() {
         tileTextures[2][tile] = loadTextureOrPlaceholder(placeholderPath(tile), tile);
     }
     std::optional<std::vector<int>> page = readIntList(pageFile(1), 12);
-    std::optional<int> tile = readInt(stateFile("b.txt"));
+    std::optional<int> tile = readInt(stateFile(StateFile::selectedTile));
     const bool tileSelectable = tile && *tile >= 1 && *tile <= 12;
     // A selected tile whose channel cannot be told adds nothing.
     if (tileSelectable && !page) return;
 
-    const std::string countFile = stateFile("d.txt");
+    const std::string countFile = stateFile(StateFile::favouritesCount);
     const int count = favouritesCount();
     if (count == INT_MAX) return;
     const int number = count + 1;
 
-    writeText(stateFile("nppi.txt"), thumbnailPath(2, number));
-    writeText(stateFile("nppt.txt"), linkPath(2, number));
+    writeText(stateFile(StateFile::favouriteTargetImage), thumbnailPath(2, number));
+    writeText(stateFile(StateFile::favouriteTargetLink), linkPath(2, number));
     // Any other selected tile leaves the source paths of the last add.
     if (tileSelectable) {
         const int channel = (*page)[static_cast<size_t>(*tile - 1)];
-        writeText(stateFile("npi.txt"), thumbnailPath(1, channel));
-        writeText(stateFile("npt.txt"), linkPath(1, channel));
+        writeText(stateFile(StateFile::favouriteSource), thumbnailPath(1, channel));
+        writeText(stateFile(StateFile::linkPath), linkPath(1, channel));
     }
 
     // The paths read back are the ones used. Targets that did not read back
     // as written would name another favourite (or any file); sources must
     // lie in the data root, so nothing from elsewhere is copied in.
-    const std::string linkSource = readPath(stateFile("npt.txt"), narrowScan);
-    const std::string linkTarget = readPath(stateFile("nppt.txt"), narrowScan);
-    const std::string pictureSource = readPath(stateFile("npi.txt"), narrowScan);
-    const std::string pictureTarget = readPath(stateFile("nppi.txt"), narrowScan);
+    const std::string linkSource = readPath(stateFile(StateFile::linkPath), narrowScan);
+    const std::string linkTarget = readPath(stateFile(StateFile::favouriteTargetLink), narrowScan);
+    const std::string pictureSource = readPath(stateFile(StateFile::favouriteSource), narrowScan);
+    const std::string pictureTarget = readPath(stateFile(StateFile::favouriteTargetImage), narrowScan);
     if (linkTarget != linkPath(2, number) || pictureTarget != thumbnailPath(2, number) ||
         !isDataRootPath(linkSource) || !isDataRootPath(pictureSource))
         return;
@@ -101,21 +101,21 @@ void addFavourite() {
     // The count moves last and is read back: only then is the favourite added.
     writeText(countFile, std::to_string(number));
     if (readInt(countFile) != number) return;
-    currentList = 2;
+    currentList = favouritesList;
     buildPage(2);
 }
 
 // Delete: the newest favourite's thumbnail becomes the blank image and the
 // count goes down by one; its link file stays for the next add to reuse.
 void removeLastFavourite() {
-    const std::string removedFile = stateFile("dd.txt");
+    const std::string removedFile = stateFile(StateFile::removedFavourite);
     const int count = favouritesCount();
     // Only a removal whose path and lowered count were both stored goes on
     // to blank the thumbnail. With no favourites left, the favourite removed
     // last is blanked again; before any removal there is none (no dd.txt, or
     // an empty one), and nothing is copied.
     const bool stored = count == 0 || (writeText(removedFile, thumbnailPath(2, count)) &&
-                                       writeText(stateFile("d.txt"), std::to_string(count - 1)));
+                                       writeText(stateFile(StateFile::favouritesCount), std::to_string(count - 1)));
     if (stored) {
         const std::string removed = readPath(removedFile, wideScan);
         if (isInFavouritesFolder(removed)) copyOver(placeholderPath(1), removed);
@@ -147,7 +147,7 @@ const KeyCommand keyCommands[] = {
 // product's own page before the channel. A counter without a value, or
 // outside 1..19, starts again at 1.
 void advanceLaunchCounter() {
-    const std::string counterFile = stateFile("h.txt");
+    const std::string counterFile = stateFile(StateFile::launchCounter);
     const int count = readInt(counterFile).value_or(0);
     if (count == 1 || count == 10) openWebAddress(productWebPage);
     setFromTemplate(count >= 1 && count <= 19 ? count + 1 : 1, counterFile);

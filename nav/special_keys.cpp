@@ -14,8 +14,8 @@ namespace {
 // F12 copies this many thumbnails, 1.jpg .. 2000.jpg.
 const int batchCopyCount = 2000;
 
-const int scrollForward = 1;
-const int scrollBack = 2;
+const int scrollForward = forwardDirection;
+const int scrollBack = backwardDirection;
 
 // What an arrow key does on each selectable tile: the tile selected next (0:
 // the selection stays) and the scroll that follows (0: none). Rows are tiles
@@ -40,12 +40,12 @@ const int arrowMoves[13][4][2] = {
 };
 
 void scrollInDirection(int direction) {
-    setFromTemplate(direction, stateFile("nn.txt"));
+    setFromTemplate(direction, stateFile(StateFile::scrollDirection));
     scrollPage();
 }
 
 void moveSelection(int arrow) {
-    std::optional<int> tile = readInt(stateFile("b.txt"));
+    std::optional<int> tile = readInt(stateFile(StateFile::selectedTile));
     if (!tile || *tile < 1 || *tile > selectableTiles) return;
     const int* move = arrowMoves[*tile][arrow];
     if (move[0] != 0) selectTile(move[0]);
@@ -56,7 +56,7 @@ void moveSelection(int arrow) {
 // from the single-precision value in the file. A file without a value is
 // left as it is.
 void changeWallScale(double change) {
-    const std::string file = stateFile("u.txt");
+    const std::string file = stateFile(StateFile::wallScale);
     std::optional<float> scale = readFloat(file);
     if (!scale) return;
     writeText(file, formatFloat(static_cast<double>(*scale) + change));
@@ -86,7 +86,7 @@ void copyThumbnailBatch() {
 }
 
 void selectTile(int tile) {
-    if (tile >= 1 && tile <= selectableTiles) setFromTemplate(tile, stateFile("b.txt"));
+    if (tile >= 1 && tile <= selectableTiles) setFromTemplate(tile, stateFile(StateFile::selectedTile));
 }
 
 void scrollOneRow(bool forward) { scrollInDirection(forward ? scrollForward : scrollBack); }

@@ -17,7 +17,11 @@ void printReport(ReportLevel level, const std::string& text) {
     std::fflush(stream);
 }
 
-void setReportSink(ReportSink sink) { currentSink = sink ? sink : printReport; }
+ReportSink setReportSink(ReportSink sink) {
+    const ReportSink previous = currentSink;
+    currentSink = sink ? sink : printReport;
+    return previous;
+}
 
 void report(ReportLevel level, const std::string& text) { currentSink(level, text); }
 

@@ -25,8 +25,9 @@ void reportFormatted(ReportLevel level, const char* format, ...)
     ;
 
 // Sets where reports go; nullptr goes back to printReport. Meant to be set
-// once, before the first report.
-void setReportSink(ReportSink sink);
+// once by the program, before the first report, or around a piece of work
+// whose reports a tool words its own way. Yields the sink set before.
+ReportSink setReportSink(ReportSink sink);
 
 // The default sink: notes to standard output, problems to standard error,
 // each ended by a line break. Standard output is flushed after every note,

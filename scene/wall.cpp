@@ -9,7 +9,7 @@
 #include "state/catalogue.h"
 #include "state/state_files.h"
 
-int currentList = 1;
+int currentList = catalogueList;
 Texture* tileTextures[4][17] = {};
 bool thumbnailRefresh[4][17] = {};
 bool blankTiles[4][17] = {};
@@ -83,20 +83,23 @@ bool setupScene() {
     glEnable(GL_DEPTH_TEST);
 
     if (!loadRequiredImage(dataRoot + "t/b.jpg", selectionTexture)) return false;
-    for (int list = 1; list <= 2; ++list)
-        for (int tile = 1; tile <= 16; ++tile)
-            if (!loadRequiredImage(placeholderPath(tile + 16 * (list - 1)), tileTextures[list][tile]))
-                return false;
-
-    // The scenery models are read for their report and images only.
-    for (const char* name : {"w.txt", "r.txt", "m.txt"}) {
-        Model* scenery = nullptr;
-        const bool loaded = loadSceneModel(stateFile(name), false, scenery);
-        delete scenery;
-        if (!loaded) return false;
+    for (int k = 1; k <= placeholderCount; ++k) {
+        const int list = k <= wallTiles ? catalogueList : favouritesList;
+        if (!loadRequiredImage(placeholderPath(k), tileTextures[list][(k - 1) % wallTiles + 1])) return false;
     }
-    if (!loadSceneModel(stateFile("rp.txt"), true, tileModel)) return false;
-    if (!loadSceneModel(stateFile("mp.txt"), true, selectionModel)) return false;
+
+    // The models the wall does not draw are read for their report and
+    // images only.
+    for (const SceneModel& scene : sceneModels) {
+        Model* model = nullptr;
+        if (!loadSceneModel(stateFile(scene.name), scene.drawn, model)) return false;
+        if (&scene == &sceneModels[tileModelIndex])
+            tileModel = model;
+        else if (&scene == &sceneModels[selectionModelIndex])
+            selectionModel = model;
+        else
+            delete model;
+    }
 
     thumbnailRefresh[1][1] = true;
     setTextureFilters(-1, GL_NEAREST_MIPMAP_NEAREST, GL_LINEAR);
@@ -115,9 +118,9 @@ void advanceThumbnailRefresh(int list) {
 }
 
 void drawWall() {
-    std::optional<int> selected = readInt(stateFile("b.txt"));
-    std::optional<float> scale = readFloat(stateFile("u.txt"));
-    if (currentList != 1 && currentList != 2 && currentList != findList) return;
+    std::optional<int> selected = readInt(stateFile(StateFile::selectedTile));
+    std::optional<float> scale = readFloat(stateFile(StateFile::wallScale));
+    if (currentList != catalogueList && currentList != favouritesList && currentList != findList) return;
     const int list = currentList;
     const float s = scale ? *scale : defaultWallScale;
 
