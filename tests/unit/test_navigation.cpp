@@ -15,6 +15,7 @@
 #include "state/state_files.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
+#include "tests/support/wall_state.h"
 #include "tools/jpeg_writer.h"
 
 namespace {
@@ -31,13 +32,7 @@ class NavigationFiles : public ::testing::Test {
 protected:
     void SetUp() override {
         resetWall();
-        writeFile(stateFile("z1.txt"), page(1));
-        writeFile(stateFile("z2.txt"), page(1));
-        writeFile(stateFile("b.txt"), "1");
-        writeFile(stateFile("nn.txt"), "1");
-        writeFile(stateFile("1c.txt"), "1");
-        writeFile(stateFile("2c.txt"), "1");
-        writeFile(stateFile("u.txt"), "2");
+        writeWallState(WallState());
     }
     void TearDown() override { resetWall(); }
     ScratchRoot root;
