@@ -317,6 +317,9 @@ std::vector<CardResult> makeCards(const std::vector<CardRequest>& cardRequests, 
     startImageLibrary();
     CacheFolders folders;
     prepareCache(options, folders);
+    // Half-written files of runs that were killed go before this run starts.
+    for (const std::string& folder : {folders.logos, folders.cards})
+        if (!folder.empty()) removeEndedTemporaries(folder);
     CardRun run(cardRequests, folders.cards);
 
     std::vector<std::thread> threads;

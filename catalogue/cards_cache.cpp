@@ -1,7 +1,9 @@
 #include "catalogue/cards_cache.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <glib.h>
+#include <signal.h>
 #include <pango/pango.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -146,6 +148,34 @@ bool replaceFile(const std::string& path, const std::string& bytes, std::string&
         return false;
     }
     return true;
+}
+
+int removeEndedTemporaries(const std::string& folder) {
+    DIR* directory = opendir(folder.c_str());
+    if (!directory) return 0;
+    int removed = 0;
+    while (const dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        const size_t mark = name.rfind(".tmp-");
+        if (mark == std::string::npos || mark == 0) continue;
+        const std::string rest = name.substr(mark + 5);
+        const size_t dash = rest.find('-');
+        const auto digits = [](const std::string& text) {
+            return !text.empty() && text.size() <= 9 &&
+                   text.find_first_not_of("0123456789") == std::string::npos;
+        };
+        if (dash == std::string::npos || !digits(rest.substr(0, dash)) || !digits(rest.substr(dash + 1)))
+            continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(rest.substr(0, dash)));
+        // Another run's file while that run goes on is left alone.
+        if (pid == getpid() || pid <= 0 || kill(pid, 0) == 0 || errno != ESRCH) continue;
+        struct stat info;
+        if (fstatat(dirfd(directory), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(info.st_mode) &&
+            unlinkat(dirfd(directory), entry->d_name, 0) == 0)
+            ++removed;
+    }
+    closedir(directory);
+    return removed;
 }
 
 void markUsed(const std::string& path) { utimensat(AT_FDCWD, path.c_str(), nullptr, 0); }

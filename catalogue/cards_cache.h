@@ -55,6 +55,11 @@ bool readLimitedFile(const std::string& path, size_t maxBytes, std::string& byte
 // A file that already holds exactly these bytes is left untouched.
 bool replaceFile(const std::string& path, const std::string& bytes, std::string& problem);
 
+// Removes the temporary files of replaceFile ("<name>.tmp-<process id>-<n>")
+// in `folder` whose process no longer runs: what a killed run left behind.
+// Returns how many it removed.
+int removeEndedTemporaries(const std::string& folder);
+
 // Gives a cached file the time of now: the cache's clean-up removes files
 // not used for a long time.
 void markUsed(const std::string& path);

@@ -113,6 +113,22 @@ void paintText(CardCanvas& canvas, const TextBlock& text, int x, int y, CardColo
                   colour, opacity);
 }
 
+// `text` placed with its layout origin at (x, y), with the ink outside the
+// card area left..right x top..bottom taken away: heaps of combining marks or
+// very tall clusters reach far beyond their line, and nothing of a name may
+// leave its part of the card.
+TextBlock clippedTo(TextBlock text, int x, int y, int left, int top, int right, int bottom) {
+    for (int row = 0; row < text.height; ++row) {
+        const int cardY = y + text.top + row;
+        for (int column = 0; column < text.width; ++column) {
+            const int cardX = x + text.left + column;
+            if (cardX < left || cardX >= right || cardY < top || cardY >= bottom)
+                text.coverage[static_cast<size_t>(row) * text.width + column] = 0;
+        }
+    }
+    return text;
+}
+
 // Paints text with its layout origin at (x, y), over a soft shadow when the
 // type is light (light type on the colours of name cards).
 void paintTextWithShadow(CardCanvas& canvas, const TextBlock& text, int x, int y, CardColour colour,
@@ -138,7 +154,8 @@ void paintBottomName(CardCanvas& canvas, const std::string& name, int numberWidt
     if (width < 24) return;
     const TextBlock text = setText(name, TextStyle{bottomNameSize, true, width, 1});
     const int y = bottomLineCentre - text.boxTop - text.boxHeight / 2;
-    paintText(canvas, text, inset, y, colour, 1.0);
+    paintText(canvas, clippedTo(text, inset, y, inset, bottomLineCentre - bottomNameSize, cardWidth - inset, cardHeight - 2),
+              inset, y, colour, 1.0);
 }
 
 // The name large in the space above the bottom line: the largest size at
@@ -151,7 +168,8 @@ void paintLargeName(CardCanvas& canvas, const std::string& name, CardColour colo
         if (!text.ellipsized && text.boxHeight <= nameBoxHeight) break;
     }
     const int y = nameBoxTop + (nameBoxHeight - text.boxHeight) / 2 - text.boxTop;
-    paintTextWithShadow(canvas, text, margin, y, colour, 1.0);
+    paintTextWithShadow(canvas, clippedTo(text, margin, y, margin / 2, 3, cardWidth - margin / 2, nameBoxTop + nameBoxHeight + 4),
+                        margin, y, colour, 1.0);
 }
 
 // The programme lines of a card: the channel (logo and name, number at the
@@ -306,6 +324,17 @@ void paintCoverage(CardCanvas& canvas, const std::vector<unsigned char>& mask, i
         }
 }
 
+namespace {
+
+// The name a card shows: the channel's name, or its number when the name
+// draws nothing at all (only characters no font has, or only controls).
+std::string shownName(const std::string& name, int number) {
+    const TextBlock text = setText(name, TextStyle{bottomNameSize, true, cardWidth, 1});
+    return text.width > 0 && text.height > 0 ? name : std::to_string(number);
+}
+
+}  // namespace
+
 CardCanvas drawCard(const CardRequest& request, const RgbaImage* logo) {
     CardCanvas canvas = blankCanvas();
     if (request.programme.shown) {
@@ -340,7 +369,7 @@ CardCanvas drawCard(const CardRequest& request, const RgbaImage* logo) {
         const CardColour type = light ? ink : white;
         const int numberWidth = paintNumber(
             canvas, request.number, light ? CardColour{90, 96, 110} : CardColour{190, 196, 210});
-        paintBottomName(canvas, request.name, numberWidth, type);
+        paintBottomName(canvas, shownName(request.name, request.number), numberWidth, type);
         return canvas;
     }
     const CardColour base =
@@ -348,7 +377,7 @@ CardCanvas drawCard(const CardRequest& request, const RgbaImage* logo) {
     fillGradient(canvas, scaled(base, 1.15), scaled(base, 0.8));
     drawFrame(canvas, scaled(base, 0.55));
     const CardColour type = luminance(base) > 0.62 ? ink : white;
-    paintLargeName(canvas, request.name, type);
+    paintLargeName(canvas, shownName(request.name, request.number), type);
     paintNumber(canvas, request.number, type);
     return canvas;
 }

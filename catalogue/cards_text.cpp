@@ -90,6 +90,15 @@ bool belongsToPrevious(gunichar c) {
            (c >= 0xE0100 && c <= 0xE01EF);
 }
 
+// The bidirectional embeddings, overrides, isolates and marks: a name could
+// make itself read as something else with them ("\u202Egnp.exe" shows
+// "exe.png"), so the card drops them, as the player's title does. Each line
+// keeps the direction of its own script.
+bool isBidiControl(gunichar c) {
+    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F ||
+           c == 0x061C;
+}
+
 // `text` without the characters at `offsets` and what belongs to them.
 std::string withoutCharacters(const std::string& text, const std::vector<int>& offsets) {
     std::string kept;
@@ -123,7 +132,7 @@ std::string cleanText(const std::string& text) {
             space = !cleaned.empty();
             continue;
         }
-        if (g_unichar_type(c) == G_UNICODE_CONTROL) continue;
+        if (g_unichar_type(c) == G_UNICODE_CONTROL || isBidiControl(c)) continue;
         if (space) cleaned.push_back(' ');
         space = false;
         const gchar* next = g_utf8_next_char(p);

@@ -34,7 +34,8 @@ struct TextBlock {
 };
 
 // Makes `text` fit to be shown: invalid UTF-8 repaired, control characters
-// and runs of white space turned into one space, ends trimmed.
+// and bidirectional controls (embeddings, overrides, isolates, marks)
+// dropped, runs of white space turned into one space, ends trimmed.
 std::string cleanText(const std::string& text);
 
 // Sets `text` (cleaned first). Characters no installed font can show are

@@ -18,8 +18,10 @@
 #include "catalogue/data_root.h"
 #include "catalogue/cards_cache.h"
 #include "catalogue/import_cards.h"
+#include "catalogue/import_links.h"
 #include "catalogue/import_names.h"
 #include "catalogue/import_record.h"
+#include "catalogue/import_root_files.h"
 #include "catalogue/name_index.h"
 #include "catalogue/pending_cards.h"
 #include "catalogue/url_directory_file.h"
@@ -125,27 +127,22 @@ bool writeWholeFile(const fs::path& path, const std::string& bytes, std::string&
     return true;
 }
 
-// The bytes of a file; false when it cannot be opened or read to its end.
-bool readWholeFile(const fs::path& path, std::string& bytes) {
-    bytes.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    char buffer[1 << 14];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
-    const bool read = !std::ferror(file);
-    std::fclose(file);
-    return read;
+// The bytes of a file of the data root `paths` (catalogue/import_root_files.h),
+// at most `limit` of them; false when it cannot be read to its end.
+bool readWholeFile(const RootPaths& paths, const fs::path& path, std::size_t limit, std::string& bytes) {
+    return readImportRootFile(paths.root.string(), path.string(), limit, bytes) == fileRead;
 }
 
-std::string readWholeFile(const fs::path& path) {
+std::string readWholeFile(const RootPaths& paths, const fs::path& path, std::size_t limit) {
     std::string bytes;
-    readWholeFile(path, bytes);
+    readWholeFile(paths, path, limit, bytes);
     return bytes;
 }
 
 // Writes a state file only when it does not hold `text` already.
-bool writeStateIfChanged(const std::string& path, const std::string& text) {
-    if (fs::exists(path) && readWholeFile(path) == text) return true;
+bool writeStateIfChanged(const RootPaths& paths, const std::string& path, const std::string& text) {
+    std::string now;
+    if (readWholeFile(paths, path, stateFileLimit, now) && now == text) return true;
     return writeText(path, text);
 }
 
@@ -167,12 +164,12 @@ int leadingLinkNumber(const std::string& line) {
     return digits > 0 && digits <= 8 ? number : 0;
 }
 
-bool readDirectory(const std::string& path, Directory& directory, std::string& error) {
+bool readDirectory(const RootPaths& paths, const std::string& path, Directory& directory, std::string& error) {
     // The directory is rewritten from what is read here: a read that fails
     // half way must stop the import, not shorten the directory.
-    std::error_code code;
-    if (fs::exists(fs::symlink_status(path, code)) && !readWholeFile(path, directory.text)) {
-        error = "cannot read the URL directory " + path + ": " + lastSystemError();
+    const FileOutcome outcome = readImportRootFile(paths.root.string(), path, tableFileLimit, directory.text);
+    if (outcome != fileRead && outcome != fileMissing) {
+        error = "cannot read the URL directory " + path + ": it " + describeFileOutcome(outcome, tableFileLimit);
         return false;
     }
     // The delivered entries keep their numbers even where the file lost them.
@@ -216,7 +213,7 @@ bool writeTilePaths(const RootPaths& paths, const std::vector<int>& page, int sh
         const int channel = page[tile - 1];
         const std::string image = channel >= 1 && channel <= shown ? thumbnailPath(1, channel)
                                                                    : placeholderPath(tile);
-        written = writeStateIfChanged(paths.at(tilePathFile(1, tile)), image) && written;
+        written = writeStateIfChanged(paths, paths.at(tilePathFile(1, tile)), image) && written;
     }
     return written;
 }
@@ -308,21 +305,23 @@ bool catalogueHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& en
          item.increment(code))
         sizes.emplace(item->path().filename().string(), item->file_size(code));
     if (code || sizes.size() != 2 * entries.size() + 2) return false;
-    if (readWholeFile(paths.catalogue / countFileName()) != std::to_string(entries.size()) + "\n")
+    if (readWholeFile(paths, paths.catalogue / countFileName(), stateFileLimit) !=
+        std::to_string(entries.size()) + "\n")
         return false;
-    if (readWholeFile(paths.catalogue / nameIndexFileName()) != names) return false;
+    if (readWholeFile(paths, paths.catalogue / nameIndexFileName(), tableFileLimit) != names) return false;
     std::string bytes;
     for (size_t i = 0; i < entries.size(); ++i) {
         const std::string number = std::to_string(i + 1);
         const std::string text = linkFileText(links[i], entries[i].name);
         const auto linkSize = sizes.find(number + ".txt");
         if (linkSize == sizes.end() || linkSize->second != text.size() ||
-            readWholeFile(paths.catalogue / (number + ".txt")) != text)
+            readWholeFile(paths, paths.catalogue / (number + ".txt"), stateFileLimit) != text)
             return false;
         const auto cardSize = sizes.find(number + ".Quillon");
         const fs::path card = paths.staging / (number + ".Quillon");
         if (cardSize == sizes.end() || cardSize->second != fs::file_size(card, code) ||
-            !readWholeFile(card, bytes) || readWholeFile(paths.catalogue / (number + ".Quillon")) != bytes)
+            !readWholeFile(paths, card, imageFileLimit, bytes) ||
+            readWholeFile(paths, paths.catalogue / (number + ".Quillon"), imageFileLimit) != bytes)
             return false;
     }
     return true;
@@ -452,10 +451,10 @@ void forgetLivePictures(const RootPaths& paths) {
 // same channels, whatever stands of their cards.
 bool catalogueTextHolds(const RootPaths& paths, const std::vector<PlaylistEntry>& entries,
                         const std::vector<int>& links) {
-    if (readWholeFile(paths.catalogue / countFileName()) != std::to_string(entries.size()) + "\n")
+    if (readWholeFile(paths, paths.catalogue / countFileName(), stateFileLimit) != std::to_string(entries.size()) + "\n")
         return false;
     for (size_t i = 0; i < entries.size(); ++i)
-        if (readWholeFile(paths.catalogue / (std::to_string(i + 1) + ".txt")) !=
+        if (readWholeFile(paths, paths.catalogue / (std::to_string(i + 1) + ".txt"), stateFileLimit) !=
             linkFileText(links[i], entries[i].name))
             return false;
     return true;
@@ -511,7 +510,12 @@ bool stageCardsLater(const RootPaths& paths, const std::vector<PlaylistEntry>& e
 }
 
 int catalogueSize(const RootPaths& paths) {
-    if (const std::optional<int> count = readChannelCount(paths.folder)) return *count;
+    // The count is read where the importer reads everything, beneath the root.
+    std::string text;
+    const FileOutcome outcome =
+        readImportRootFile(paths.root.string(), paths.at(channelCountFile), stateFileLimit, text);
+    if (outcome == fileRead)
+        if (const std::optional<int> count = readChannelCount(paths.folder)) return *count;
     std::error_code code;
     return fs::is_directory(paths.catalogue, code) ? deliveredChannelCount : 0;
 }
@@ -538,6 +542,11 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     ImportResult result;
     const RootPaths paths = pathsFor(folder);
     if (!lockDataRoot(folder, result.error)) return result;
+    const std::string outside = importFolderLeadingOutside(paths.root.string());
+    if (!outside.empty()) {
+        result.error = outside + " is a symbolic link that leads out of the data root; nothing was changed";
+        return result;
+    }
     cleanUpAfterEarlierImports(paths);
     if (entries.empty()) {
         result.error = "there are no channels to import";
@@ -552,41 +561,34 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     progress.entriesRead = entries.size();
 
     // Link numbers: an address the directory knows keeps its number, a new
-    // one takes the next number above every number the directory holds.
+    // one takes the next number above every number the directory holds, and
+    // media entries nothing names any more leave the directory
+    // (catalogue/import_links.h).
     Directory directory;
     const std::string directoryPath = paths.at(urlDirectoryFile);
-    if (!readDirectory(directoryPath, directory, result.error)) return result;
-    std::vector<int> links(entries.size());
-    std::string newLines;
-    std::unordered_set<std::string> counted;  // distinct addresses seen
-    for (size_t i = 0; i < entries.size(); ++i) {
-        auto known = directory.mediaLinks.find(entries[i].address);
-        if (known == directory.mediaLinks.end()) {
-            if (directory.highestLink >= maxDirectoryLink) {
-                result.error = "the URL directory has used up its link numbers (up to " +
-                               std::to_string(maxDirectoryLink) + ")";
-                return result;
-            }
-            DirectoryEntry entry;
-            entry.link = ++directory.highestLink;
-            entry.address = entries[i].address;
-            entry.kind = mediaAddress;
-            newLines += formatDirectoryLine(entry) + "\n";
-            known = directory.mediaLinks.emplace(entry.address, entry.link).first;
-            if (result.newLinks++ == 0) result.firstNewLink = entry.link;
-            result.lastNewLink = entry.link;
-            counted.insert(entry.address);
-        } else if (counted.insert(entries[i].address).second) {
-            ++result.knownLinks;
-        }
-        links[i] = known->second;
+    if (!readDirectory(paths, directoryPath, directory, result.error)) return result;
+    const LinkPlan plan = planLinks(directory.text, entries,
+                                    linkFilesInUse(paths.root.string(), catalogueSize(paths)),
+                                    std::max(deliveredLinkCount, firstImportedLink - 1) + 1);
+    if (!plan.error.empty()) {
+        result.error = plan.error;
+        return result;
     }
+    const std::vector<int>& links = plan.links;
+    result.newLinks = plan.newLinks;
+    result.knownLinks = plan.knownLinks;
+    result.firstNewLink = plan.firstNewLink;
+    result.lastNewLink = plan.lastNewLink;
     result.channels = entries.size();
 
     const int oldCount = catalogueSize(paths);
     const int newCount = static_cast<int>(entries.size());
     const std::string page = paths.at(pageFile(1));
-    const std::vector<int> inside = pageInside(readIntList(page, wallTiles), newCount);
+    // The page is read only when it is a file beneath the root.
+    std::string pageText;
+    const bool pageReadable = readWholeFile(paths, page, stateFileLimit, pageText);
+    const std::vector<int> inside =
+        pageInside(pageReadable ? readIntList(page, wallTiles) : std::nullopt, newCount);
     const std::vector<CardRequest> cardRequests = catalogueCards(paths, entries);
     const std::string root = paths.root.string();
     auto unchanged = [&]() {
@@ -594,7 +596,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         result.unchanged = true;
         // Repairs what a run killed right after its switch may have left;
         // writes nothing when the page and its tiles are as they should be.
-        if (!writeStateIfChanged(page, formatIntList(inside)) ||
+        if (!writeStateIfChanged(paths, page, formatIntList(inside)) ||
             !writeTilePaths(paths, inside, newCount))
             result.warnings.push_back("cannot write the page of the catalogue in " +
                                       paths.at(stateFolder));
@@ -606,7 +608,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     // make, without making a card.
     // The folder is looked up only when the cards can be told from the
     // caches at all.
-    if (newLines.empty()) {
+    if (!plan.changed) {
         const std::string madeFrom = catalogueMadeFrom(cardRequests, links, options.cards);
         if (!madeFrom.empty() &&
             importRecordMatches(root, options.cards, madeFrom,
@@ -617,7 +619,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     }
 
     std::error_code code;
-    if (options.cardsLater && newLines.empty() && catalogueTextHolds(paths, entries, links)) {
+    if (options.cardsLater && !plan.changed && catalogueTextHolds(paths, entries, links)) {
         // The same channels: their cards are made in place, as they stand,
         // by the background card maker; one the same as before is left as it
         // is. A card list already there for exactly these logos is that
@@ -655,7 +657,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     // The names every script is searched by, transliterated once here so
     // the viewer needs no transliteration of its own.
     const std::string names = nameIndexText(nameEntriesOf(entries));
-    if (!options.cardsLater && newLines.empty() && catalogueHolds(paths, entries, links, names)) {
+    if (!options.cardsLater && !plan.changed && catalogueHolds(paths, entries, links, names)) {
         fs::remove_all(paths.staging, code);
         recordCatalogue(paths, cardRequests, links, options.cards);
         return unchanged();
@@ -666,13 +668,11 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
         return result;
     }
 
-    // The directory first: it only grows, so the old catalogue works with
-    // the new directory as well as the new one does.
-    if (!newLines.empty()) {
-        std::string text = directory.text;
-        if (!text.empty() && text.back() != '\n') text += '\n';
-        text += newLines;
-        if (!replaceFileContents(directoryPath, text)) {
+    // The directory first: it keeps every entry the catalogue in place
+    // names, so the old catalogue works with the new directory as well as
+    // the new one does.
+    if (plan.changed) {
+        if (!replaceFileContents(directoryPath, plan.directory)) {
             result.error = "cannot write the URL directory " + directoryPath + ": " + lastSystemError();
             fs::remove_all(paths.staging, code);
             return result;
@@ -681,7 +681,7 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
 
     // The page, and the tiles it shows, stay inside both the old and the new
     // catalogue until the switch, so a root left at any moment is sound.
-    if (!writeStateIfChanged(page, formatIntList(inside)) ||
+    if (!writeStateIfChanged(paths, page, formatIntList(inside)) ||
         !writeTilePaths(paths, inside, std::min(oldCount, newCount))) {
         result.error = "cannot write the page of the catalogue in " + paths.at(stateFolder) + ": " +
                        lastSystemError();

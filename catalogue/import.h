@@ -68,7 +68,7 @@ bool isPlaylistAddress(const std::string& source);
 // as it arrives). `chunkRead` (may be empty) is called after each chunk.
 // On failure (missing file, network error, over the size limit) returns false
 // with the reason in plain words; what was read up to then has gone through
-// the sinks.
+// the sinks. Reading stops early, and succeeds, once `sinks.full` says so.
 bool readPlaylistSource(const std::string& source, const PlaylistSinks& sinks,
                         const std::function<void()>& chunkRead, std::string& error);
 

@@ -1,6 +1,9 @@
 // Reading a playlist from a file, standard input or an http(s) address,
 // streaming it through the playlist reader as it comes.
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -28,6 +31,7 @@ struct Download {
     const std::function<void()>* chunkRead = nullptr;
     size_t received = 0;
     bool tooLarge = false;
+    bool stopped = false;  // the receiver wanted no more
 };
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
@@ -40,6 +44,10 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     download.received += bytes;
     readPlaylistChunk(download.reader, data, bytes, *download.sinks);
     if (*download.chunkRead) (*download.chunkRead)();
+    if (download.sinks->full && download.sinks->full()) {
+        download.stopped = true;
+        return 0;  // ends the transfer: the receiver has all it takes
+    }
     return bytes;
 }
 
@@ -79,7 +87,7 @@ bool fetchPlaylist(const std::string& address, const PlaylistSinks& sinks,
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(curl);
-    if (result == CURLE_OK) {
+    if (result == CURLE_OK || download.stopped) {
         finishPlaylist(download.reader, sinks);
         return true;
     }
@@ -121,6 +129,7 @@ bool readStream(std::FILE* file, const std::string& name, const PlaylistSinks& s
         }
         readPlaylistChunk(reader, buffer.data(), n, sinks);
         if (chunkRead) chunkRead();
+        if (sinks.full && sinks.full()) break;
     }
     finishPlaylist(reader, sinks);
     return true;
@@ -148,8 +157,24 @@ bool readPlaylistSource(const std::string& source, const PlaylistSinks& sinks,
         error = source + " is a folder, not a playlist";
         return false;
     }
-    std::FILE* file = std::fopen(source.c_str(), "rb");
+    // Opened without blocking, and read only when it is a regular file: a
+    // FIFO without a writer, a device or a socket would hold the import, and
+    // the data root's lock with it, for as long as it pleases.
+    const int descriptor = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) {
+        error = "cannot open the playlist " + source + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info;
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(descriptor);
+        error = source + " is not a regular file (a FIFO, device or socket); give a playlist file, "
+                "- for standard input, or an http(s) address";
+        return false;
+    }
+    std::FILE* file = fdopen(descriptor, "rb");
     if (!file) {
+        close(descriptor);
         error = "cannot open the playlist " + source + ": " + std::strerror(errno);
         return false;
     }

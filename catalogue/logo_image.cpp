@@ -58,6 +58,17 @@ FitSize fitInside(int width, int height, int boxWidth, int boxHeight, double max
     return {side(width, boxWidth), side(height, boxHeight)};
 }
 
+std::string drawingSizeProblem(long long width, long long height, FitSize fit) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    if (width * height > maxLogoPixels)
+        return "the drawing declares " + size + " pixels, more than a logo may have (" +
+               std::to_string(maxLogoPixels / 1000000) + " million)";
+    if (fit.width <= 0 || fit.height <= 0 || static_cast<double>(fit.width) / width < minDrawingScale ||
+        static_cast<double>(fit.height) / height < minDrawingScale)
+        return "the drawing declares " + size + " pixels, too large to draw as a logo";
+    return std::string();
+}
+
 bool startImageLibrary() {
     static std::once_flag once;
     static bool started = false;
@@ -149,6 +160,10 @@ bool decodeLogo(const std::string& bytes, int boxWidth, int boxHeight, RgbaImage
     }
     const FitSize size =
         fitInside(width, height, boxWidth, boxHeight, drawing ? 1e6 : maxLogoEnlargement);
+    if (drawing) {
+        problem = drawingSizeProblem(width, height, size);
+        if (!problem.empty()) return false;
+    }
 
     // Thumbnailing shrinks while loading where the format allows (JPEG, WebP,
     // SVG), takes the first frame of an animation and turns CMYK into sRGB.

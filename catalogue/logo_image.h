@@ -29,6 +29,18 @@ struct FitSize {
     int height = 0;
 };
 
+// The smallest scale a drawing is rendered at: libvips's SVG loader takes no
+// smaller one, and below it would draw the picture at its full declared
+// size.
+constexpr double minDrawingScale = 0.001;
+
+// Why a drawing (SVG) that declares width x height cannot become a logo of
+// `fit`, or empty when it can: its declared size is held to the pixel cap
+// of raster logos before anything is rendered (librsvg lays out and filters
+// at the declared size), and it must not need shrinking below
+// minDrawingScale.
+std::string drawingSizeProblem(long long width, long long height, FitSize fit);
+
 // The size an image of width x height takes inside a box of boxWidth x
 // boxHeight with its aspect kept, enlarged by at most `maxEnlargement`;
 // never less than 1 x 1.

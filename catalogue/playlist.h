@@ -37,6 +37,9 @@ struct PlaylistSinks {
     // Each programme guide address of the #EXTM3U line (url-tvg, x-tvg-url;
     // comma-separated lists split), in order.
     std::function<void(const std::string&)> guide;
+    // Whether the receiver wants no more: reading a source then stops early
+    // (readPlaylistSource). May be empty.
+    std::function<bool()> full;
 };
 
 // Guide addresses taken from one #EXTM3U line; the rest are passed over.

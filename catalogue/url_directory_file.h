@@ -1,8 +1,10 @@
 // The URL directory file VESTRALUME/links.tsv: one entry a line,
 //   "<link number>\t<address>"          a web page (the delivered entries)
 //   "<link number>\t<address>\tmedia"   a media address (imported entries)
-// Blank lines and lines starting with '#' are not entries. Link numbers are
-// forever: an entry is only ever added, never renumbered or changed.
+// Blank lines and lines starting with '#' are not entries. A link number is
+// never given to a second address: an import drops media entries that
+// nothing names any more, and moves an entry to its channel's new address
+// only when a provider's token in the query changed (catalogue/import_links.h).
 #pragma once
 
 #include <string>

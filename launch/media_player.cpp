@@ -34,7 +34,9 @@ const MediaPlayer mediaPlayers[] = {
 
 // How long a switch waits for the previous player to go before starting the
 // next one (a player that allows one instance only would otherwise hand the
-// new address to the one that is ending).
+// new address to the one that is ending). A player still running then is
+// killed (endProgram), so however fast channels are switched only one player
+// ever runs, and the wall waits at most this plus the kill.
 constexpr int playerEndWaitMilliseconds = 1000;
 
 // The player started for the media channel opened last, while it is held.

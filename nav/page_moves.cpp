@@ -6,7 +6,10 @@
 
 long long scrolledToEnd(long long first, long long lastFirst, bool forward) {
     if (forward) {
-        if (first >= lastFirst) return first;
+        // A page beyond the end (a count that shrank or was damaged) comes
+        // back to it, by whole rows.
+        if (first > lastFirst) return first - pageStep * ((first - lastFirst + pageStep - 1) / pageStep);
+        if (first == lastFirst) return first;
         return first + pageStep * ((lastFirst - first + pageStep - 1) / pageStep);
     }
     if (first <= 1) return first;

@@ -10,7 +10,8 @@
 
 // The first number of the page that scrolling row after row from a page
 // starting at `first` comes to rest on: forward while the first number is
-// below `lastFirst`, back while it is above 1.
+// below `lastFirst`, back while it is above 1. Forward from a page beyond
+// `lastFirst` it comes back by whole rows to the last one at or before it.
 long long scrolledToEnd(long long first, long long lastFirst, bool forward);
 
 // Where a channel comes to stand: the shift that moves every number of the

@@ -55,11 +55,15 @@ bool sendToProgram(StartedProgram& program, const std::string& text);
 
 // Whether the held program still runs (false for one not held).
 bool programRunning(const StartedProgram& program);
+// The longest endProgram waits for a program it killed to be gone.
+constexpr int killWaitMilliseconds = 100;
 
 // Asks the held program to end (SIGTERM) and waits up to `waitMilliseconds`
-// for it to go, then lets go of it. Only that process is ever signalled;
-// a program that has ended already is left alone, whatever process now has
-// its id. Does nothing for a program that is not held.
+// for it to go; a program still running then is killed (SIGKILL) and waited
+// for up to killWaitMilliseconds more. Then it lets go of it. Only that
+// process is ever signalled; a program that has ended already is left
+// alone, whatever process now has its id. Does nothing for a program that is
+// not held. On Windows it only lets go.
 void endProgram(StartedProgram& program, int waitMilliseconds);
 
 // Lets go of the held program without touching it: it runs on.

@@ -172,6 +172,13 @@ StartedProgram startWith(const std::vector<std::string>& arguments, int input, c
     return program;
 }
 
+// Whether the process behind `descriptor` has ended: its descriptor is
+// readable from then on.
+bool hasEnded(int descriptor) {
+    pollfd ended {descriptor, POLLIN, 0};
+    return poll(&ended, 1, 0) != 0;
+}
+
 }  // namespace
 
 StartedProgram startProgram(const std::vector<std::string>& arguments) {
@@ -215,7 +222,15 @@ void endProgram(StartedProgram& program, int waitMilliseconds) {
     program.input = -1;
     if (program.handle < 0) return;
     // Fails harmlessly (ESRCH) when the program has ended by itself.
-    if (signalProcess(program.handle, SIGTERM)) waitForEnd(program.handle, waitMilliseconds);
+    if (signalProcess(program.handle, SIGTERM)) {
+        waitForEnd(program.handle, waitMilliseconds);
+        // A program that ignores the request is ended through the same
+        // descriptor: never another process, and never left running beside
+        // the next one. The kernel ends it at once; the short wait lets its
+        // window go before the next program's comes.
+        if (!hasEnded(program.handle) && signalProcess(program.handle, SIGKILL))
+            waitForEnd(program.handle, killWaitMilliseconds);
+    }
     releaseProgram(program);
 }
 

@@ -17,6 +17,7 @@
 #include "catalogue/guide_root.h"
 #include "catalogue/import.h"
 #include "catalogue/import_cards.h"
+#include "catalogue/import_limits.h"
 #include "catalogue/import_report.h"
 #include "platform/process.h"
 
@@ -361,17 +362,19 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     ProgressDisplay display;
     ImportProgress progress;
-    std::vector<PlaylistEntry> entries;
+    EntryCollector collector;
+    collector.groups = arguments.groups;
+    const std::vector<PlaylistEntry>& entries = collector.entries;
+    const size_t& otherGroups = collector.otherGroups;
     ProblemLog problems;
-    size_t otherGroups = 0;
     PlaylistSinks sinks;
     sinks.entry = [&](PlaylistEntry& entry) {
         ++progress.entriesRead;
-        if (entryInGroups(entry, arguments.groups))
-            entries.push_back(std::move(entry));
-        else
-            ++otherGroups;
+        collectEntry(collector, entry);
     };
+    // The limits are checked as entries arrive: an endless playlist stops
+    // being read at them.
+    sinks.full = [&] { return collector.full; };
     sinks.problem = [&](const PlaylistProblem& problem) { logProblem(problems, problem); };
     std::vector<std::string> guideSources;
     // A playlist names guides on servers; a local file is read only when
@@ -388,6 +391,11 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (!read) {
         std::fprintf(stderr, "quillon-import: %s. The catalogue was not changed.\n", error.c_str());
+        return 1;
+    }
+    if (collector.full) {
+        std::fprintf(stderr, "quillon-import: %s. The catalogue was not changed.\n",
+                     describeFullPlaylist(collector).c_str());
         return 1;
     }
     if (entries.empty()) {

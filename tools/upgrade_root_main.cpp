@@ -6,15 +6,25 @@
 #include <string>
 
 #include "catalogue/upgrade.h"
+#include "platform/folder_exchange.h"
 #include "platform/folder_lock.h"
 
+namespace {
+
+bool exchangeInOneStep(const std::string& a, const std::string& b) {
+    return exchangeFolders(a, b) == foldersExchanged;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc != 3 || std::string(argv[1]) == "--help") {
-        std::fprintf(argc == 2 ? stdout : stderr,
+    const bool help = argc == 2 && std::string(argv[1]) == "--help";
+    if (argc != 3 || help) {
+        std::fprintf(help ? stdout : stderr,
                      "Usage: quillon-upgrade-root <template VESTRALUME> <folder containing VESTRALUME>\n"
                      "Brings the delivered files of the data root up to date with the template\n"
                      "and keeps the state, the favourites and an imported catalogue.\n");
-        return argc == 2 ? 0 : 2;
+        return help ? 0 : 2;
     }
     const std::string folder = argv[2];
     // A running viewer or import owns the root; the upgrade waits for a
@@ -26,7 +36,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::string message;
-    const UpgradeOutcome outcome = upgradeDataRoot(argv[1], folder, message);
+    const UpgradeOutcome outcome = upgradeDataRoot(argv[1], folder, message, exchangeInOneStep);
     if (!message.empty()) std::fprintf(stderr, "quillon: %s\n", message.c_str());
     return outcome == upgradeFailed ? 1 : 0;
 }

@@ -6,6 +6,9 @@
 // <build>/card-samples/ for people to look at.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -261,6 +264,9 @@ TEST(CardText, CleaningRepairsAndFlattensNames) {
          "break",
          "line break"},  // a line separator
         {"\t \n", ""},
+        // Bidirectional controls cannot reorder a name.
+        {"\xe2\x80\xae" "gnp.exe live", "gnp.exe live"},
+        {"a\xe2\x81\xa6" "b\xe2\x81\xa9" "c\xe2\x80\x8f" "d\xd8\x9c", "abcd"},
     };
     for (const auto& [name, clean] : cases) EXPECT_EQ(cleanText(name), clean) << name;
 }
@@ -398,6 +404,75 @@ TEST_F(CardFolder, HostileAndForeignFilesAreRefusedWithAReason) {
     }
 }
 
+// Drawings that declare a huge size in a few bytes: each is refused from its
+// declared size within a second or so, in bounded memory (the child is
+// stopped past 1 GiB), and its card is a name card.
+TEST_F(CardFolder, DrawingBombsAreRefusedFromTheirDeclaredSize) {
+    const char* const svg = "<svg xmlns='http://www.w3.org/2000/svg' width='%s' height='%s'>%s</svg>";
+    struct Case {
+        const char* width;
+        const char* height;
+        const char* content;
+        const char* words;
+    };
+    const Case cases[] = {
+        {"100000", "100000", "<rect width='100%' height='100%' fill='red'/>", "more than a logo may have"},
+        {"1000000", "1000000",
+         "<filter id='f'><feTurbulence baseFrequency='0.05' numOctaves='8'/></filter>"
+         "<rect width='100%' height='100%' filter='url(#f)'/>",
+         "more than a logo may have"},
+        {"5000000", "2", "<rect width='100%' height='100%' fill='red'/>", "too large to draw"},
+    };
+    for (const Case& c : cases) {
+        char text[512];
+        std::snprintf(text, sizeof text, svg, c.width, c.height, c.content);
+        const std::string bytes = text;
+        const int status = runWithin(5, [&] {
+            RgbaImage image;
+            std::string problem;
+            const bool decoded = decodeLogo(bytes, logoBoxWidth, logoBoxHeight, image, problem);
+            return !decoded && problem.find(c.words) != std::string::npos ? 0 : 1;
+        });
+        EXPECT_EQ(status, 0) << c.width << " x " << c.height;
+        cardfixtures::writeText(folder + "/logos/bomb.svg", bytes);
+        const int card = runWithin(5, [&] {
+            const std::vector<CardResult> made =
+                makeCards({{"Bomb", 1, logo("bomb.svg"), output("bomb")}}, options);
+            return made.size() == 1 && made[0].written && made[0].logo == logoFailed ? 0 : 1;
+        });
+        EXPECT_EQ(card, 0) << c.width << " x " << c.height << ": a name card";
+    }
+    // A drawing of ordinary size still draws.
+    RgbaImage image;
+    std::string problem;
+    EXPECT_TRUE(decodeLogo(fileBytes(logo("drawing.svg")), logoBoxWidth, logoBoxHeight, image, problem)) << problem;
+}
+
+// The temporary files a killed run left in the cache go at the next run;
+// those of a run that goes on (this one), and other names, stay.
+TEST_F(CardFolder, TemporaryFilesOfEndedRunsAreRemovedAtTheNextRun) {
+    const std::string cards = folder + "/cache/cards";
+    fs::create_directories(cards);
+    const pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    int status = 0;
+    waitpid(ended, &status, 0);
+    const std::string mine = std::to_string(getpid());
+    const std::string gone = std::to_string(ended);
+    struct Case {
+        std::string name;
+        bool removed;
+    };
+    const Case cases[] = {
+        {"abc.jpg.tmp-" + gone + "-0", true},   {"abc.jpg.tmp-" + gone + "-17", true},
+        {"abc.jpg.tmp-" + mine + "-3", false},  {"abc.jpg", false},
+        {"abc.jpg.tmp-" + gone, false},         {"abc.jpg.tmp-x-1", false},
+    };
+    for (const Case& c : cases) cardfixtures::writeText(cards + "/" + c.name, "");
+    makeCards({{"Name", 1, "", output("1")}}, options);
+    for (const Case& c : cases) EXPECT_EQ(fs::exists(cards + "/" + c.name), !c.removed) << c.name;
+}
+
 // ---- Drawing cards -------------------------------------------------------
 
 TEST(CardDrawing, LogosSitOnAPlateThatSetsThemOff) {
@@ -449,6 +524,19 @@ TEST(CardDrawing, NameCardsTakeTheirNumbersColourOrTheGivenOne) {
     const CardColour c = canvasAt(drawCard(given, nullptr), 6, 64);
     EXPECT_TRUE(near(c.red, 0x20, 24) && near(c.green, 0x50, 24) && near(c.blue, 0xa0, 24))
         << int(c.red) << " " << int(c.green) << " " << int(c.blue);
+}
+
+// A name that draws nothing (only controls, only characters no font has)
+// shows the channel's number in its place, on both kinds of card.
+TEST(CardDrawing, ANameThatDrawsNothingShowsTheNumber) {
+    const RgbaImage logo{8, 4, std::vector<unsigned char>(8 * 4 * 4, 200)};
+    for (const char* name : {"\xe2\x80\xae\xe2\x81\xa6", "\xee\x80\x80\xee\x80\x81", "\xf3\xb0\x80\x80"}) {
+        for (const RgbaImage* withLogo : {static_cast<const RgbaImage*>(nullptr), &logo}) {
+            const CardCanvas blank = drawCard(CardRequest{name, 42, "", ""}, withLogo);
+            const CardCanvas number = drawCard(CardRequest{"42", 42, "", ""}, withLogo);
+            EXPECT_TRUE(blank.pixels == number.pixels) << name << (withLogo ? " with a logo" : "");
+        }
+    }
 }
 
 // ---- Making cards --------------------------------------------------------
@@ -603,6 +691,20 @@ TEST_F(CardFolder, SampleCardsAndTheirMontageAreWritten) {
     add("Supercalifragilisticexpialidociouschannelwithoutanyspaces", "");
     add("A&E <Live> \"HD\"", "");
     add("Канал 24 · 🎬", "");
+    // Odd names: each stays on its card, none reorders itself, and one
+    // that draws nothing shows its number.
+    std::string marks = "Z";
+    for (int i = 0; i < 80; ++i) marks += "\xcc\x81\xcd\x83";
+    std::string jamo;
+    for (int i = 0; i < 60; ++i) jamo += "\xe1\x84\x80";
+    add("\xe2\x80\xae" "gnp.exe live", "");
+    add(marks + " News", "");
+    add("\xef\xb7\xbd \xef\xb7\xbd \xef\xb7\xbd", "");
+    add("\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1", "");
+    add(jamo, "");
+    add("\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7", "");
+    add("\xee\x80\x80\xee\x80\x81", "");
+    add(marks + " under a logo", logo("alpha.png"));
     const char* formats[] = {"alpha.png", "palette.png",     "grey.png",
                              "deep.png",  "progressive.jpg", "cmyk.jpg",
                              "logo.webp", "animated.gif",    "drawing.svg"};

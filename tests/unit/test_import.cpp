@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,6 +27,8 @@
 #include "catalogue/import_cards.h"
 #include "catalogue/pending_cards.h"
 #include "catalogue/name_index.h"
+#include "catalogue/import_limits.h"
+#include "catalogue/import_links.h"
 #include "launch/launch.h"
 #include "platform/folder_lock.h"
 #include "state/state_files.h"
@@ -738,6 +742,279 @@ TEST_F(Import, CheckerKnowsCardsBeingMade) {
         writeFile(log, savedLog);
     }
     expectSound();
+}
+
+// Every root file the importer reads, as whatever a hostile or unlucky root
+// holds there: a FIFO without a writer, a link to /dev/zero, a link to a file
+// outside the root, a huge file. Each import ends in time and in bounded
+// memory; nothing outside is read into the root or written. A directory that
+// cannot be read refuses the import with the catalogue unchanged; a state
+// file that cannot be read counts as missing and is replaced, not written
+// through.
+TEST(ImportHostileRoot, EveryRootFileReadEndsInTimeAndStaysInsideTheRoot) {
+    struct Kind {
+        const char* name;
+        void (*make)(const std::string& path, const std::string& outside);
+    };
+    const Kind kinds[] = {
+        {"a FIFO", [](const std::string& p, const std::string&) { mkfifo(p.c_str(), 0600); }},
+        {"a link to /dev/zero", [](const std::string& p, const std::string&) { fs::create_symlink("/dev/zero", p); }},
+        {"a link outside", [](const std::string& p, const std::string& o) { fs::create_symlink(o + "/secret", p); }},
+        {"a huge file",
+         [](const std::string& p, const std::string&) {
+             writeFile(p, "");
+             fs::resize_file(p, 200u << 20);
+         }},
+    };
+    struct File {
+        const char* relative;
+        bool refuses;  // an import cannot go on without reading it
+    };
+    const File files[] = {{"links.tsv", true}, {"n/z1.txt", false}, {"n/n1.txt", false}, {"1/count.txt", false}};
+    const std::string folder = memoryFolder("quillon-import-hostile");
+    const std::string outside = folder + "/outside";
+    const std::string secret = "10000\thttps://secret.example/outside\tmedia\n";
+    for (const File& file : files) {
+        for (const Kind& kind : kinds) {
+            const std::string what = std::string(file.relative) + " as " + kind.name;
+            std::error_code code;
+            fs::remove_all(folder + "/VESTRALUME", code);
+            fs::remove_all(outside, code);
+            fs::create_directories(outside);
+            writeFile(outside + "/secret", secret);
+            for (const char* sub : {"/VESTRALUME/n", "/VESTRALUME/1", "/VESTRALUME/2"})
+                fs::create_directories(folder + sub);
+            writeFile(folder + "/VESTRALUME/links.tsv", "1\thttps://one.example/\n");
+            writeFile(folder + "/VESTRALUME/1/1.txt", "1\nOld\n");
+            writeFile(folder + "/VESTRALUME/1/count.txt", "1\n");
+            writeFile(folder + "/VESTRALUME/n/z1.txt", "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16");
+            const std::string target = folder + "/VESTRALUME/" + file.relative;
+            fs::remove(target, code);
+            kind.make(target, outside);
+
+            const int status = runWithin(60, [&] {
+                ImportOptions options;
+                options.cards.cacheFolder = folder + "/cache";
+                options.cards.network = false;
+                const ImportResult result = importCatalogue(
+                    folder, {entry("New one", "https://new.example/1.m3u8")}, options);
+                return result.switchedIn ? 1 : result.error.empty() ? 3 : 2;
+            });
+            EXPECT_EQ(status, file.refuses ? 2 : 1) << what;
+            EXPECT_EQ(readFile(outside + "/secret"), secret) << what;
+            EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1) << what;
+            for (const auto& item : fs::recursive_directory_iterator(folder + "/VESTRALUME")) {
+                if (!fs::is_regular_file(fs::symlink_status(item.path())) || fs::file_size(item.path()) > (1u << 20))
+                    continue;
+                EXPECT_EQ(readFile(item.path().string()).find("secret.example"), std::string::npos)
+                    << what << ": " << item.path();
+            }
+            EXPECT_EQ(readFile(folder + "/VESTRALUME/1/1.txt"), file.refuses ? "1\nOld\n" : "10000\nNew one\n")
+                << what;
+        }
+    }
+    // The folders the importer writes into, as links to a folder outside:
+    // the import is refused, and nothing outside changes.
+    for (const char* sub : {"n", "1"}) {
+        std::error_code code;
+        fs::remove_all(folder + "/VESTRALUME", code);
+        fs::remove_all(outside, code);
+        fs::create_directories(outside);
+        writeFile(outside + "/z1.txt", "mine");
+        for (const char* made : {"/VESTRALUME/n", "/VESTRALUME/1", "/VESTRALUME/2"})
+            fs::create_directories(folder + made);
+        fs::remove_all(folder + "/VESTRALUME/" + sub);
+        fs::create_symlink(outside, folder + "/VESTRALUME/" + sub);
+        ImportOptions options;
+        options.cards.cacheFolder = folder + "/cache";
+        options.cards.network = false;
+        const ImportResult result = importCatalogue(folder, {entry("New", "https://new.example/1.m3u8")}, options);
+        EXPECT_FALSE(result.switchedIn) << sub;
+        EXPECT_NE(result.error.find("leads out of the data root"), std::string::npos) << result.error;
+        EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1) << sub;
+        EXPECT_EQ(readFile(outside + "/z1.txt"), "mine") << sub;
+        unlockFolder(folder + "/VESTRALUME");
+    }
+    // A playlist that is a FIFO without a writer is refused at once.
+    const std::string fifo = folder + "/playlist.m3u";
+    mkfifo(fifo.c_str(), 0600);
+    const int status = runWithin(10, [&] {
+        std::string error;
+        const bool read = readPlaylistSource(fifo, PlaylistSinks(), {}, error);
+        return !read && error.find("not a regular file") != std::string::npos ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    std::error_code code;
+    fs::remove_all(folder, code);
+}
+
+// A provider's list whose every address carries a token that changes on
+// each download.
+std::vector<PlaylistEntry> tokenList(size_t channels, int download) {
+    std::vector<PlaylistEntry> list;
+    list.reserve(channels);
+    for (size_t i = 0; i < channels; ++i)
+        list.push_back(entry("Channel " + std::to_string(i), "https://provider.example/live/" + std::to_string(i) +
+                                                                 ".m3u8?token=" + std::to_string(1000000 + download * 7919)));
+    return list;
+}
+
+// The directory of ten imports of a large provider list with rotating
+// tokens stays the size of the first, and a favourite made after the first
+// follows its channel's newest address. Planned as the importer plans
+// them, without making all the cards ten times (Import.ATokenThatChanges...
+// does the same through whole imports, at a smaller size). 20,000 channels
+// keep the sanitizer build quick; QUILLON_LINK_PLAN_CHANNELS=100000 runs
+// the provider's full size.
+TEST(LinkPlan, RotatingTokensKeepTheDirectoryBoundedAndFavouritesFollow) {
+    const char* wanted = std::getenv("QUILLON_LINK_PLAN_CHANNELS");
+    const size_t channels = wanted ? std::strtoul(wanted, nullptr, 10) : 20000;
+    ASSERT_GT(channels, 4242u);
+    const std::string delivered = "# delivered\n1\thttps://one.example/\n";
+    std::string directory = delivered;
+    std::vector<LinkUse> catalogue;
+    LinkUse favourite;
+    size_t firstSize = 0;
+    for (int download = 1; download <= 10; ++download) {
+        const std::vector<PlaylistEntry> list = tokenList(channels, download);
+        std::vector<LinkUse> inUse = catalogue;
+        if (favourite.link) inUse.push_back(favourite);
+        const LinkPlan plan = planLinks(directory, list, inUse, 10000);
+        ASSERT_EQ(plan.error, "");
+        ASSERT_EQ(plan.links.size(), channels);
+        directory = plan.directory;
+        if (download == 1) {
+            firstSize = directory.size();
+            EXPECT_EQ(plan.newLinks, channels);
+            favourite = {plan.links[4242], list[4242].name};  // channel 4243 made a favourite
+        } else {
+            EXPECT_EQ(plan.newLinks, 0u) << "download " << download;
+            EXPECT_EQ(plan.links[4242], favourite.link) << "download " << download;
+        }
+        EXPECT_LE(directory.size(), 2 * firstSize) << "download " << download;
+        catalogue.clear();
+        for (size_t i = 0; i < channels; ++i) catalogue.push_back({plan.links[i], list[i].name});
+        // The favourite opens the newest address of its channel.
+        const std::string line = std::to_string(favourite.link) + "\t" + list[4242].address + "\tmedia\n";
+        EXPECT_NE(directory.find(line), std::string::npos) << "download " << download;
+    }
+    EXPECT_EQ(directory.compare(0, delivered.size(), delivered), 0) << "the delivered entries stay";
+}
+
+// Which entries stay: those the catalogue in place, the new one or a
+// favourite names, and the highest number; an address that comes back after
+// it left takes a new number; a name that differs does not take a moved
+// token's number; a directory the viewer would refuse is refused.
+TEST(LinkPlan, UnnamedEntriesLeaveAndNumbersAreNeverGivenTwice) {
+    const std::string directory =
+        "1\thttps://web.example/\n# a note\n"
+        "10000\thttps://a.example/a?t=1\tmedia\n"
+        "10001\thttps://b.example/b\tmedia\n"
+        "10002\thttps://c.example/c\tmedia\n"
+        "10003\thttps://d.example/d\tmedia\n";
+    // The catalogue in place shows a; a favourite holds c; b and d are named
+    // by nothing (d is the highest number, so its line stays).
+    const std::vector<LinkUse> inUse = {{10000, "A"}, {10002, "C"}};
+    const LinkPlan plan = planLinks(directory,
+                                    {entry("A", "https://a.example/a?t=2"), entry("B", "https://b.example/b"),
+                                     entry("Not A", "https://a.example/a?t=3")},
+                                    inUse, 10000);
+    ASSERT_EQ(plan.error, "");
+    EXPECT_EQ(plan.links, (std::vector<int>{10000, 10001, 10004}));
+    EXPECT_EQ(plan.directory,
+              "1\thttps://web.example/\n# a note\n"
+              "10000\thttps://a.example/a?t=2\tmedia\n"
+              "10001\thttps://b.example/b\tmedia\n"
+              "10002\thttps://c.example/c\tmedia\n"
+              "10003\thttps://d.example/d\tmedia\n"
+              "10004\thttps://a.example/a?t=3\tmedia\n");
+    // Nothing in use but the favourite: b and a leave; b, back later, takes
+    // a new number.
+    const LinkPlan later = planLinks(plan.directory, {entry("C", "https://c.example/c")}, {{10002, "C"}}, 10000);
+    EXPECT_EQ(later.directory, "1\thttps://web.example/\n# a note\n"
+                               "10002\thttps://c.example/c\tmedia\n"
+                               "10004\thttps://a.example/a?t=3\tmedia\n");
+    const LinkPlan back = planLinks(later.directory, {entry("B", "https://b.example/b")}, {{10002, "C"}}, 10000);
+    EXPECT_EQ(back.links, std::vector<int>{10005});
+
+    // 34,000 entries of long addresses would make a directory over the
+    // viewer's cap: refused.
+    std::vector<PlaylistEntry> huge;
+    for (int i = 0; i < 34000; ++i)
+        huge.push_back(entry("C" + std::to_string(i),
+                             "https://long.example/" + std::to_string(i) + "/" + std::string(2000, 'x')));
+    const LinkPlan refused = planLinks("", huge, {}, 10000);
+    EXPECT_NE(refused.error.find("more than the 64 MiB"), std::string::npos) << refused.error;
+}
+
+// Whole imports of a list whose tokens change on every download: the
+// directory keeps its size and the favourite, copied from the catalogue as
+// the viewer copies it, opens its channel's newest address.
+TEST_F(Import, ATokenThatChangesKeepsTheNumberAndTheFavouriteFollows) {
+    ASSERT_TRUE(import(tokenList(20, 1)).switchedIn);
+    const size_t firstSize = readFile(at(urlDirectoryFile)).size();
+    fs::copy_file(at(linkPath(1, 5)), at(linkPath(2, 1)), fs::copy_options::overwrite_existing);
+    writeText(at(stateFile("d.txt")), "1");
+    for (int download = 2; download <= 4; ++download) {
+        const std::vector<PlaylistEntry> list = tokenList(20, download);
+        const ImportResult result = import(list);
+        ASSERT_TRUE(result.switchedIn) << result.error;
+        EXPECT_EQ(result.newLinks, 0u) << download;
+        EXPECT_EQ(opens(2, 1), list[4].address) << download;
+        EXPECT_EQ(readFile(at(urlDirectoryFile)).size(), firstSize) << download;
+    }
+    expectSound();
+}
+
+// The peak memory of this process so far, in bytes (VmHWM).
+size_t peakMemory() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "VmHWM:") == 0) return std::stoul(line.substr(6)) << 10;
+    return 0;
+}
+
+// A remote playlist that streams entries without end, from a server on this
+// machine: reading stops at the memory cap of the entries, which is checked
+// as they arrive, and the playlist is refused (the importer's main says so
+// and changes nothing) long before the download cap.
+TEST(PlaylistLimits, AnEndlessRemotePlaylistStopsAtTheCapAsEntriesArrive) {
+    const char* server =
+        "python3 -c \"\n"
+        "import signal, socket\n"
+        "signal.alarm(120)\n"
+        "s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(1)\n"
+        "print(s.getsockname()[1], flush=True)\n"
+        "c, _ = s.accept(); c.recv(65536)\n"
+        "c.sendall(b'HTTP/1.1 200 OK\\r\\nContent-Type: audio/x-mpegurl\\r\\n\\r\\n#EXTM3U\\n')\n"
+        "block = b''.join(b'#EXTINF:-1 group-title=\\\"Endless\\\",Channel %d ' % i + b'n' * 200 + b'\\nhttp://127.0.0.1/'"
+        " + b'a' * 800 + b'/%d\\n' % i for i in range(1000))\n"
+        "try:\n"
+        "    while True: c.sendall(block)\n"
+        "except OSError: pass\n"
+        "\"";
+    FILE* pipe = popen(server, "r");
+    ASSERT_NE(pipe, nullptr);
+    char port[32] = "";
+    ASSERT_NE(std::fgets(port, sizeof port, pipe), nullptr);
+    const std::string address = "http://127.0.0.1:" + std::string(port, std::strlen(port) - 1) + "/endless.m3u";
+    const size_t before = peakMemory();
+    const int status = runWithin(120, [&] {
+        EntryCollector collector;
+        PlaylistSinks sinks;
+        sinks.entry = [&](PlaylistEntry& entry) { collectEntry(collector, entry); };
+        sinks.full = [&] { return collector.full; };
+        std::string error;
+        const bool read = readPlaylistSource(address, sinks, {}, error);
+        std::printf("%zu entries kept, %zu MiB counted; peak memory %zu MiB (%zu MiB before)\n",
+                    collector.entries.size(), collector.bytes >> 20, peakMemory() >> 20, before >> 20);
+        std::fflush(stdout);
+        const bool refused = describeFullPlaylist(collector).find("MiB") != std::string::npos;
+        return read && collector.full && refused && collector.bytes <= maxPlaylistEntryBytes ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    pclose(pipe);
 }
 
 }  // namespace

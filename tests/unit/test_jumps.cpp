@@ -64,7 +64,9 @@ TEST(PageMoves, ScrollingToAnEndStopsWhereRowScrollsStop) {
         long long end;
     } cases[] = {
         {1, 1989, true, 1989},     {1, 1989, false, 1},     {1985, 1989, true, 1989},
-        {1989, 1989, true, 1989},  {2001, 1989, true, 2001}, {1989, 1989, false, 1},
+        {1989, 1989, true, 1989},  {2001, 1989, true, 1989}, {1989, 1989, false, 1},
+        // End on a page beyond the count (a damaged count.txt) comes back.
+        {9999969, 1989, true, 1989}, {9999970, 1989, true, 1986},
         {5, 1989, false, 1},       {21, 21, true, 21},       {1, 1, true, 1},
         {1, 4989, true, 4989},     {-7, 1989, false, -7},
         // A page off the rows of 4 goes as far as row scrolls would take it:

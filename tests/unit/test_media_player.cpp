@@ -326,6 +326,31 @@ TEST_F(MediaChannel, ASecondChannelEndsTheFirstPlayerAndNoOtherProcess) {
         EXPECT_NE(child.state, 'Z') << "zombie " << child.pid;
 }
 
+// A player that ignores SIGTERM, and a flood of channel switches: each
+// switch ends the previous player within a second and its kill, through the
+// process descriptor, so there is never more than one player, and the last
+// one is the only one left. The stand-in's shell ignores SIGTERM, and so do
+// the sleeps it starts.
+TEST_F(MediaChannel, APlayerIgnoringTheRequestToEndIsKilledAndNeverPilesUp) {
+    installPlayers({"mpv"});
+    writeExecutable(player("mpv"),
+                    "#!/bin/sh\ntrap '' TERM\ni=0\nwhile [ $i -lt 120 ]; do /bin/sleep 1; i=$((i+1)); done\n");
+    std::vector<pid_t> started;
+    for (int press = 0; press < 10; ++press) {
+        const auto before = std::chrono::steady_clock::now();
+        const std::vector<Process> now = open(press % 2 == 0 ? 2 : 3);
+        const auto waited = std::chrono::steady_clock::now() - before;
+        ASSERT_EQ(now.size(), 1u) << "press " << press;
+        started.push_back(now[0].pid);
+        EXPECT_EQ(standIns().size(), 1u) << "press " << press << ": players at once";
+        // The wall waits for the request, then for the kill; the rest of
+        // open() is this test's own look at the new process.
+        EXPECT_LT(waited, std::chrono::milliseconds(1000 + killWaitMilliseconds + 1500)) << "press " << press;
+    }
+    for (size_t i = 0; i + 1 < started.size(); ++i) EXPECT_FALSE(alive(started[i])) << "player " << i;
+    EXPECT_TRUE(alive(started.back()));
+}
+
 // Starts a process with the id `wanted` once that id is free (root only):
 // the kernel hands out the id after the last one given.
 pid_t spawnWithId(pid_t wanted, const Arguments& arguments) {
