@@ -571,9 +571,10 @@ def kill_at_every_rename(folder, follow=False, fail_exchange=False, every=1, lim
     run of the tests to the next. The runs end after the first one in which
     nothing was killed: the command went through all of its renames. The
     strace logs go to `folder`."""
-    for n in range(1, limit + 1, every):
+    for run in range(limit):
+        n = 1 + run * every
         kill = RenameKill(n, os.path.join(folder, "renames-%d.log" % n), follow, fail_exchange)
         yield kill
         if not kill.killed():
             return
-    raise Failure("the command was still killed at rename %d" % n)
+    raise Failure("the command was still killed after %d runs" % limit)

@@ -18,7 +18,7 @@ STORM_KEYS = ["Left", "Right", "Up", "Down", "Prior", "Next", "F1", "F2", "BackS
 STORM = STORM_KEYS + STORM_KEYS[::-1] + STORM_KEYS[::2] + STORM_KEYS[1::2]
 # Renames between the kills during the storm (a prime, so the kills fall on
 # different kinds of write).
-STORM_EVERY = 13
+STORM_EVERY = 29
 # The batch copy makes 4 renames per image (p.txt, pp.txt, n.txt, then the
 # copy) after the first n.txt: one rename in 1601 kills the copy at each of
 # the four in turn.
