@@ -117,7 +117,6 @@ const char* readFace(std::string_view corners, const ElementCounts& readSoFar,
     }
     const size_t count = face.vertexIndices.size();
     if (count < 3) return "menos de três cantos";
-    face.cornerCount = static_cast<int>(count);
     if (texcoordCorners == count) face.texcoordIndices = std::move(texcoords);
     if (normalCorners == count) face.normalIndices = std::move(normals);
     return nullptr;
@@ -155,9 +154,6 @@ Model* readModel(const std::string& text, ModelImageLoader loadImage, MaterialLi
     reportFormatted(ReportLevel::note, "Texcoords:%d", total.texcoords);
 
     std::unique_ptr<Model> model(new Model);
-    model->vertexCount = total.vertices;
-    model->normalCount = total.normals;
-    model->texcoordCount = total.texcoords;
     model->vertices.assign(static_cast<size_t>(total.vertices) * 3, 0.0f);
     model->normals.assign(static_cast<size_t>(total.normals) * 3, 0.0f);
     model->texcoords.assign(static_cast<size_t>(total.texcoords) * 3, 0.0f);
@@ -205,7 +201,6 @@ Model* readModel(const std::string& text, ModelImageLoader loadImage, MaterialLi
             }
         }
     }
-    model->faceCount = static_cast<int>(model->faces.size());
     if (droppedFaces > reportedDroppedFaces)
         reportFormatted(ReportLevel::note, "Mais %d faces ignoradas", droppedFaces - reportedDroppedFaces);
     reportFormatted(ReportLevel::note, "Limites: %f %f %f - %f %f %f", bounds.low[0], bounds.low[1],
@@ -267,8 +262,8 @@ void faceNormal(const Model& model, const Face& face, float normal[3]) {
 }
 
 void computeFaceNormals(Model& model) {
-    model.normals.assign(model.faces.size() * 3, 0.0f);
-    for (size_t i = 0; i < model.faces.size(); ++i) faceNormal(model, model.faces[i], &model.normals[i * 3]);
+    model.faceNormals.assign(model.faces.size() * 3, 0.0f);
+    for (size_t i = 0; i < model.faces.size(); ++i) faceNormal(model, model.faces[i], &model.faceNormals[i * 3]);
 }
 
 Model* parseModel(const std::string& text, ModelImageLoader loadImage, MaterialLibraryLoader loadLibrary) {

@@ -135,14 +135,11 @@ void drawWall() {
         glTranslatef(static_cast<float>(tileSpacingX * tileColumn(tile)),
                      static_cast<float>(-tileSpacingY * tileRow(tile)), 0);
         if (tileModel && !blankTiles[list][tile]) {
-            tileModel->textureOverride = tile == playingTile && playingTexture != 0
-                                             ? playingTexture
-                                             : textureName(tileTextures[list][tile]);
-            drawModel(*tileModel);
+            drawModel(*tileModel, tile == playingTile && playingTexture != 0 ? playingTexture
+                                                                             : textureName(tileTextures[list][tile]));
         }
         if (selected && *selected == tile && selectionModel) {
-            selectionModel->textureOverride = textureName(selectionTexture);
-            drawModel(*selectionModel);
+            drawModel(*selectionModel, textureName(selectionTexture));
         }
         glPopMatrix();
     }
