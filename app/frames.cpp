@@ -94,8 +94,8 @@ WallFiles currentWallFiles() {
     const Clock::time_point now = Clock::now();
     const bool reported = wallFilesReported();
     if (reported || !everRead || now - lastRead >= std::chrono::seconds(1)) {
-        last.selectedTile = readInt(stateFile("b.txt"));
-        last.wallScale = readFloat(stateFile("u.txt"));
+        last.selectedTile = readInt(stateFile(StateFile::selectedTile));
+        last.wallScale = readFloat(stateFile(StateFile::wallScale));
         lastRead = now;
         everRead = true;
     }
@@ -108,7 +108,7 @@ FrameState currentFrameState() {
     const WallFiles files = currentWallFiles();
     state.selectedTile = files.selectedTile;
     state.wallScale = files.wallScale;
-    if (currentList == 1 || currentList == 2 || currentList == findList) {
+    if (currentList == catalogueList || currentList == favouritesList || currentList == findList) {
         for (int tile = 1; tile <= 16; ++tile) {
             state.tiles[tile] =
                 blankTiles[currentList][tile] ? -1 : serialOf(tileTextures[currentList][tile]);

@@ -5,6 +5,7 @@
 #include "app/guide_updater.h"
 #include "app/shell.h"
 #include "app/start_notice.h"
+#include "catalogue/data_root.h"
 #include "launch/card_maker.h"
 #include "nav/commands.h"
 #include "platform/folder_lock.h"
@@ -20,8 +21,8 @@ bool anyFile(const std::string&) { return true; }
 // the state folder, the favourites, and the batch copy's own files in the
 // working directory (nothing else there is the program's).
 void removeStaleTemporaryFilesOfRoot() {
-    removeStaleTemporaryFiles("VESTRALUME/n", anyFile);
-    removeStaleTemporaryFiles("VESTRALUME/2", anyFile);
+    removeStaleTemporaryFiles(dataRoot + "n", anyFile);
+    removeStaleTemporaryFiles(dataRoot + "2", anyFile);
     removeStaleTemporaryFiles(".", isBatchCopyFile);
 }
 
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     // would mix its writes with this one's. The one already running goes on
     // untouched. An import may run beside it (state/root_locks.h): the wall
     // follows the catalogue it switches in.
-    if (lockFolder("VESTRALUME") == folderBusy) {
+    if (lockFolder(rootFolderName) == folderBusy) {
         std::fprintf(stderr, "Quillon cannot start: VESTRALUME/ is in use by another Quillon "
                              "or by an upgrade of it\n");
         std::fflush(stderr);

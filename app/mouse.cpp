@@ -36,7 +36,7 @@ long long now() { return glutGet(GLUT_ELAPSED_TIME); }
 int tileUnderPointer(int x, int y) {
     // The wall's own numbers: the scale it reads from its file, the
     // projection the window was last shaped with, and its tile model.
-    const std::optional<float> scale = readFloat(stateFile("u.txt"));
+    const std::optional<float> scale = readFloat(stateFile(StateFile::wallScale));
     const WallView view = {glutGet(GLUT_WINDOW_WIDTH), std::max(1, glutGet(GLUT_WINDOW_HEIGHT)),
                            fieldOfView, aspectRatio};
     const TileOutline outline = tileModel ? modelOutline(*tileModel) : deliveredTileOutline;

@@ -38,8 +38,13 @@ float dragAngle(float anchorAngle, int anchorPosition, int position);
 float windowAspect(int width, int height);
 
 // Registers every callback, runs the scene set-up and the GUI layer's
-// initialisation. Needs the window made current.
+// initialisation. Needs the window made current. A scene that cannot be set
+// up ends the process with status 1.
 void startShell();
+
+// Esc's end of the program (nav/keys.h onQuit): status 0, exit-time
+// clean-up run.
+void quitViewer();
 
 // Gives the memory freed since the last time back to the system, so that
 // resident memory follows the textures kept rather than the most ever kept.

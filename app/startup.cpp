@@ -8,8 +8,11 @@
 #include "app/frames.h"
 #include "app/shell.h"
 #include "nav/keys.h"
+#include "platform/platform.h"
 #include "play/watch.h"
 #include "scene/wall.h"
+
+void quitViewer() { endProcess(0); }
 
 void startShell() {
     glutDisplayFunc(onDisplay);
@@ -20,7 +23,10 @@ void startShell() {
     glutMouseFunc(onMouse);
     glutMotionFunc(onMotion);
     glutReshapeFunc(onReshape);
-    setupScene();
+    onQuit = quitViewer;
+    // The wall cannot be drawn without its images and models; the reason
+    // has been reported.
+    if (!setupScene()) endProcess(1);
     puInit();
     syncSwapsToDisplay();
 }

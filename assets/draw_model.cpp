@@ -30,20 +30,19 @@ void applyMaterial(const Material& material, bool ownImage) {
 // corner (a texture without them would show one stale texel), and a model
 // with normals of its own gives a face that lacks them its computed face
 // normal, so no corner reads an entry its face does not have.
-void drawModel(const Model& model) {
+void drawModel(const Model& model, int textureOverride) {
     glPushAttrib(GL_LIGHTING_BIT);
     glDisable(GL_TEXTURE_2D);
     if (model.hasMaterialLibrary) glDisable(GL_COLOR_MATERIAL);
     int previousTexture = -1;
-    const size_t faceCount = std::min(model.faces.size(), static_cast<size_t>(std::max(model.faceCount, 0)));
-    for (size_t f = 0; f < faceCount; ++f) {
+    for (size_t f = 0; f < model.faces.size(); ++f) {
         const Face& face = model.faces[f];
         const size_t corners = face.vertexIndices.size();
         const bool cornerNormals = model.hasNormals && face.normalIndices.size() == corners;
         const bool texcoords = corners > 0 && face.texcoordIndices.size() == corners;
 
         if (!cornerNormals) {
-            const float* stored = model.hasNormals ? nullptr : entryAt(model.normals, static_cast<int>(f));
+            const float* stored = model.hasNormals ? nullptr : entryAt(model.faceNormals, static_cast<int>(f));
             float computed[3];
             if (!stored) faceNormal(model, face, computed);
             glNormal3fv(stored ? stored : computed);
@@ -51,7 +50,7 @@ void drawModel(const Model& model) {
         if (face.material >= 0 && static_cast<size_t>(face.material) < materialRegistry.size())
             applyMaterial(*materialRegistry[face.material], face.texture != -1);
 
-        int texture = model.textureOverride != -1 ? model.textureOverride : face.texture;
+        int texture = textureOverride != -1 ? textureOverride : face.texture;
         if (!texcoords) texture = -1;
         if (texture == -1 && previousTexture != -1) glDisable(GL_TEXTURE_2D);
         if (texture != -1 && texture != previousTexture) {

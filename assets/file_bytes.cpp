@@ -1,6 +1,6 @@
 #include "assets/file_bytes.h"
 
-#include <cstdio>
+#include "platform/report.h"
 
 FileOutcome readAssetFile(const std::string& path, std::size_t limit, std::string& bytes) {
     bytes.clear();
@@ -12,5 +12,5 @@ FileOutcome readAssetFile(const std::string& path, std::size_t limit, std::strin
 
 void reportUnreadableAsset(const std::string& path, FileOutcome outcome, std::size_t limit) {
     if (outcome == fileRead || outcome == fileMissing) return;
-    std::fprintf(stderr, "Quillon: %s %s\n", path.c_str(), describeFileOutcome(outcome, limit).c_str());
+    report(ReportLevel::problem, "Quillon: " + path + " " + describeFileOutcome(outcome, limit));
 }

@@ -27,5 +27,22 @@ extern long decodeCount;
 // is printed.
 std::optional<Image> decodeJpeg(const std::string& path);
 
-// The same from bytes in memory; `label` names them in messages.
-std::optional<Image> decodeJpegMemory(const unsigned char* data, size_t size, const std::string& label);
+// Why a picture was not decoded.
+enum class JpegFailure {
+    none,
+    damaged,    // not a JPEG the decoder reads whole (or no memory for it)
+    oversized,  // wider or higher than maxImageSide, refused from its header
+};
+
+// The same from bytes in memory; `label` names them in messages, and
+// `failure`, when given, says why nothing was decoded. libjpeg's own
+// messages go through the report channel too (platform/report.h), as
+// problems.
+std::optional<Image> decodeJpegMemory(const unsigned char* data, size_t size, const std::string& label,
+                                      JpegFailure* failure = nullptr);
+
+// Reads only the header of a JPEG in memory, as decodeJpegMemory does before
+// it decodes: whether the decoder takes the picture up (its colour space,
+// its size within the pixel cap). Faster than a whole decode, for checking
+// many pictures.
+JpegFailure probeJpegMemory(const unsigned char* data, size_t size);

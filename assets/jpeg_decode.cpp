@@ -20,6 +20,7 @@
 #include <jerror.h>
 
 #include "assets/file_bytes.h"
+#include "platform/report.h"
 
 namespace {
 
@@ -44,6 +45,8 @@ struct DecodeJob {
     void (*standardMessage)(j_common_ptr, int) = nullptr;
     std::jmp_buf resume;
     bool dataEnded = false;      // libjpeg ran past the end of the data
+    bool oversized = false;      // refused for its size
+    bool headerOnly = false;     // stop once the header has been judged
     unsigned char* pixels = nullptr;
     unsigned char* cmykRow = nullptr;
 };
@@ -57,12 +60,19 @@ DecodeJob& jobOf(j_common_ptr info) {
 }
 
 [[noreturn]] void failDecode(j_common_ptr info, const char* why) {
-    std::fprintf(stderr, "JPEG: %s\n", why);
+    report(ReportLevel::problem, std::string("JPEG: ") + why);
     abandonDecode(info);
 }
 
-// libjpeg's fatal errors: its own message on standard error, then back to
-// the decoder.
+// libjpeg's messages, as its own output would print them, through the
+// report channel.
+void onDecoderOutput(j_common_ptr info) {
+    char text[JMSG_LENGTH_MAX];
+    (*info->err->format_message)(info, text);
+    report(ReportLevel::problem, text);
+}
+
+// libjpeg's fatal errors: its own message, then back to the decoder.
 [[noreturn]] void onDecodeError(j_common_ptr info) {
     (*info->err->output_message)(info);
     abandonDecode(info);
@@ -140,8 +150,11 @@ bool runDecode(DecodeJob& job, const unsigned char* data, size_t size, int& comp
         failDecode(reinterpret_cast<j_common_ptr>(info), "colour space not supported");
     }
     if (info->image_width > static_cast<JDIMENSION>(maxImageSide) ||
-        info->image_height > static_cast<JDIMENSION>(maxImageSide))
+        info->image_height > static_cast<JDIMENSION>(maxImageSide)) {
+        jobOf(reinterpret_cast<j_common_ptr>(info)).oversized = true;
         failDecode(reinterpret_cast<j_common_ptr>(info), "image larger than 4096 x 4096 pixels");
+    }
+    if (job.headerOnly) return true;
 
     jpeg_start_decompress(info);
     const JDIMENSION width = info->output_width;
@@ -169,13 +182,33 @@ bool runDecode(DecodeJob& job, const unsigned char* data, size_t size, int& comp
 
 long decodeCount = 0;
 
-std::optional<Image> decodeJpegMemory(const unsigned char* data, size_t size, const std::string& label) {
-    DecodeJob job;
+namespace {
+
+void prepareJob(DecodeJob& job) {
     job.info.err = jpeg_std_error(&job.errors);
     job.standardMessage = job.errors.emit_message;
     job.errors.error_exit = onDecodeError;
+    job.errors.output_message = onDecoderOutput;
     job.errors.emit_message = onDecodeMessage;
     job.info.client_data = &job;
+}
+
+}  // namespace
+
+JpegFailure probeJpegMemory(const unsigned char* data, size_t size) {
+    DecodeJob job;
+    prepareJob(job);
+    job.headerOnly = true;
+    int components = 0;
+    const bool read = runDecode(job, data, size, components);
+    jpeg_destroy_decompress(&job.info);
+    return read ? JpegFailure::none : job.oversized ? JpegFailure::oversized : JpegFailure::damaged;
+}
+
+std::optional<Image> decodeJpegMemory(const unsigned char* data, size_t size, const std::string& label,
+                                      JpegFailure* failure) {
+    DecodeJob job;
+    prepareJob(job);
 
     int components = 0;
     const bool decoded = runDecode(job, data, size, components);
@@ -183,9 +216,10 @@ std::optional<Image> decodeJpegMemory(const unsigned char* data, size_t size, co
     const int height = static_cast<int>(job.info.output_height);
     jpeg_destroy_decompress(&job.info);
     delete[] job.cmykRow;
+    if (failure) *failure = decoded ? JpegFailure::none : job.oversized ? JpegFailure::oversized : JpegFailure::damaged;
     if (!decoded) {
         delete[] job.pixels;
-        std::printf("Impossível carregar arquivo JPG: %s\n", label.c_str());
+        report(ReportLevel::note, "Impossível carregar arquivo JPG: " + label);
         return std::nullopt;
     }
     Image image;
@@ -202,7 +236,7 @@ std::optional<Image> decodeJpeg(const std::string& path) {
     const FileOutcome outcome = readAssetFile(path, imageFileLimit, bytes);
     if (outcome != fileRead) {
         reportUnreadableAsset(path, outcome, imageFileLimit);
-        std::printf("Impossível carregar arquivo JPG: %s\n", path.c_str());
+        report(ReportLevel::note, "Impossível carregar arquivo JPG: " + path);
         return std::nullopt;
     }
     return decodeJpegMemory(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), path);

@@ -2,14 +2,14 @@
 #pragma once
 
 #include <climits>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 // One polygon of a model.
 struct Face {
-    int cornerCount = 0;
-    std::vector<int> vertexIndices;    // zero-based positions in Model::vertices
+    std::vector<int> vertexIndices;    // one per corner: zero-based positions in Model::vertices
     std::vector<int> normalIndices;    // one per corner; empty unless every corner names a normal
     std::vector<int> texcoordIndices;  // one per corner; empty unless every corner names a texture coordinate
     int material = -1;                 // position in materialRegistry, or -1
@@ -26,48 +26,69 @@ struct Material {
     float shininess = 0;
 };
 
-// One loaded mesh.
+// The corners of a face: its vertex indices.
+inline int cornerCount(const Face& face) { return static_cast<int>(face.vertexIndices.size()); }
+
+// One loaded mesh. It owns its parts, and how many of each it has is the
+// size of their array: nothing beside the arrays can disagree with them.
+// Drawing does not change it, so one model can be drawn with different
+// textures (drawModel).
 struct Model {
-    int vertexCount = 0;
-    int faceCount = 0;    // faces kept (a face line the loader refuses is left out)
-    int normalCount = 0;
-    int texcoordCount = 0;
-    bool hasNormals = false;
+    bool hasNormals = false;         // the file gives normals ("vn" lines)
     bool hasMaterialLibrary = false;
-    int textureOverride = -1;  // drawn on every face instead of the faces' own textures
-    std::vector<float> vertices;   // 3 per vertex
-    std::vector<float> normals;    // 3 per normal (or per face when computed)
-    std::vector<Face> faces;
-    std::vector<float> texcoords;  // 3 per texture coordinate
+    std::vector<float> vertices;     // 3 per vertex
+    std::vector<float> normals;      // 3 per normal of the file
+    std::vector<float> faceNormals;  // 3 per face, computed when the file gives no normals
+    std::vector<Face> faces;         // the faces kept (a face line the loader refuses is left out)
+    std::vector<float> texcoords;    // 3 per texture coordinate
 };
+
+inline int vertexCount(const Model& model) { return static_cast<int>(model.vertices.size() / 3); }
+inline int normalCount(const Model& model) { return static_cast<int>(model.normals.size() / 3); }
+inline int texcoordCount(const Model& model) { return static_cast<int>(model.texcoords.size() / 3); }
+inline int faceCount(const Model& model) { return static_cast<int>(model.faces.size()); }
 
 // Every material read so far, in read order; the first definition of a name wins.
 extern std::vector<Material*> materialRegistry;
 
-// Reads one OBJ file; prints the loader's report lines. nullptr when the file
-// cannot be read (catalogue/safe_file.h: a data-root path, a regular file of
-// at most tableFileLimit bytes). Images named by "usemat" lines are loaded
-// with loadTexture (a missing one ends the process).
-Model* loadModel(const std::string& path);
+// Why loadModel yielded no model, or modelLoaded.
+enum ModelLoadOutcome {
+    modelLoaded,
+    modelFileUnreadable,   // missing, or not readable as catalogue/safe_file.h says
+    modelImageUnloadable,  // an image named by a "usemat" line could not be loaded
+    modelOutOfMemory,      // for the model or for a material of its library
+};
+
+// Reads one OBJ file, reporting the loader's lines as notes
+// (platform/report.h). nullptr when the file cannot be read
+// (catalogue/safe_file.h: a data-root path, a regular file of at most
+// tableFileLimit bytes), when an image named by a "usemat" line cannot be
+// loaded with loadTexture (reading stops there), or when memory runs out;
+// `outcome`, when given, says which.
+Model* loadModel(const std::string& path, ModelLoadOutcome* outcome = nullptr);
 
 // Reads one MTL file into the material registry; one that cannot be read (as
-// for loadModel) adds nothing.
-void loadMaterialLibrary(const std::string& path);
+// for loadModel) adds nothing. false only when memory ran out (reported).
+bool loadMaterialLibrary(const std::string& path);
 
 // How a model being read turns the path of a "usemat" line into a texture
-// name, and reads the library of an "mtllib" line. loadModel passes
-// loadTexture and loadMaterialLibrary; tests and fuzzing pass their own.
-using ModelImageLoader = int (*)(const std::string& path);
-using MaterialLibraryLoader = void (*)(const std::string& path);
+// name, and reads the library of an "mtllib" line. loadModel passes its own
+// over loadTexture and loadMaterialLibrary; tests, fuzzing and the data-root
+// checker pass their own. An image loader that yields stopModelReading ends
+// the reading: parseModel then yields nullptr and reports nothing more.
+using ModelImageLoader = std::function<int(const std::string& path)>;
+using MaterialLibraryLoader = std::function<void(const std::string& path)>;
+constexpr int stopModelReading = INT_MIN;
 
-// Reads an OBJ model from its text, printing the report lines that follow
+// Reads an OBJ model from its text, reporting as notes the lines that follow
 // "*** Objeto" (counts, dropped faces, bounds): the first 50 dropped faces
 // line by line, then how many more. nullptr when memory runs out.
 Model* parseModel(const std::string& text, ModelImageLoader loadImage,
                   MaterialLibraryLoader loadLibrary);
 
-// Reads an MTL library from its text into the material registry.
-void parseMaterialLibrary(const std::string& text);
+// Reads an MTL library from its text into the material registry. false when
+// memory ran out ("Sem memória para novo material!" is reported).
+bool parseMaterialLibrary(const std::string& text);
 
 // What parseFaceIndex yields for an empty index ("1//3" has no texture
 // coordinate index).
@@ -81,7 +102,7 @@ constexpr int noFaceIndex = INT_MIN;
 // index) when it is not a whole number that fits an int.
 int parseFaceIndex(std::string_view& cursor, char& separator);
 
-// Fills `normals` with one unit normal per face (see faceNormal).
+// Fills `faceNormals` with one unit normal per face (see faceNormal).
 void computeFaceNormals(Model& model);
 
 // The unit normal of the face's first three corners, (p2 - p1) x (p0 - p1);
@@ -91,5 +112,7 @@ void faceNormal(const Model& model, const Face& face, float normal[3]);
 // Position of the first material named exactly `name`, or -1.
 int findMaterialIndex(const std::string& name);
 
-// Draws every face of the model once with the current transformation.
-void drawModel(const Model& model);
+// Draws every face of the model once with the current transformation; with
+// a `textureOverride` (an OpenGL texture name, not -1) every face that has
+// texture coordinates shows it instead of its own image.
+void drawModel(const Model& model, int textureOverride = -1);

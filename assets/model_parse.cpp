@@ -22,10 +22,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 #include "assets/file_bytes.h"
-#include "platform/platform.h"
+#include "platform/report.h"
 
 std::vector<Material*> materialRegistry;
 
@@ -116,7 +117,6 @@ const char* readFace(std::string_view corners, const ElementCounts& readSoFar,
     }
     const size_t count = face.vertexIndices.size();
     if (count < 3) return "menos de três cantos";
-    face.cornerCount = static_cast<int>(count);
     if (texcoordCorners == count) face.texcoordIndices = std::move(texcoords);
     if (normalCorners == count) face.normalIndices = std::move(normals);
     return nullptr;
@@ -148,15 +148,12 @@ Model* readModel(const std::string& text, ModelImageLoader loadImage, MaterialLi
         else if (startsWith(line, "vn ")) ++total.normals;
         else if (startsWith(line, "vt ")) ++total.texcoords;
     }
-    std::printf("Vertices: %d\n", total.vertices);
-    std::printf("Faces:    %d\n", faceLines);
-    std::printf("Normais:  %d\n", total.normals);
-    std::printf("Texcoords:%d\n", total.texcoords);
+    reportFormatted(ReportLevel::note, "Vertices: %d", total.vertices);
+    reportFormatted(ReportLevel::note, "Faces:    %d", faceLines);
+    reportFormatted(ReportLevel::note, "Normais:  %d", total.normals);
+    reportFormatted(ReportLevel::note, "Texcoords:%d", total.texcoords);
 
-    Model* model = new Model;
-    model->vertexCount = total.vertices;
-    model->normalCount = total.normals;
-    model->texcoordCount = total.texcoords;
+    std::unique_ptr<Model> model(new Model);
     model->vertices.assign(static_cast<size_t>(total.vertices) * 3, 0.0f);
     model->normals.assign(static_cast<size_t>(total.normals) * 3, 0.0f);
     model->texcoords.assign(static_cast<size_t>(total.texcoords) * 3, 0.0f);
@@ -180,6 +177,7 @@ Model* readModel(const std::string& text, ModelImageLoader loadImage, MaterialLi
         } else if (startsWith(line, "usemat")) {
             const std::string image(argumentOf(line, 6));
             texture = image == "(null)" ? -1 : loadImage(image);
+            if (texture == stopModelReading) return nullptr;
         } else if (startsWith(line, "v ")) {
             float* vertex = &model->vertices[static_cast<size_t>(read.vertices++) * 3];
             scanLine(line, "v %f %f %f", &vertex[0], &vertex[1], &vertex[2]);
@@ -197,28 +195,22 @@ Model* readModel(const std::string& text, ModelImageLoader loadImage, MaterialLi
             face.texture = texture;
             if (const char* problem = readFace(line.substr(2), read, total, face)) {
                 if (++droppedFaces <= reportedDroppedFaces)
-                    std::printf("Face ignorada na linha %d: %s\n", lineNumber, problem);
+                    reportFormatted(ReportLevel::note, "Face ignorada na linha %d: %s", lineNumber, problem);
             } else {
                 model->faces.push_back(std::move(face));
             }
         }
     }
-    model->faceCount = static_cast<int>(model->faces.size());
     if (droppedFaces > reportedDroppedFaces)
-        std::printf("Mais %d faces ignoradas\n", droppedFaces - reportedDroppedFaces);
-    std::printf("Limites: %f %f %f - %f %f %f\n", bounds.low[0], bounds.low[1], bounds.low[2],
-                bounds.high[0], bounds.high[1], bounds.high[2]);
+        reportFormatted(ReportLevel::note, "Mais %d faces ignoradas", droppedFaces - reportedDroppedFaces);
+    reportFormatted(ReportLevel::note, "Limites: %f %f %f - %f %f %f", bounds.low[0], bounds.low[1],
+                    bounds.low[2], bounds.high[0], bounds.high[1], bounds.high[2]);
     if (!model->hasNormals) computeFaceNormals(*model);
-    return model;
-}
-
-[[noreturn]] void outOfMaterialMemory() {
-    std::printf("Sem memória para novo material!");
-    endProcess(1);
+    return model.release();
 }
 
 // Creates and registers a material named `name`. Running out of memory
-// (std::bad_alloc) ends the process in parseMaterialLibrary.
+// (std::bad_alloc) is caught in parseMaterialLibrary.
 Material* addMaterial(std::string_view name) {
     Material* material = new Material;
     material->name.assign(name);
@@ -270,8 +262,8 @@ void faceNormal(const Model& model, const Face& face, float normal[3]) {
 }
 
 void computeFaceNormals(Model& model) {
-    model.normals.assign(model.faces.size() * 3, 0.0f);
-    for (size_t i = 0; i < model.faces.size(); ++i) faceNormal(model, model.faces[i], &model.normals[i * 3]);
+    model.faceNormals.assign(model.faces.size() * 3, 0.0f);
+    for (size_t i = 0; i < model.faces.size(); ++i) faceNormal(model, model.faces[i], &model.faceNormals[i * 3]);
 }
 
 Model* parseModel(const std::string& text, ModelImageLoader loadImage, MaterialLibraryLoader loadLibrary) {
@@ -325,20 +317,22 @@ void readMaterials(const std::string& text) {
 
 }  // namespace
 
-void parseMaterialLibrary(const std::string& text) {
+bool parseMaterialLibrary(const std::string& text) {
     try {
         readMaterials(text);
+        return true;
     } catch (const std::bad_alloc&) {
-        outOfMaterialMemory();
+        report(ReportLevel::note, "Sem memória para novo material!");
+        return false;
     }
 }
 
-void loadMaterialLibrary(const std::string& path) {
+bool loadMaterialLibrary(const std::string& path) {
     std::string text;
     const FileOutcome outcome = readAssetFile(path, tableFileLimit, text);
     if (outcome != fileRead) {
         reportUnreadableAsset(path, outcome, tableFileLimit);
-        return;
+        return true;
     }
-    parseMaterialLibrary(text);
+    return parseMaterialLibrary(text);
 }

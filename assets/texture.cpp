@@ -4,7 +4,6 @@
 #include "assets/texture.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <new>
 #include <unordered_map>
 
@@ -12,7 +11,7 @@
 #include <GL/glu.h>
 
 #include "assets/mipmaps.h"
-#include "platform/platform.h"
+#include "platform/report.h"
 #include "state/catalogue.h"
 
 std::vector<Texture*> textureRegistry;
@@ -151,7 +150,7 @@ int findTextureIndex(const std::string& path) {
     return place == textureRegistry.end() ? -1 : static_cast<int>(place - textureRegistry.begin());
 }
 
-Texture* tryLoadTexture(const std::string& path) {
+Texture* loadTexture(const std::string& path) {
     if (Texture* found = findTexture(path)) {
         stopWaiting(found);
         ++found->holders;
@@ -181,7 +180,7 @@ Texture* tryLoadTexture(const std::string& path) {
     }
     image.reset();
     if (!registered) {
-        std::printf("Impossível carregar arquivo JPG: %s\n", path.c_str());
+        report(ReportLevel::note, "Impossível carregar arquivo JPG: " + path);
         delete texture;
         return nullptr;
     }
@@ -191,15 +190,9 @@ Texture* tryLoadTexture(const std::string& path) {
     return texture;
 }
 
-Texture* loadTexture(const std::string& path) {
-    Texture* texture = tryLoadTexture(path);
-    if (!texture) endProcess(1);
-    return texture;
-}
-
 Texture* loadTextureOrPlaceholder(const std::string& path, int placeholder) {
-    Texture* texture = tryLoadTexture(path);
-    return texture ? texture : tryLoadTexture(placeholderPath(placeholder));
+    Texture* texture = loadTexture(path);
+    return texture ? texture : loadTexture(placeholderPath(placeholder));
 }
 
 void discardTexture(Texture* texture) {

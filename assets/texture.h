@@ -39,14 +39,11 @@ extern size_t unheldTextureBudget;
 
 // Returns the registered texture for this exact path, loading and
 // registering it first when needed. The caller becomes one more holder of
-// the record. A file that cannot be loaded prints
-// "Impossível carregar arquivo JPG: <path>" and ends the process with status
-// 1: this is for images the program cannot start without.
+// the record. A file that cannot be loaded (missing, unreadable, damaged,
+// not a JPEG) reports "Impossível carregar arquivo JPG: <path>" as a note
+// and yields nullptr; whether the program can go on without the image is
+// the caller's decision.
 Texture* loadTexture(const std::string& path);
-
-// Like loadTexture, but a file that cannot be loaded (missing, unreadable,
-// damaged, not a JPEG) prints the message and yields nullptr instead.
-Texture* tryLoadTexture(const std::string& path);
 
 // For images loaded while the program runs (thumbnails): the texture of
 // `path`, or, when that cannot be loaded, the placeholder image

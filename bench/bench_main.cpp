@@ -52,6 +52,12 @@ int framesPerBlock = 60;
 // ---------------------------------------------------------------------------
 // Start-up
 
+// The scene the figures are measured on; a root the wall cannot be drawn
+// from ends the benchmark (the reason has been reported).
+void setUpMeasuredScene() {
+    if (!setupScene()) std::exit(1);
+}
+
 // Gives up every texture, model and material, so that setupScene starts
 // again from an empty registry as in a fresh process. Models are left to
 // the end of the process, as the program leaves them.
@@ -111,7 +117,7 @@ Results benchStartup() {
 
     auto start = BenchClock::now();
     const long decodesBefore = decodeCount;
-    setupScene();
+    setUpMeasuredScene();
     glFinish();
     results["startup.cold_ms"] = millisecondsSince(start);
     results["startup.decodes"] = static_cast<double>(decodeCount - decodesBefore);
@@ -121,7 +127,7 @@ Results benchStartup() {
         resetScene();
         auto timeSetup = [&] {
             auto t = BenchClock::now();
-            setupScene();
+            setUpMeasuredScene();
             glFinish();
             setupTimes.push_back(millisecondsSince(t));
         };
@@ -193,7 +199,7 @@ std::vector<std::string> predictDecodes(const std::vector<int>& page, int direct
     auto need = [&](const std::string& path) {
         if (registered.insert(path).second) decodes.push_back(path);
     };
-    const std::string counterFile = stateFile(direction == 2 ? "1c.txt" : "2c.txt");
+    const std::string counterFile = stateFile(direction == backwardDirection ? StateFile::backwardRotation : StateFile::forwardRotation);
     const std::optional<int> counter = readInt(counterFile);
     if ((direction == 1 || direction == 2) && counter && *counter >= 1 && *counter <= 16) {
         const Texture* rotated = tileTextures[1][*counter];
@@ -224,7 +230,7 @@ ScrollFigures measureScrolls(int steps, bool wholeKey) {
         if (page[0] >= 1989) break;
         for (int& channel : page) channel += 4;
         if (!wholeKey) {
-            setFromTemplate(1, stateFile("nn.txt"));
+            setFromTemplate(1, stateFile(StateFile::scrollDirection));
             writeText(pageFile(1), formatIntList(page));
         }
         const std::vector<std::string> expected = predictDecodes(page, 1);
@@ -293,7 +299,7 @@ BackFigures measureScrollBack(int steps) {
     for (const Texture* texture : textureRegistry) registeredAtStart.insert(texture->name);
     for (int step = 0; step < steps; ++step) {
         if (currentPage(1)[0] <= 1) break;
-        const std::optional<int> counter = readInt(stateFile("1c.txt"));
+        const std::optional<int> counter = readInt(stateFile(StateFile::backwardRotation));
         if (counter && *counter >= 1 && *counter <= 16) {
             const Texture* rotated = tileTextures[1][*counter];
             if (rotated && rotated->holders <= 1) rotatedAway.insert(rotated->name);
@@ -329,7 +335,7 @@ void drawFrames(int count) {
 
 Results benchScroll() {
     openBenchWindow();
-    setupScene();
+    setUpMeasuredScene();
     drawFrames(20);  // the start-up refresh puts every thumbnail in place
     Results results;
     // The tile path files alone: the 16 paths of a page written and read
@@ -379,7 +385,7 @@ Results benchScroll() {
 
 Results benchFrame() {
     openBenchWindow();
-    setupScene();
+    setUpMeasuredScene();
     drawFrames(40);
     std::vector<double> wallFps, emptyFps;
     for (int block = 0; block < frameBlocks; ++block) {
@@ -411,7 +417,7 @@ Results benchFrame() {
         auto t = BenchClock::now();
         double sink = 0;
         for (int i = 0; i < readsPerRun; ++i)
-            sink += readInt(stateFile("b.txt")).value_or(0) + readFloat(stateFile("u.txt")).value_or(0);
+            sink += readInt(stateFile(StateFile::selectedTile)).value_or(0) + readFloat(stateFile(StateFile::wallScale)).value_or(0);
         readTimes.push_back(millisecondsSince(t) * 1000 / readsPerRun + (sink < 0 ? 1 : 0));
     }
     Results results;
@@ -489,7 +495,7 @@ void afterKey(int keys) {
 Results benchMemory() {
     Results results;
     openBenchWindow();
-    setupScene();
+    setUpMeasuredScene();
     drawFrames(20);
     noteMemory(results, "setup");
     results["memory.budget_mib"] = static_cast<double>(unheldTextureBudget) / (1 << 20);
@@ -528,14 +534,14 @@ Results benchMemory() {
         onKeyboard('a', 0, 0);
         afterKey(++keys);
     }
-    results["memory.favourites_added"] = readInt(stateFile("d.txt")).value_or(-1);
+    results["memory.favourites_added"] = readInt(stateFile(StateFile::favouritesCount)).value_or(-1);
     if (currentList != 2) onKeyboard(8, 0, 0);
     for (int removed = 0; removed < 1000; ++removed) {
         onKeyboard(127, 0, 0);  // Delete
         afterKey(++keys);
     }
     glFinish();
-    results["memory.favourites_left"] = readInt(stateFile("d.txt")).value_or(-1);
+    results["memory.favourites_left"] = readInt(stateFile(StateFile::favouritesCount)).value_or(-1);
     results["memory.favourites_s"] = millisecondsSince(t) / 1000;
     giveBackFreeMemory();
     noteMemory(results, "favourites");

@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/data_root.h"
+
 // The size of a card: the thumbnails' size, a power of two each way.
-constexpr int cardWidth = 256;
-constexpr int cardHeight = 128;
+constexpr int cardWidth = thumbnailWidth;
+constexpr int cardHeight = thumbnailHeight;
 
 // What a card shows from the programme guide: the programme on now with its
 // times and how far it has run, and the next one. A card without it is the

@@ -2,10 +2,38 @@
 
 #include "catalogue/safe_file.h"
 
-const std::string dataRoot = "VESTRALUME/";
-const std::string stateFolder = "VESTRALUME/n/";
-const std::string urlDirectoryFile = "VESTRALUME/links.tsv";
-const std::string channelCountFile = "VESTRALUME/1/count.txt";
+const std::string dataRoot = std::string(rootFolderName) + "/";
+const std::string stateFolder = dataRoot + "n/";
+const std::string urlDirectoryFile = dataRoot + "links.tsv";
+const std::string channelCountFile = dataRoot + "1/count.txt";
+
+const StateFileName stateFileNames[13] = {
+    {StateFile::selectedTile, "b.txt", "selected tile"},
+    {StateFile::wallScale, "u.txt", "wall scale"},
+    {StateFile::scrollDirection, "nn.txt", "scroll direction"},
+    {StateFile::backwardRotation, "1c.txt", "rotation counter"},
+    {StateFile::forwardRotation, "2c.txt", "rotation counter"},
+    {StateFile::launchCounter, "h.txt", "launch counter"},
+    {StateFile::favouritesCount, "d.txt", "favourites count"},
+    {StateFile::removedFavourite, "dd.txt", "removed favourite path"},
+    {StateFile::favouriteSource, "npi.txt", "favourite source path"},
+    {StateFile::linkPath, "npt.txt", "link path"},
+    {StateFile::favouriteTargetImage, "nppi.txt", "favourite target path"},
+    {StateFile::favouriteTargetLink, "nppt.txt", "favourite target path"},
+    {StateFile::linkCopy, "hl.txt", "link copy"},
+};
+
+const SceneModel sceneModels[5] = {
+    {"w.txt", "model", false},          {"r.txt", "model", false},
+    {"m.txt", "model", false},          {"rp.txt", "tile model", true},
+    {"mp.txt", "selection model", true},
+};
+
+std::string stateFile(StateFile file) {
+    return stateFolder + stateFileNames[static_cast<int>(file)].name;
+}
+
+const char* stateFileMeaning(StateFile file) { return stateFileNames[static_cast<int>(file)].meaning; }
 
 std::string thumbnailPath(int list, int channel) {
     return dataRoot + std::to_string(list) + "/" + std::to_string(channel) + ".Quillon";
@@ -18,7 +46,7 @@ std::string linkPath(int list, int channel) {
 std::string pageFile(int list) { return stateFolder + "z" + std::to_string(list) + ".txt"; }
 
 std::string tilePathFile(int list, int tile) {
-    return stateFolder + "n" + std::to_string(tile) + (list == 2 ? "b" : list == findList ? "c" : "") + ".txt";
+    return stateFolder + "n" + std::to_string(tile) + (list == favouritesList ? "b" : list == findList ? "c" : "") + ".txt";
 }
 
 std::string placeholderPath(int k) { return dataRoot + "i/" + std::to_string(k) + ".jpg"; }

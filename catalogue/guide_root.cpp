@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "catalogue/cards_cache.h"
+#include "catalogue/data_root.h"
 
 namespace fs = std::filesystem;
 
@@ -35,7 +36,7 @@ std::vector<std::string> splitTabs(const std::string& line) {
 }
 
 std::string setupPath(const std::string& folder) {
-    return (fs::path(folder) / "VESTRALUME" / guideSetupFile).string();
+    return (fs::path(folder) / rootFolderName / guideSetupFile).string();
 }
 
 }  // namespace
@@ -245,7 +246,7 @@ std::vector<std::string> nowNextLines(const GuideSetup& setup, GuideIndex& index
 }
 
 std::string catalogueCardPath(const std::string& folder, int number) {
-    return (fs::path(folder) / "VESTRALUME" / "1" / (std::to_string(number) + ".Quillon")).string();
+    return (fs::path(folder) / rootFolderName / "1" / (std::to_string(number) + ".Quillon")).string();
 }
 
 std::vector<CardRequest> guideCardRequests(const std::string& folder, const GuideSetup& setup,

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/data_root.h"
+
 // Why a channel shows no picture. The names are what the status files hold.
 enum class CaptureFailure {
     none,
@@ -36,8 +38,8 @@ struct CaptureLimits {
     long long probeBytes = 1 << 20;  // probesize
     long long analyzeMicroseconds = 2000000;
     int largestSide = 4096;          // a larger picture is refused
-    int width = 256;                 // the picture's size after scaling
-    int height = 128;
+    int width = thumbnailWidth;      // the picture's size after scaling
+    int height = thumbnailHeight;
     // When set and true, the capture gives up at once (timedOut).
     const std::atomic<bool>* stop = nullptr;
 };

@@ -4,8 +4,8 @@
 
 #include "catalogue/data_root.h"
 
-const std::string liveSettingsFile = "VESTRALUME/live.txt";
-const std::string liveFolder = "VESTRALUME/live/";
+const std::string liveSettingsFile = std::string(rootFolderName) + "/live.txt";
+const std::string liveFolder = std::string(rootFolderName) + "/live/";
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "catalogue/data_root.h"
 #include "catalogue/safe_file.h"
 
-const std::string nameIndexFile = "VESTRALUME/1/names.idx";
+const std::string nameIndexFile = std::string(rootFolderName) + "/1/names.idx";
 const std::string nameIndexHeader = "quillon-names 1";
 
 namespace {

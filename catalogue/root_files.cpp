@@ -4,6 +4,8 @@
 #include <iterator>
 #include <vector>
 
+#include "catalogue/data_root.h"
+
 const std::string rootVersionFile = "version.txt";
 
 bool isTemplateName(const std::string& name) {
@@ -21,8 +23,8 @@ bool isStateFile(const std::string& relativePath) {
     if (relativePath.compare(0, 2, "n/") != 0) return false;
     const std::string name = relativePath.substr(2);
     if (name.find('/') != std::string::npos) return false;
-    static const char* const models[] = {"w.txt", "r.txt", "m.txt", "rp.txt", "mp.txt"};
-    if (std::find(std::begin(models), std::end(models), name) != std::end(models)) return false;
+    for (const SceneModel& model : sceneModels)
+        if (name == model.name) return false;
     if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".mtl") == 0) return false;
     return !isTemplateName(name);
 }

@@ -1,5 +1,7 @@
 #include "catalogue/safe_file.h"
 
+#include "catalogue/data_root.h"
+
 #include <atomic>
 #include <new>
 #include <string_view>
@@ -20,7 +22,7 @@
 
 namespace {
 
-const std::string_view rootFolder = "VESTRALUME";
+const std::string_view rootFolder = rootFolderName;
 
 std::string_view withoutLeadingDots(std::string_view path) {
     while (path.size() >= 2 && path.substr(0, 2) == "./") {

@@ -1,12 +1,12 @@
 #include "launch/card_maker.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "catalogue/data_root.h"
 #include "catalogue/pending_cards.h"
 #include "platform/process.h"
+#include "platform/report.h"
 
 namespace fs = std::filesystem;
 
@@ -30,8 +30,8 @@ bool startCardMakerWhenPending() {
         releaseProgram(maker);
         if (started) return true;
     }
-    std::fprintf(stderr, "Quillon: some cards of the catalogue are still to be made, but "
-                         "quillon-import, which makes them, was not found beside the program; the "
-                         "tiles show placeholders until quillon-import --make-cards runs\n");
+    report(ReportLevel::problem, "Quillon: some cards of the catalogue are still to be made, but "
+                                 "quillon-import, which makes them, was not found beside the program; the "
+                                 "tiles show placeholders until quillon-import --make-cards runs");
     return false;
 }

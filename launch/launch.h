@@ -6,14 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/data_root.h"
 #include "catalogue/url_directory_file.h"
 
 // The address of the product's own web page, opened on launch counts 1 and 10.
 extern const std::string productWebPage;
 
-// The delivered directory's link numbers run from 1 to this; importing a
-// playlist adds entries after them.
-constexpr int maxLinkNumber = 1290;
 
 // Loads the URL directory from `path` (lines as catalogue/url_directory_file.h
 // describes them). A line that is malformed, repeats a link number already
@@ -24,7 +22,7 @@ constexpr int maxLinkNumber = 1290;
 // (catalogue/safe_file.h: a regular file of at most tableFileLimit bytes)
 // leaves the directory empty. findUrl loads the default path on first use; a later call
 // reloads.
-void loadUrlDirectory(const std::string& path = "VESTRALUME/links.tsv");
+void loadUrlDirectory(const std::string& path = urlDirectoryFile);
 
 // The entry of a link number, or none (numbers without a valid line in the
 // table).

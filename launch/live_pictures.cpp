@@ -1,7 +1,6 @@
 #include "launch/live_pictures.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -15,6 +14,7 @@
 #include "platform/process.h"
 #include "scene/wall.h"
 #include "state/state_files.h"
+#include "platform/report.h"
 
 namespace {
 
@@ -112,8 +112,8 @@ void switchLivePictures() {
     LiveSettings settings = currentSettings();
     settings.pictures = !settings.pictures;
     if (!replaceFileContents(liveSettingsFile, formatLiveSettings(settings)))
-        std::fprintf(stderr, "Quillon: live pictures could not be switched: %s cannot be written\n",
-                     liveSettingsFile.c_str());
+        report(ReportLevel::problem,
+               "Quillon: live pictures could not be switched: " + liveSettingsFile + " cannot be written");
     if (!settings.pictures) stopCompanion();
     // The root is looked at again at the next tick.
     companion.lastLook = -1000000000;
@@ -154,7 +154,7 @@ void tendLivePictures(long long now) {
     // What changed since it was told last.
     const int paused = pauseReasons > 0 || mediaPlayerRunning() ? 1 : 0;
     if (paused != companion.toldPaused && tell(paused ? "pause" : "resume")) companion.toldPaused = paused;
-    if (currentList != companion.toldList && (currentList == 1 || currentList == 2) &&
+    if (currentList != companion.toldList && (currentList == catalogueList || currentList == favouritesList) &&
         tell("list " + std::to_string(currentList)))
         companion.toldList = currentList;
     if (playingAddress != companion.toldPlaying &&

@@ -1,13 +1,13 @@
 // Playing a media address: which player, with which arguments, and the
 // channel switching of a TV (the player started for the channel before ends
 // when the next one opens). Starting and ending a program is platform/'s.
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "launch/launch.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/report.h"
 
 namespace {
 
@@ -139,8 +139,7 @@ void openMediaAddress(const std::string& address, const std::string& title) {
         if (!program) continue;
         playing = startProgram(mediaPlayerCommand(player.name, *program, address, title));
         if (!playing.started)
-            std::fprintf(stderr, "Quillon: %s could not be started to play %s\n", program->c_str(),
-                         address.c_str());
+            report(ReportLevel::problem, "Quillon: " + *program + " could not be started to play " + address);
         return;
     }
     // Without a player the desktop decides what plays a web address.
@@ -148,9 +147,8 @@ void openMediaAddress(const std::string& address, const std::string& title) {
         openAddress(address);
         return;
     }
-    std::fprintf(stderr,
-                 "Quillon: a media player (mpv, vlc, celluloid or totem) is needed to play %s\n",
-                 address.c_str());
+    report(ReportLevel::problem,
+           "Quillon: a media player (mpv, vlc, celluloid or totem) is needed to play " + address);
 }
 
 bool mediaPlayerRunning() { return programRunning(playing); }

@@ -49,8 +49,8 @@ std::optional<int> firstInt(const std::string& text) {
 // and the URL directory. A missing link file leaves hl.txt as it was: the
 // previous channel's link number is used again.
 void openLinkedChannel() {
-    const std::string linkCopy = stateFile("hl.txt");
-    copyOver(readPath(stateFile("npt.txt"), wideScan), linkCopy);
+    const std::string linkCopy = stateFile(StateFile::linkCopy);
+    copyOver(readPath(stateFile(StateFile::linkPath), wideScan), linkCopy);
     std::optional<int> linkNumber = readInt(linkCopy);
     if (!linkNumber) return;
     std::optional<DirectoryEntry> entry = findDirectoryEntry(*linkNumber);
@@ -85,7 +85,7 @@ std::optional<ChannelEntry> peekChannel(int list, long long channel) {
 std::optional<ChannelEntry> peekSelectedChannel() {
     const int list = currentList;
     if (list != 1 && list != 2) return std::nullopt;
-    const std::optional<int> tile = readInt(stateFile("b.txt"));
+    const std::optional<int> tile = readInt(stateFile(StateFile::selectedTile));
     if (!tile || *tile < 1 || *tile > selectableTiles) return std::nullopt;
     const std::optional<std::vector<int>> page = readIntList(pageFile(list), selectableTiles);
     if (!page) return std::nullopt;
@@ -95,10 +95,10 @@ std::optional<ChannelEntry> peekSelectedChannel() {
 std::optional<ChannelEntry> resolveSelectedChannel() {
     const int list = currentList;
     if (list != 1 && list != 2) return std::nullopt;
-    const std::string linkPathFile = stateFile("npt.txt");
-    const std::string linkCopy = stateFile("hl.txt");
+    const std::string linkPathFile = stateFile(StateFile::linkPath);
+    const std::string linkCopy = stateFile(StateFile::linkCopy);
 
-    std::optional<int> tile = readInt(stateFile("b.txt"));
+    std::optional<int> tile = readInt(stateFile(StateFile::selectedTile));
     std::optional<std::vector<int>> page = readIntList(pageFile(list), 12);
     // Without the page there is no telling which channel the user sees.
     if (!page) return std::nullopt;
@@ -138,6 +138,6 @@ void openListChannel(int list, int channel) {
     if (!channelExists(list, channel, readChannelCount())) return;
     // Only the path just written is opened: one that did not reach npt.txt
     // would open the channel opened before.
-    if (!writeText(stateFile("npt.txt"), linkPath(list, channel))) return;
+    if (!writeText(stateFile(StateFile::linkPath), linkPath(list, channel))) return;
     openLinkedChannel();
 }

@@ -3,7 +3,6 @@
 // opening a channel hands on, so every line is checked as it is read: web
 // pages must be plain https:// addresses, media addresses (entries added by
 // importing a playlist) one of the stream schemes.
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <unordered_map>
@@ -12,6 +11,7 @@
 #include "catalogue/data_root.h"
 #include "catalogue/safe_file.h"
 #include "launch/launch.h"
+#include "platform/report.h"
 
 const std::string productWebPage = "https://quillon.example/";
 
@@ -26,7 +26,8 @@ constexpr long reportedSkips = 50;
 
 void reportSkippedLine(const std::string& path, long lineNumber, const char* reason, long& skipped) {
     if (++skipped <= reportedSkips)
-        std::printf("Diretório de URLs %s: linha %ld ignorada (%s)\n", path.c_str(), lineNumber, reason);
+        reportFormatted(ReportLevel::note, "Diretório de URLs %s: linha %ld ignorada (%s)", path.c_str(),
+                        lineNumber, reason);
 }
 
 }  // namespace
@@ -38,10 +39,8 @@ void loadUrlDirectory(const std::string& path) {
     const FileOutcome outcome = readLimitedFile(path, tableFileLimit, text);
     if (outcome != fileRead) {
         if (outcome != fileMissing)
-            std::fprintf(stderr, "Quillon: %s %s\n", path.c_str(),
-                         describeFileOutcome(outcome, tableFileLimit).c_str());
-        std::printf("Impossível abrir o diretório de URLs: %s\n", path.c_str());
-        std::fflush(stdout);
+            report(ReportLevel::problem, "Quillon: " + path + " " + describeFileOutcome(outcome, tableFileLimit));
+        report(ReportLevel::note, "Impossível abrir o diretório de URLs: " + path);
         return;
     }
     std::istringstream in(std::move(text));
@@ -66,9 +65,8 @@ void loadUrlDirectory(const std::string& path) {
             reportSkippedLine(path, lineNumber, "número de link repetido", skipped);
     }
     if (skipped > reportedSkips)
-        std::printf("Diretório de URLs %s: mais %ld linhas ignoradas\n", path.c_str(),
-                    skipped - reportedSkips);
-    std::fflush(stdout);
+        reportFormatted(ReportLevel::note, "Diretório de URLs %s: mais %ld linhas ignoradas", path.c_str(),
+                        skipped - reportedSkips);
 }
 
 std::optional<DirectoryEntry> findDirectoryEntry(int linkNumber) {

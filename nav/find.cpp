@@ -35,7 +35,7 @@ std::vector<NameEntry> namesOfList(int list) {
     if (list == 2) {
         // The favourites the favourites' wall can show, whatever d.txt says:
         // a count edited far beyond them costs neither time nor memory.
-        const std::optional<int> count = readInt(stateFile("d.txt"));
+        const std::optional<int> count = readInt(stateFile(StateFile::favouritesCount));
         return namesFromLinkFiles(2, count && *count > 0 ? std::min(*count, deliveredChannelCount) : 0);
     }
     const std::optional<int> count = readChannelCount();
@@ -54,7 +54,7 @@ void showMatches() {
     std::vector<int> page;
     for (int place = 1; place <= wallTiles; ++place) page.push_back(place);
     writeText(pageFile(findList), formatIntList(page));
-    setFromTemplate(1, stateFile("b.txt"));
+    setFromTemplate(1, stateFile(StateFile::selectedTile));
     currentList = findList;
     buildPage(findList);
     ++finding.shown;
@@ -74,11 +74,11 @@ void search() {
 bool findActive() { return finding.active; }
 
 void openFind() {
-    if (finding.active || (currentList != 1 && currentList != 2)) return;
+    if (finding.active || (currentList != catalogueList && currentList != favouritesList)) return;
     forgetTypedNumber();
     finding.active = true;
     finding.sourceList = currentList;
-    finding.returnTile = readInt(stateFile("b.txt"));
+    finding.returnTile = readInt(stateFile(StateFile::selectedTile));
     finding.query.clear();
     finding.searched.clear();
     finding.matches.clear();
@@ -104,7 +104,7 @@ void leaveFind() {
     }
     currentList = finding.sourceList;
     const std::optional<int> tile = finding.returnTile;
-    if (tile && *tile >= 1 && *tile <= selectableTiles) setFromTemplate(*tile, stateFile("b.txt"));
+    if (tile && *tile >= 1 && *tile <= selectableTiles) setFromTemplate(*tile, stateFile(StateFile::selectedTile));
     buildPage(currentList);
 }
 

@@ -18,17 +18,18 @@
 #include "nav/commands.h"
 #include "nav/keys.h"
 #include "nav/page.h"
-#include "platform/platform.h"
 #include "scene/wall.h"
 #include "state/catalogue.h"
 #include "state/state_files.h"
+
+void (*onQuit)() = nullptr;
 
 namespace {
 
 // The favourites count; no value, or a value below 0, counts as no
 // favourites at all.
 int favouritesCount() {
-    std::optional<int> count = readInt(stateFile("d.txt"));
+    std::optional<int> count = readInt(stateFile(StateFile::favouritesCount));
     return count && *count > 0 ? *count : 0;
 }
 
@@ -43,12 +44,14 @@ bool isInFavouritesFolder(const std::string& path) {
 
 // Backspace: the catalogue and the favourites take turns on the wall.
 void switchList() {
-    currentList = currentList == 2 ? 1 : 2;
+    currentList = currentList == favouritesList ? catalogueList : favouritesList;
     buildPage(currentList);
 }
 
-// Esc: all state already lives in files.
-void quit() { endProcess(0); }
+// Esc: all state already lives in files; the program decides how it ends.
+void quit() {
+    if (onQuit) onQuit();
+}
 
 // A/a: copies the selected catalogue channel into the favourites under the
 // next number and shows the favourites. The copies land first and the count
@@ -66,32 +69,32 @@ void addFavourite() {
         tileTextures[2][tile] = loadTextureOrPlaceholder(placeholderPath(tile), tile);
     }
     std::optional<std::vector<int>> page = readIntList(pageFile(1), 12);
-    std::optional<int> tile = readInt(stateFile("b.txt"));
+    std::optional<int> tile = readInt(stateFile(StateFile::selectedTile));
     const bool tileSelectable = tile && *tile >= 1 && *tile <= 12;
     // A selected tile whose channel cannot be told adds nothing.
     if (tileSelectable && !page) return;
 
-    const std::string countFile = stateFile("d.txt");
+    const std::string countFile = stateFile(StateFile::favouritesCount);
     const int count = favouritesCount();
     if (count == INT_MAX) return;
     const int number = count + 1;
 
-    writeText(stateFile("nppi.txt"), thumbnailPath(2, number));
-    writeText(stateFile("nppt.txt"), linkPath(2, number));
+    writeText(stateFile(StateFile::favouriteTargetImage), thumbnailPath(2, number));
+    writeText(stateFile(StateFile::favouriteTargetLink), linkPath(2, number));
     // Any other selected tile leaves the source paths of the last add.
     if (tileSelectable) {
         const int channel = (*page)[static_cast<size_t>(*tile - 1)];
-        writeText(stateFile("npi.txt"), thumbnailPath(1, channel));
-        writeText(stateFile("npt.txt"), linkPath(1, channel));
+        writeText(stateFile(StateFile::favouriteSource), thumbnailPath(1, channel));
+        writeText(stateFile(StateFile::linkPath), linkPath(1, channel));
     }
 
     // The paths read back are the ones used. Targets that did not read back
     // as written would name another favourite (or any file); sources must
     // lie in the data root, so nothing from elsewhere is copied in.
-    const std::string linkSource = readPath(stateFile("npt.txt"), narrowScan);
-    const std::string linkTarget = readPath(stateFile("nppt.txt"), narrowScan);
-    const std::string pictureSource = readPath(stateFile("npi.txt"), narrowScan);
-    const std::string pictureTarget = readPath(stateFile("nppi.txt"), narrowScan);
+    const std::string linkSource = readPath(stateFile(StateFile::linkPath), narrowScan);
+    const std::string linkTarget = readPath(stateFile(StateFile::favouriteTargetLink), narrowScan);
+    const std::string pictureSource = readPath(stateFile(StateFile::favouriteSource), narrowScan);
+    const std::string pictureTarget = readPath(stateFile(StateFile::favouriteTargetImage), narrowScan);
     if (linkTarget != linkPath(2, number) || pictureTarget != thumbnailPath(2, number) ||
         !isDataRootPath(linkSource) || !isDataRootPath(pictureSource))
         return;
@@ -99,21 +102,21 @@ void addFavourite() {
     // The count moves last and is read back: only then is the favourite added.
     writeText(countFile, std::to_string(number));
     if (readInt(countFile) != number) return;
-    currentList = 2;
+    currentList = favouritesList;
     buildPage(2);
 }
 
 // Delete: the newest favourite's thumbnail becomes the blank image and the
 // count goes down by one; its link file stays for the next add to reuse.
 void removeLastFavourite() {
-    const std::string removedFile = stateFile("dd.txt");
+    const std::string removedFile = stateFile(StateFile::removedFavourite);
     const int count = favouritesCount();
     // Only a removal whose path and lowered count were both stored goes on
     // to blank the thumbnail. With no favourites left, the favourite removed
     // last is blanked again; before any removal there is none (no dd.txt, or
     // an empty one), and nothing is copied.
     const bool stored = count == 0 || (writeText(removedFile, thumbnailPath(2, count)) &&
-                                       writeText(stateFile("d.txt"), std::to_string(count - 1)));
+                                       writeText(stateFile(StateFile::favouritesCount), std::to_string(count - 1)));
     if (stored) {
         const std::string removed = readPath(removedFile, wideScan);
         if (isInFavouritesFolder(removed)) copyOver(placeholderPath(1), removed);

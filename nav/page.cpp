@@ -18,10 +18,10 @@ namespace {
 // is decoded afresh from disk.
 void rotateOneTile(int list, int direction) {
     std::string counterFile;
-    if (direction == 2)
-        counterFile = stateFile("1c.txt");
-    else if (direction == 1)
-        counterFile = stateFile("2c.txt");
+    if (direction == backwardDirection)
+        counterFile = stateFile(StateFile::backwardRotation);
+    else if (direction == forwardDirection)
+        counterFile = stateFile(StateFile::forwardRotation);
     else
         return;
     std::optional<int> counter = readInt(counterFile);
@@ -58,9 +58,9 @@ int lastFirstOfList(int list) {
 }
 
 void buildPage(int list) {
-    if (list != 1 && list != 2 && list != findList) return;
+    if (list != catalogueList && list != favouritesList && list != findList) return;
     ++pageBuilds;
-    std::optional<int> direction = readInt(stateFile("nn.txt"));
+    std::optional<int> direction = readInt(stateFile(StateFile::scrollDirection));
     // A page file that is missing or short leaves the wall and every file as
     // they are: nothing undefined is ever written into a tile path file.
     std::optional<std::vector<int>> page = readIntList(pageFile(list), 16);
@@ -110,13 +110,13 @@ std::optional<std::vector<int>> movedPage(std::vector<int> page, long long shift
 }  // namespace
 
 void scrollPage() {
-    std::optional<int> direction = readInt(stateFile("nn.txt"));
+    std::optional<int> direction = readInt(stateFile(StateFile::scrollDirection));
     const int list = currentList;
-    if (list != 1 && list != 2 && list != findList) return;
-    if (!direction || (*direction != 1 && *direction != 2)) return;
+    if (list != catalogueList && list != favouritesList && list != findList) return;
+    if (!direction || (*direction != forwardDirection && *direction != backwardDirection)) return;
     std::optional<std::vector<int>> page = readIntList(pageFile(list), 16);
     if (!page) return;
-    const bool forward = *direction == 1;
+    const bool forward = *direction == forwardDirection;
     // The first page starts at 1; the last at 1989 for the delivered lists
     // (channels 1989 to 2004), and for an imported catalogue where its last
     // channel stands on a selectable row; for the found channels where the
@@ -131,13 +131,13 @@ void scrollPage() {
 
 bool movePage(const std::vector<int>& page, long long shift) {
     const int list = currentList;
-    if (list != 1 && list != 2 && list != findList) return false;
+    if (list != catalogueList && list != favouritesList && list != findList) return false;
     if (shift == 0 || shift % pageStep != 0) return false;
     const std::optional<std::vector<int>> moved = movedPage(page, shift);
     if (!moved) return false;
     // The direction goes first, as before every scroll: the build rotates
     // as one scroll in that direction does.
-    setFromTemplate(shift > 0 ? 1 : 2, stateFile("nn.txt"));
+    setFromTemplate(shift > 0 ? forwardDirection : backwardDirection, stateFile(StateFile::scrollDirection));
     writeText(pageFile(list), formatIntList(*moved));
     buildPage(list);
     return true;

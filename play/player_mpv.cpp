@@ -21,6 +21,7 @@
 
 #include "catalogue/url_directory_file.h"
 #include "play/player.h"
+#include "platform/report.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ void* glProcedure(void*, const char* name) {
 
 void setOption(mpv_handle* core, const char* name, const char* value) {
     if (mpv_set_option_string(core, name, value) < 0)
-        std::fprintf(stderr, "Quillon: the player refused its option %s=%s\n", name, value);
+        reportFormatted(ReportLevel::problem, "Quillon: the player refused its option %s=%s", name, value);
 }
 
 // Sets a key-value list option (values may hold commas) from pairs.
@@ -83,7 +84,7 @@ void setKeyValueOption(mpv_handle* core, const char* name, const char* const (*p
     map.format = MPV_FORMAT_NODE_MAP;
     map.u.list = &list;
     if (mpv_set_option(core, name, MPV_FORMAT_NODE, &map) < 0)
-        std::fprintf(stderr, "Quillon: the player refused its option %s\n", name);
+        reportFormatted(ReportLevel::problem, "Quillon: the player refused its option %s", name);
 }
 
 // The sound output: the system's default, or the one QUILLON_AUDIO_OUTPUT
@@ -266,8 +267,8 @@ bool playerAvailable() {
         return false;
     }
     if (!player.tried && !startPlayer())
-        std::fprintf(stderr, "Quillon: the player inside the window could not start; "
-                             "channels open in an outside player\n");
+        report(ReportLevel::problem, "Quillon: the player inside the window could not start; "
+                                     "channels open in an outside player");
     return player.core != nullptr;
 }
 
@@ -321,7 +322,10 @@ PlayerNews takePlayerNews() {
         if (event->event_id == MPV_EVENT_PLAYBACK_RESTART) player.pictureSeen = true;
         if (event->event_id == MPV_EVENT_LOG_MESSAGE && event->data) {
             const auto* message = static_cast<mpv_event_log_message*>(event->data);
-            std::fprintf(stderr, "Quillon player: %s: %s", message->prefix, message->text);
+            // The player's lines come with their line break.
+            std::string text = std::string("Quillon player: ") + message->prefix + ": " + message->text;
+            if (!text.empty() && text.back() == '\n') text.pop_back();
+            report(ReportLevel::problem, text);
         }
         if (event->event_id != MPV_EVENT_END_FILE || !event->data) continue;
         // Only the end of the address asked for last counts: the ones it

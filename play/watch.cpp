@@ -144,7 +144,7 @@ void stopWatching() {
 // recorded count (the delivered one its own), the favourites their count.
 long long zapChannelCount(int list) {
     if (list == 1) return readChannelCount().value_or(deliveredChannelCount);
-    const std::optional<int> favourites = readInt(stateFile("d.txt"));
+    const std::optional<int> favourites = readInt(stateFile(StateFile::favouritesCount));
     return favourites && *favourites > 0 ? *favourites : 0;
 }
 

@@ -1,16 +1,15 @@
 #include "scene/wall.h"
 
 #include <GL/gl.h>
-#include <cstdio>
 
 #include "assets/model.h"
 #include "assets/texture.h"
-#include "platform/platform.h"
+#include "platform/report.h"
 #include "scene/placement.h"
 #include "state/catalogue.h"
 #include "state/state_files.h"
 
-int currentList = 1;
+int currentList = catalogueList;
 Texture* tileTextures[4][17] = {};
 bool thumbnailRefresh[4][17] = {};
 bool blankTiles[4][17] = {};
@@ -27,35 +26,34 @@ void setLightColour(GLenum light, GLenum which, float r, float g, float b) {
     glLightfv(light, which, colour);
 }
 
-// The wall cannot be drawn without its two models: a missing one ends
-// start-up with a message rather than drawing from nothing.
-Model* loadRequiredModel(const std::string& path) {
-    Model* model = loadModel(path);
-    if (!model) {
-        std::printf("Impossível carregar modelo: %s\n", path.c_str());
-        std::fprintf(stderr, "Quillon cannot start: the model %s is missing or unreadable.\n",
-                     path.c_str());
-        endProcess(1);
+// The scene models. Images a model names are needed to draw it, so one
+// that cannot be loaded fails start-up, as running out of memory does; a
+// model file that cannot be read fails it only when the wall needs the
+// model, with a message rather than drawing from nothing.
+bool loadSceneModel(const std::string& path, bool required, Model*& model) {
+    ModelLoadOutcome outcome = modelLoaded;
+    model = loadModel(path, &outcome);
+    if (outcome == modelFileUnreadable && required) {
+        report(ReportLevel::note, "Impossível carregar modelo: " + path);
+        report(ReportLevel::problem, "Quillon cannot start: the model " + path + " is missing or unreadable.");
+        return false;
     }
-    return model;
+    return outcome == modelLoaded || outcome == modelFileUnreadable;
 }
 
 // The scene images: the program cannot start without them.
-Texture* loadRequiredImage(const std::string& path) {
-    Texture* texture = tryLoadTexture(path);
-    if (!texture) {
-        std::fprintf(stderr, "Quillon cannot start: the image %s is missing or damaged.\n",
-                     path.c_str());
-        endProcess(1);
-    }
-    return texture;
+bool loadRequiredImage(const std::string& path, Texture*& texture) {
+    texture = loadTexture(path);
+    if (!texture)
+        report(ReportLevel::problem, "Quillon cannot start: the image " + path + " is missing or damaged.");
+    return texture != nullptr;
 }
 
 int textureName(const Texture* texture) { return texture ? texture->id : -1; }
 
 }  // namespace
 
-void setupScene() {
+bool setupScene() {
     glClearColor(0, 0, 0, 1);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
 
@@ -84,19 +82,28 @@ void setupScene() {
     glEnable(GL_NORMALIZE);
     glEnable(GL_DEPTH_TEST);
 
-    selectionTexture = loadRequiredImage(dataRoot + "t/b.jpg");
-    for (int list = 1; list <= 2; ++list)
-        for (int tile = 1; tile <= 16; ++tile)
-            tileTextures[list][tile] = loadRequiredImage(placeholderPath(tile + 16 * (list - 1)));
+    if (!loadRequiredImage(dataRoot + "t/b.jpg", selectionTexture)) return false;
+    for (int k = 1; k <= placeholderCount; ++k) {
+        const int list = k <= wallTiles ? catalogueList : favouritesList;
+        if (!loadRequiredImage(placeholderPath(k), tileTextures[list][(k - 1) % wallTiles + 1])) return false;
+    }
 
-    loadModel(stateFile("w.txt"));
-    loadModel(stateFile("r.txt"));
-    loadModel(stateFile("m.txt"));
-    tileModel = loadRequiredModel(stateFile("rp.txt"));
-    selectionModel = loadRequiredModel(stateFile("mp.txt"));
+    // The models the wall does not draw are read for their report and
+    // images only.
+    for (const SceneModel& scene : sceneModels) {
+        Model* model = nullptr;
+        if (!loadSceneModel(stateFile(scene.name), scene.drawn, model)) return false;
+        if (&scene == &sceneModels[tileModelIndex])
+            tileModel = model;
+        else if (&scene == &sceneModels[selectionModelIndex])
+            selectionModel = model;
+        else
+            delete model;
+    }
 
     thumbnailRefresh[1][1] = true;
     setTextureFilters(-1, GL_NEAREST_MIPMAP_NEAREST, GL_LINEAR);
+    return true;
 }
 
 void advanceThumbnailRefresh(int list) {
@@ -111,9 +118,9 @@ void advanceThumbnailRefresh(int list) {
 }
 
 void drawWall() {
-    std::optional<int> selected = readInt(stateFile("b.txt"));
-    std::optional<float> scale = readFloat(stateFile("u.txt"));
-    if (currentList != 1 && currentList != 2 && currentList != findList) return;
+    std::optional<int> selected = readInt(stateFile(StateFile::selectedTile));
+    std::optional<float> scale = readFloat(stateFile(StateFile::wallScale));
+    if (currentList != catalogueList && currentList != favouritesList && currentList != findList) return;
     const int list = currentList;
     const float s = scale ? *scale : defaultWallScale;
 
@@ -128,14 +135,11 @@ void drawWall() {
         glTranslatef(static_cast<float>(tileSpacingX * tileColumn(tile)),
                      static_cast<float>(-tileSpacingY * tileRow(tile)), 0);
         if (tileModel && !blankTiles[list][tile]) {
-            tileModel->textureOverride = tile == playingTile && playingTexture != 0
-                                             ? playingTexture
-                                             : textureName(tileTextures[list][tile]);
-            drawModel(*tileModel);
+            drawModel(*tileModel, tile == playingTile && playingTexture != 0 ? playingTexture
+                                                                             : textureName(tileTextures[list][tile]));
         }
         if (selected && *selected == tile && selectionModel) {
-            selectionModel->textureOverride = textureName(selectionTexture);
-            drawModel(*selectionModel);
+            drawModel(*selectionModel, textureName(selectionTexture));
         }
         glPopMatrix();
     }

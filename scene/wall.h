@@ -34,8 +34,10 @@ extern Model* tileModel;
 extern Model* selectionModel;
 
 // Fixes the graphics state, loads the start-up images and models and arms
-// the first thumbnail refresh of list 1.
-void setupScene();
+// the first thumbnail refresh of list 1. false when the wall cannot be
+// drawn (a scene image or model is missing or damaged, memory ran out): the
+// reason has been reported, and the program is to end with status 1.
+[[nodiscard]] bool setupScene();
 
 // Draws the wall of the current list and advances its thumbnail refresh.
 void drawWall();

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "catalogue/safe_file.h"
+#include "state/catalogue.h"
 #include "platform/platform.h"
 
 namespace {
@@ -77,7 +78,7 @@ bool copyOver(const std::string& source, const std::string& target) {
 }
 
 bool setFromTemplate(int k, const std::string& target) {
-    return copyOver("VESTRALUME/n/" + std::to_string(k) + ".txt", target);
+    return copyOver(stateFile(std::to_string(k) + ".txt"), target);
 }
 
 std::string formatIntList(const std::vector<int>& numbers) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <csetjmp>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -11,9 +10,8 @@
 #include <system_error>
 #include <utility>
 
-#include <jpeglib.h>
-
 #include "catalogue/alternatives_file.h"
+#include "assets/image.h"
 #include "catalogue/data_root.h"
 #include "catalogue/live_settings.h"
 #include "catalogue/pending_cards.h"
@@ -22,18 +20,14 @@
 #include "catalogue/safe_file.h"
 #include "catalogue/url_directory_file.h"
 #include "launch/launch.h"
+#include "platform/report.h"
 #include "state/state_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int templateCount = 20;
-constexpr int placeholderCount = 32;
 constexpr size_t maxDeliveredAddressLength = 100;
-constexpr size_t maxModelLine = 254;
-constexpr size_t maxMaterialName = 19;
-constexpr int maxFaceCorners = 10;
 constexpr size_t maxCornerIndexLength = 11;
 
 // Link numbers whose entries open the same page; every other address of the
@@ -45,8 +39,8 @@ const std::pair<int, int> sharedLinks[] = {{25, 340},   {81, 611},  {130, 965}, 
 enum ValueKind { integerValue, floatValue, pathValue, pageValue };
 
 struct StateFileRule {
-    const char* name;
-    const char* meaning;
+    StateFile file;
+    int pageOf;  // a page file: of this list (file is then not used)
     ValueKind kind;
     int lowest;
     int highest;
@@ -55,86 +49,50 @@ struct StateFileRule {
 // The state files under VESTRALUME/n/ besides the tile path files, with the
 // range of values each may hold.
 const StateFileRule stateRules[] = {
-    {"b.txt", "selected tile", integerValue, 1, 12},
-    {"u.txt", "wall scale", floatValue, 0, 0},
-    {"nn.txt", "scroll direction", integerValue, 1, 2},
-    {"z1.txt", "page of list 1", pageValue, 0, 0},
-    {"z2.txt", "page of list 2", pageValue, 0, 0},
-    {"1c.txt", "rotation counter", integerValue, 1, 16},
-    {"2c.txt", "rotation counter", integerValue, 1, 16},
-    {"h.txt", "launch counter", integerValue, 1, 20},
-    {"d.txt", "favourites count", integerValue, 0, INT_MAX},
-    {"dd.txt", "removed favourite path", pathValue, 0, 0},
-    {"npi.txt", "favourite source path", pathValue, 0, 0},
-    {"npt.txt", "link path", pathValue, 0, 0},
-    {"nppi.txt", "favourite target path", pathValue, 0, 0},
-    {"nppt.txt", "favourite target path", pathValue, 0, 0},
-    {"hl.txt", "link copy", integerValue, INT_MIN, INT_MAX},
+    {StateFile::selectedTile, 0, integerValue, 1, selectableTiles},
+    {StateFile::wallScale, 0, floatValue, 0, 0},
+    {StateFile::scrollDirection, 0, integerValue, forwardDirection, backwardDirection},
+    {StateFile::selectedTile, catalogueList, pageValue, 0, 0},
+    {StateFile::selectedTile, favouritesList, pageValue, 0, 0},
+    {StateFile::backwardRotation, 0, integerValue, 1, wallTiles},
+    {StateFile::forwardRotation, 0, integerValue, 1, wallTiles},
+    {StateFile::launchCounter, 0, integerValue, 1, templateCount},
+    {StateFile::favouritesCount, 0, integerValue, 0, INT_MAX},
+    {StateFile::removedFavourite, 0, pathValue, 0, 0},
+    {StateFile::favouriteSource, 0, pathValue, 0, 0},
+    {StateFile::linkPath, 0, pathValue, 0, 0},
+    {StateFile::favouriteTargetImage, 0, pathValue, 0, 0},
+    {StateFile::favouriteTargetLink, 0, pathValue, 0, 0},
+    {StateFile::linkCopy, 0, integerValue, INT_MIN, INT_MAX},
 };
 
-struct ModelRule {
-    const char* name;
-    const char* meaning;
-    bool drawn;  // drawn with a texture override, so every face needs texture coordinates
-};
-
-// In the order the scene loads them: material libraries read by earlier
-// models are known to later ones.
-const ModelRule modelRules[] = {
-    {"w.txt", "model", false},          {"r.txt", "model", false},
-    {"m.txt", "model", false},          {"rp.txt", "tile model", true},
-    {"mp.txt", "selection model", true},
-};
-
-struct JpegErrorTrap {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-};
-
-void leaveOnJpegError(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<JpegErrorTrap*>(info->err)->jump, 1);
-}
-
-void keepJpegQuiet(j_common_ptr) {}
+// A scene model is drawn with a texture override when SceneModel::drawn
+// says so: every face then needs texture coordinates.
+using ModelRule = SceneModel;
 
 enum JpegVerdict { jpegReadable, jpegDamaged, jpegOversized };
 
-// Whether libjpeg reads the image's header, and with `decode` all of its
-// scan lines, without an error; an image over the pixel cap is refused from
-// its header, as the viewer refuses it. Only trivially destructible values
-// live here, as an error leaves by longjmp.
+// Discards what the viewer's readers report while the checker runs them:
+// the checker says what it finds in its own words.
+void discardReport(ReportLevel, const std::string&) {}
+
+// Whether the viewer's decoder takes the image up from its header, and with
+// `decode` reads it whole; an image over the pixel cap is refused from its
+// header, as the viewer refuses it.
 JpegVerdict judgeJpeg(const std::string& bytes, bool decode) {
     if (bytes.empty()) return jpegDamaged;
-    jpeg_decompress_struct info;
-    JpegErrorTrap trap;
-    info.err = jpeg_std_error(&trap.manager);
-    trap.manager.error_exit = leaveOnJpegError;
-    trap.manager.output_message = keepJpegQuiet;
-    volatile JpegVerdict verdict = jpegDamaged;
-    if (setjmp(trap.jump) == 0) {
-        jpeg_create_decompress(&info);
-        jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
-                     static_cast<unsigned long>(bytes.size()));
-        if (jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK) {
-            if (info.image_width > static_cast<JDIMENSION>(maxImageSide) ||
-                info.image_height > static_cast<JDIMENSION>(maxImageSide)) {
-                verdict = jpegOversized;
-            } else {
-                if (decode) {
-                    jpeg_start_decompress(&info);
-                    JSAMPARRAY row = (*info.mem->alloc_sarray)(
-                        reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                        info.output_width * info.output_components, 1);
-                    while (info.output_scanline < info.output_height)
-                        jpeg_read_scanlines(&info, row, 1);
-                    jpeg_finish_decompress(&info);
-                }
-                verdict = jpegReadable;
-            }
-        }
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    JpegFailure failure = JpegFailure::none;
+    if (decode)
+        decodeJpegMemory(data, bytes.size(), std::string(), &failure);
+    else
+        failure = probeJpegMemory(data, bytes.size());
+    switch (failure) {
+    case JpegFailure::none: return jpegReadable;
+    case JpegFailure::oversized: return jpegOversized;
+    case JpegFailure::damaged: break;
     }
-    jpeg_destroy_decompress(&info);
-    return verdict;
+    return jpegDamaged;
 }
 
 std::string pixelCapText() {
@@ -191,7 +149,7 @@ struct Checker {
         bytes.clear();
         const std::string below = belowDataRoot(name);
         if (below.empty()) return fileOutside;
-        return readFileBeneath(path("VESTRALUME"), below, limit, bytes);
+        return readFileBeneath(path(rootFolderName), below, limit, bytes);
     }
     // Whether the file can be read; when not, the reason as the end of a
     // sentence naming it ("is missing", "is not a regular file ...").
@@ -205,7 +163,7 @@ struct Checker {
 
 void checkTemplates(Checker& check) {
     for (int k = 1; k <= templateCount; ++k) {
-        const std::string name = "VESTRALUME/n/" + number(k) + ".txt";
+        const std::string name = stateFile(number(k) + ".txt");
         std::string why;
         if (!check.readable(name, stateFileLimit, why)) {
             check.add(name + " " + why + " (template file " + number(k) + ")");
@@ -219,9 +177,12 @@ void checkTemplates(Checker& check) {
 
 void checkStateFiles(Checker& check) {
     for (const StateFileRule& rule : stateRules) {
-        const std::string name = stateFile(rule.name);
+        const std::string name = rule.pageOf ? pageFile(rule.pageOf) : stateFile(rule.file);
+        const std::string meaningText =
+            rule.pageOf ? "page of list " + number(rule.pageOf) : stateFileMeaning(rule.file);
+        const char* meaning = meaningText.c_str();
         const std::string file = check.path(name);
-        const std::string what = " (" + std::string(rule.meaning) + ")";
+        const std::string what = " (" + meaningText + ")";
         std::string why;
         if (!check.readable(name, stateFileLimit, why)) {
             check.add(name + " " + why + what);
@@ -233,7 +194,7 @@ void checkStateFiles(Checker& check) {
                 if (!value)
                     check.add(name + " does not hold an integer" + what);
                 else if (*value < rule.lowest || *value > rule.highest)
-                    check.add(name + " holds " + number(*value) + "; the " + rule.meaning +
+                    check.add(name + " holds " + number(*value) + "; the " + meaning +
                               " must be " +
                               (rule.highest == INT_MAX ? number(rule.lowest) + " or more"
                                                        : number(rule.lowest) + " to " +
@@ -389,7 +350,7 @@ void checkFace(Checker& check, const std::string& where, const std::string& corn
 }
 
 void checkModel(Checker& check, const ModelRule& rule, std::set<std::string>& materials) {
-    const std::string name = std::string("VESTRALUME/n/") + rule.name;
+    const std::string name = stateFile(rule.name);
     std::string text;
     const FileOutcome outcome = check.read(name, tableFileLimit, text);
     if (outcome != fileRead) {
@@ -439,7 +400,7 @@ void checkModel(Checker& check, const ModelRule& rule, std::set<std::string>& ma
 
 void checkModels(Checker& check) {
     std::set<std::string> materials;
-    for (const ModelRule& rule : modelRules) checkModel(check, rule, materials);
+    for (const ModelRule& rule : sceneModels) checkModel(check, rule, materials);
 }
 
 // The channel numbers of the files "<number><suffix>" in a list's folder.
@@ -519,7 +480,7 @@ void checkList(Checker& check, int list, const std::set<int>& links) {
     };
     const std::set<long long> thumbnails = numberedFiles(folder, ".Quillon");
     const std::set<long long> linkFiles = numberedFiles(folder, ".txt");
-    const long long favourites = list == 2 ? readInt(check.path(stateFile("d.txt"))).value_or(0) : 0;
+    const long long favourites = list == 2 ? readInt(check.path(stateFile(StateFile::favouritesCount))).value_or(0) : 0;
     std::vector<long long> missing, damaged, oversized, unreadable, unlinked, badLinks, badNames,
         unreadableLinks;
     for (long long channel : reachable) {
@@ -646,7 +607,7 @@ void checkAlternatives(Checker& check, const std::set<int>& links) {
 }
 
 void checkFavouritesWhole(Checker& check) {
-    const std::optional<int> count = readInt(check.path("VESTRALUME/n/d.txt"));
+    const std::optional<int> count = readInt(check.path(stateFile(StateFile::favouritesCount)));
     if (!count || *count < 1) return;
     struct Favourite {
         long long number;
@@ -654,30 +615,30 @@ void checkFavouritesWhole(Checker& check) {
         std::vector<long long> catalogueCopies;  // channels whose thumbnail it is
     };
     std::vector<Favourite> favourites;
-    for (long long slot : numberedFiles(check.path("VESTRALUME/2"), ".Quillon")) {
+    for (long long slot : numberedFiles(check.path(dataRoot + "2"), ".Quillon")) {
         if (slot < 1 || slot > *count) continue;
         Favourite favourite{slot, {}, {}, {}};
-        const std::string base = "VESTRALUME/2/" + number(slot);
+        const std::string base = dataRoot + "2/" + number(slot);
         if (check.read(base + ".Quillon", imageFileLimit, favourite.picture) == fileRead &&
             check.read(base + ".txt", stateFileLimit, favourite.link) == fileRead)
             favourites.push_back(std::move(favourite));
     }
     if (favourites.empty()) return;
     std::string blank;
-    check.read("VESTRALUME/i/1.jpg", imageFileLimit, blank);
+    check.read(placeholderPath(1), imageFileLimit, blank);
 
     // Only catalogue thumbnails of a size some favourite (or the blank
     // picture) has can be one of them.
     std::set<std::uintmax_t> sizes{blank.size()};
     for (const Favourite& favourite : favourites) sizes.insert(favourite.picture.size());
     bool blankInCatalogue = false;
-    const std::string catalogue = check.path("VESTRALUME/1");
+    const std::string catalogue = check.path(dataRoot + "1");
     for (long long channel : numberedFiles(catalogue, ".Quillon")) {
         std::error_code code;
         const std::uintmax_t size = fs::file_size(catalogue + "/" + number(channel) + ".Quillon", code);
         if (code || !sizes.count(size)) continue;
         std::string picture;
-        if (check.read("VESTRALUME/1/" + number(channel) + ".Quillon", imageFileLimit, picture) != fileRead)
+        if (check.read(dataRoot + "1/" + number(channel) + ".Quillon", imageFileLimit, picture) != fileRead)
             continue;
         blankInCatalogue = blankInCatalogue || (!blank.empty() && picture == blank);
         for (Favourite& favourite : favourites)
@@ -694,7 +655,7 @@ void checkFavouritesWhole(Checker& check) {
         bool linked = false;
         for (long long channel : favourite.catalogueCopies) {
             std::string link;
-            linked = linked || (check.read("VESTRALUME/1/" + number(channel) + ".txt", stateFileLimit,
+            linked = linked || (check.read(dataRoot + "1/" + number(channel) + ".txt", stateFileLimit,
                                            link) == fileRead &&
                                 link == favourite.link);
         }
@@ -936,12 +897,14 @@ void checkLivePictures(Checker& check) {
     }
 }
 
-std::vector<std::string> checkDataRoot(const std::string& folder) {
+namespace {
+
+std::vector<std::string> checkRoot(const std::string& folder) {
     Checker check;
     check.folder = folder.empty() ? "." : folder;
     std::error_code code;
-    if (!fs::is_directory(check.path("VESTRALUME"), code)) {
-        check.add(check.path("VESTRALUME") + " is missing or not a folder");
+    if (!fs::is_directory(check.path(rootFolderName), code)) {
+        check.add(check.path(rootFolderName) + " is missing or not a folder");
         return check.problems;
     }
     std::set<int> links;
@@ -959,6 +922,17 @@ std::vector<std::string> checkDataRoot(const std::string& folder) {
     checkLivePictures(check);
     check.problems.insert(check.problems.end(), linkProblems.begin(), linkProblems.end());
     return check.problems;
+}
+
+}  // namespace
+
+std::vector<std::string> checkDataRoot(const std::string& folder) {
+    // The viewer's readers report what they meet; the checker says it in
+    // its own words.
+    const ReportSink previous = setReportSink(discardReport);
+    std::vector<std::string> problems = checkRoot(folder);
+    setReportSink(previous);
+    return problems;
 }
 
 size_t pendingCardCount(const std::string& folder) {

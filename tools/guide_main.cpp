@@ -97,7 +97,7 @@ int follow(const Arguments& arguments) {
         pidfd = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(arguments.viewer), 0));
 #endif
     const std::string root = arguments.root;
-    const std::string setupPath = (fs::path(root) / "VESTRALUME" / guideSetupFile).string();
+    const std::string setupPath = (fs::path(root) / rootFolderName / guideSetupFile).string();
     const std::string indexPath = guideIndexPath("", root);
     const std::string pagePath = (fs::path(root) / pageFile(1)).string();
     GuideSetup setup;
@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
         printUsage(stderr);
         return 2;
     }
-    if (!fs::is_directory(fs::path(arguments.root) / "VESTRALUME")) {
+    if (!fs::is_directory(fs::path(arguments.root) / rootFolderName)) {
         std::fprintf(stderr, "quillon-guide: there is no data root %s/VESTRALUME\n",
                      arguments.root.c_str());
         return 1;

@@ -213,7 +213,7 @@ std::string findTemplate(std::vector<std::string>& looked) {
     if (code) return std::string();
     const fs::path folder = program.parent_path();
     for (const fs::path& candidate :
-         {folder / QUILLON_TEMPLATE_FROM_BIN, folder / ".." / "template" / "VESTRALUME"}) {
+         {folder / QUILLON_TEMPLATE_FROM_BIN, folder / ".." / "template" / rootFolderName}) {
         const fs::path clean = candidate.lexically_normal();
         looked.push_back(clean.string());
         if (fs::is_directory(clean, code)) return clean.string();
@@ -226,7 +226,7 @@ std::string findTemplate(std::vector<std::string>& looked) {
 bool resolveRoot(Arguments& arguments) {
     std::string error;
     if (arguments.rootGiven) {
-        if (fs::is_directory(fs::path(arguments.root) / "VESTRALUME")) return true;
+        if (fs::is_directory(fs::path(arguments.root) / rootFolderName)) return true;
         std::fprintf(stderr,
                      "quillon-import: there is no data root %s/VESTRALUME; --root names the "
                      "folder that holds VESTRALUME/\n",
@@ -238,7 +238,7 @@ bool resolveRoot(Arguments& arguments) {
         std::fprintf(stderr, "quillon-import: %s\n", error.c_str());
         return false;
     }
-    if (fs::is_directory(fs::path(arguments.root) / "VESTRALUME")) return true;
+    if (fs::is_directory(fs::path(arguments.root) / rootFolderName)) return true;
     std::vector<std::string> looked;
     const std::string templateRoot = findTemplate(looked);
     if (templateRoot.empty()) {
@@ -432,7 +432,7 @@ int main(int argc, char** argv) {
     }
     if (arguments.listGroups) return listGroups(arguments);
     if (!resolveRoot(arguments)) return 1;
-    const std::string root = (fs::path(arguments.root) / "VESTRALUME").string();
+    const std::string root = (fs::path(arguments.root) / rootFolderName).string();
     if (arguments.now) return showNowAndNext(arguments.root);
     if (arguments.makeCards) return makeCardsNow(arguments);
 

@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
         const std::optional<int> count = readChannelCount();
         // Favourites above the count are blank slots, whatever link file
         // an earlier favourite left there.
-        const int favourites = readInt(stateFile("d.txt")).value_or(0);
+        const int favourites = readInt(stateFile(StateFile::favouritesCount)).value_or(0);
         auto captured = [&](int number) {
             return viewer.list == 2 ? number >= 1 && number <= favourites : channelExists(viewer.list, number, count);
         };

@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int imageQuality = 85;
-constexpr int placeholderCount = 32;
 
 // Outline of the selection model (VESTRALUME/n/mp.txt, made by
 // tools/make_models.py) in wall units: the frame ring lies between the inner
@@ -384,7 +383,7 @@ std::string channelLabel(const std::string& address) {
     return splitWords(labels.size() >= 2 ? labels[labels.size() - 2] : host);
 }
 
-int sampleLinkNumber(int channel) { return (channel - 1) % maxLinkNumber + 1; }
+int sampleLinkNumber(int channel) { return (channel - 1) % deliveredLinkCount + 1; }
 
 bool makeDataRoot(const std::string& target, const std::string& textRoot, MakeMode mode,
                   std::string& error, const std::string& cardCache) {
@@ -394,7 +393,7 @@ bool makeDataRoot(const std::string& target, const std::string& textRoot, MakeMo
         return false;
     }
     const fs::path folder(target);
-    const fs::path root = folder / "VESTRALUME";
+    const fs::path root = folder / rootFolderName;
     const bool exists = fs::exists(fs::symlink_status(root, code));
     if (exists && mode == makeFresh) {
         error = root.string() +

@@ -9,14 +9,11 @@
 #include <map>
 #include <string>
 
-// How many channels each list of the sample root holds: enough for every
-// page that scrolling can reach from a page starting at 1 (up to 2004).
-constexpr int sampleChannelCount = 2004;
+#include "catalogue/data_root.h"
 
-// The size of thumbnails and placeholder images: powers of two, so the
-// mipmap builder needs no rescale, and the tiles' aspect ratio.
-constexpr int thumbnailWidth = 256;
-constexpr int thumbnailHeight = 128;
+// How many channels each list of the sample root holds: enough for every
+// page that scrolling can reach from a page starting at 1, as delivered.
+constexpr int sampleChannelCount = deliveredChannelCount;
 
 enum MakeMode {
     makeFresh,    // refuse when the target already holds VESTRALUME

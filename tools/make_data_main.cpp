@@ -33,7 +33,7 @@ void printUsage(std::FILE* out) {
 // like VESTRALUME, otherwise its VESTRALUME subfolder.
 std::string textRootOf(const std::string& folder) {
     std::error_code code;
-    const std::filesystem::path nested = std::filesystem::path(folder) / "VESTRALUME";
+    const std::filesystem::path nested = std::filesystem::path(folder) / rootFolderName;
     if (std::filesystem::is_directory(nested / "n", code)) return nested.string();
     return folder;
 }

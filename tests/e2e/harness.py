@@ -4,6 +4,7 @@ back as pixels."""
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -460,3 +461,120 @@ SANITIZER_MARKS = ("AddressSanitizer", "UndefinedBehaviorSanitizer", "runtime er
 
 def sanitizer_reports(text):
     return [line for line in text.splitlines() if any(m in line for m in SANITIZER_MARKS)]
+
+
+# quillon-import, run as the tests run it: with a cache of its own beside
+# the root, sanitizer reports that end it.
+
+def importer_command(args, folder, *arguments, root=True):
+    """quillon-import with `arguments`, on the root in `folder` unless
+    `root` is false (then it finds the user's own root)."""
+    return ([os.path.join(args.build, "tools", "quillon-import")] +
+            (["--root", folder] if root else []) + list(arguments))
+
+
+def importer_env(folder, extra=None):
+    env = dict(os.environ)
+    env["XDG_CACHE_HOME"] = os.path.join(folder, "cache")
+    env.setdefault("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1")
+    env.update(extra or {})
+    return env
+
+
+def run_import(args, folder, *arguments, root=True, stdin=None, extra_env=None, timeout=300):
+    """Runs quillon-import to its end: its status, and its standard output
+    and error as one text."""
+    result = subprocess.run(importer_command(args, folder, *arguments, root=root),
+                            env=importer_env(folder, extra_env), input=stdin, capture_output=True,
+                            text=True, timeout=timeout)
+    return result.returncode, result.stdout + result.stderr
+
+
+# Killing a command at each of its renames. Every replacement of a file or
+# folder the programs make ends in a rename, so a kill just before each one
+# reaches every state a power cut could leave, in order and without timing
+# luck.
+
+RENAMES = "rename,renameat,renameat2"
+
+
+def can_trace():
+    """Whether strace may trace programs here (ptrace can be forbidden)."""
+    return subprocess.run(["strace", "-qq", "-e", "trace=none", "true"],
+                          capture_output=True).returncode == 0
+
+
+class RenameKill:
+    """One run of kill_at_every_rename: `n`, the `tracer` to put before the
+    command (strace), and the strace `log` of the run."""
+
+    def __init__(self, n, log, follow, fail_exchange):
+        self.n = n
+        self.log = log
+        renames = "rename,renameat" if fail_exchange else RENAMES
+        self.tracer = ["strace"] + (["-f"] if follow else []) + \
+            ["-y", "-o", log, "-e", "signal=none", "-e", "trace=" + RENAMES]
+        if fail_exchange:
+            self.tracer += ["-e", "inject=renameat2:error=ENOSYS"]
+        self.tracer += ["-e", "inject=%s:signal=KILL:when=%d" % (renames, n), "--"]
+
+    def killed(self):
+        """Whether a rename of the run was killed (it never returned)."""
+        if not os.path.exists(self.log):
+            return False
+        with open(self.log, encoding="utf-8", errors="replace") as f:
+            return any(re.search(r"\brename\w*\(.*\) = \?$", line.rstrip()) for line in f)
+
+    def replaced(self, folder):
+        """The files and folders the run replaced, in order: the full path
+        of each successful rename's target (relative names are taken in
+        `folder`)."""
+        names = []
+        with open(self.log, encoding="utf-8", errors="replace") as f:
+            for line in f:
+                line = re.sub(r"^\d+ +", "", line.rstrip())
+                if not line.startswith("rename") or not line.endswith("= 0"):
+                    continue
+                # renameat(5</path/to/folder>, ".x.tmp", 5</path/to/folder>, "x") = 0
+                # rename("dir/.x.tmp", "dir/x") = 0
+                folders = re.findall(r"<([^>]*)>", line)
+                target = re.findall(r'"([^"]*)"', line)[-1]
+                names.append(os.path.join(folders[-1] if folders else folder, target))
+        return names
+
+
+class TracedQuillon(Quillon):
+    """The program under a tracer (a RenameKill's): its window is found by
+    name, as the process started is the tracer's."""
+
+    def _find_window(self):
+        if self.process.poll() is not None:
+            raise Failure("Quillon ended during start-up:\n" + self.output())
+        out = self.server.run("xdotool", "search", "--onlyvisible", "--name", "^Quillon$",
+                              check_status=False)
+        ids = out.split()
+        return ids[0] if ids else None
+
+
+def kill_at_every_rename(folder, follow=False, fail_exchange=False, every=1, limit=400):
+    """Yields a RenameKill for n = 1, 2, ...: the caller runs its command
+    under `kill.tracer` and checks what the run left. strace kills the
+    process with SIGKILL just before its n-th rename. Only the command's
+    main thread is traced, unless `follow`: then every thread and process
+    it starts is, each killed at its own n-th rename (strace counts per
+    thread), which a script starting programs needs. With `fail_exchange`
+    every renameat2 fails with ENOSYS, so the programs take their way
+    without an atomic exchange, and only rename and renameat are counted.
+    With `every` above 1 only renames 1, 1 + every, 1 + 2 every... are
+    killed, for commands with too many renames to try each (a storm of
+    keys, a copy of thousands of files); the points stay the same from one
+    run of the tests to the next. The runs end after the first one in which
+    nothing was killed: the command went through all of its renames. The
+    strace logs go to `folder`."""
+    for run in range(limit):
+        n = 1 + run * every
+        kill = RenameKill(n, os.path.join(folder, "renames-%d.log" % n), follow, fail_exchange)
+        yield kill
+        if not kill.killed():
+            return
+    raise Failure("the command was still killed after %d runs" % limit)

@@ -1,11 +1,12 @@
-"""The program killed with SIGKILL at random moments, during key storms and
-during the F12 batch copy, many times over: after every kill the data root is
-sound, no state file is empty or partial, and no thumbnail copy is partial."""
+"""The program killed with SIGKILL at renames spread over a storm of keys
+and over the F12 batch copy: after every kill the data root is sound, no
+state file is empty or partial, and no thumbnail copy is partial. Every
+write of the program ends in a rename, so the kills land at the moments a
+power cut could cut; the same keys in the same order give the same renames
+on every run of the test."""
 
 import os
-import random
-import subprocess
-import time
+import shutil
 
 import harness
 from harness import check
@@ -13,76 +14,109 @@ from test_evening import make_recorder
 
 STORM_KEYS = ["Left", "Right", "Up", "Down", "Prior", "Next", "F1", "F2", "BackSpace",
               "Return", "a", "Delete"]
-STORM_KILLS = 12
-COPY_KILLS = 6
+# Each key after each other key once more, in a fixed order.
+STORM = STORM_KEYS + STORM_KEYS[::-1] + STORM_KEYS[::2] + STORM_KEYS[1::2]
+# Renames between the kills during the storm (a prime, so the kills fall on
+# different kinds of write).
+STORM_EVERY = 29
+# The batch copy makes 4 renames per image (p.txt, pp.txt, n.txt, then the
+# copy) after the first n.txt: one rename in 1601 kills the copy at each of
+# the four in turn.
+COPY_EVERY = 1601
 
 
-def storm(server, window, rng):
-    keys = rng.choices(STORM_KEYS, k=400)
-    return subprocess.Popen(["xdotool", "key", "--window", window, "--delay", "3"] + keys,
-                            env=server.env(), stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-
-
-def kill_now(app):
-    app.process.kill()
-    app.process.wait()
-    app.stop()
-
-
-def check_state_files(folder, when):
-    sound, problems = harness.run_checker(args_holder[0], folder)
+def check_state_files(args, folder, when):
+    sound, problems = harness.run_checker(args, folder)
     check(sound, "after %s the data root is damaged:\n%s" % (when, "\n".join(problems)))
     for name, data in harness.state_snapshot(folder).items():
         if name.endswith(".txt") and not name.startswith("."):
             check(len(data) > 0, "after %s VESTRALUME/n/%s is empty" % (when, name))
 
 
-args_holder = [None]
+def run_keys(args, server, folder, env, kill, keys, done=None):
+    """Starts the program in `folder` under the kill's tracer, sends `keys`
+    and returns once it has ended: killed, or, when no kill came, after
+    `done()` held (when given), it settled and Esc ended it."""
+    app = harness.TracedQuillon(server, args.quillon, folder, env, launcher=kill.tracer)
+    try:
+        app.key(*keys, delay_ms=3)
+        if done:
+            harness.wait_until(lambda: not app.alive() or done(), 120, 0.1, "the keys' work")
+        if app.alive():
+            harness.wait_settled(folder, quiet=1.0)
+        if app.alive():
+            app.key("Escape")
+        app.wait_exit(30)
+    finally:
+        app.stop()
+
+
+def copied_all(folder):
+    return os.path.exists(os.path.join(folder, "n.txt")) and harness.read(folder, "n.txt") == "2000"
+
+
+def check_batch_copy(folder, when):
+    if not os.path.exists(os.path.join(folder, "n.txt")):
+        # Killed before the counter's first write: nothing was copied.
+        check(not any(name.endswith(".Quillon") for name in os.listdir(folder)),
+              "%s copies were made without a counter" % when)
+        return "none"
+    counter = harness.read(folder, "n.txt")
+    check(counter.isdigit() and 0 <= int(counter) <= 2000,
+          "%s n.txt holds %r" % (when, counter))
+    for name, suffix in (("p.txt", ".jpg"), ("pp.txt", ".Quillon")):
+        if not os.path.exists(os.path.join(folder, name)):
+            check(counter == "0", "%s %s is missing" % (when, name))
+            continue
+        text = harness.read(folder, name)
+        check(text.endswith(suffix) and text[:-len(suffix)].isdigit(),
+              "%s %s holds %r" % (when, name, text))
+    for k in range(1, 2001):
+        copy = os.path.join(folder, "%d.Quillon" % k)
+        if os.path.exists(copy):
+            with open(copy, "rb") as a, open(os.path.join(folder, "%d.jpg" % k), "rb") as b:
+                check(a.read() == b.read(), "%s %d.Quillon is a partial copy" % (when, k))
+    return counter
 
 
 def test(args, server, folder):
-    args_holder[0] = args
-    rng = random.Random(int(os.environ.get("QUILLON_KILL_SEED", "7")))
-    harness.make_sample_root(args, folder)
+    if not harness.can_trace():
+        print("SKIPPED: strace cannot trace programs here (no ptrace)")
+        return
+    base = os.path.join(folder, "base")
+    os.makedirs(base)
+    harness.make_sample_root(args, base)
     stub_dir, _ = make_recorder(folder)
     env = {"PATH": stub_dir + ":" + os.environ["PATH"]}
 
-    for round_number in range(1, STORM_KILLS + 1):
-        app = harness.Quillon(server, args.quillon, folder, env)
-        sender = storm(server, app.window, rng)
-        app.key("Down")  # the storm's window gets the focus
-        time.sleep(rng.uniform(0.2, 2.5))
-        kill_now(app)
-        sender.kill()
-        sender.wait()
-        check_state_files(folder, "kill %d during a key storm" % round_number)
+    storm_kills = 0
+    for kill in harness.kill_at_every_rename(folder, every=STORM_EVERY):
+        case = os.path.join(folder, "storm%d" % kill.n)
+        shutil.copytree(base, case, symlinks=True)
+        run_keys(args, server, case, env, kill, STORM)
+        when = "a kill at rename %d of a key storm" % kill.n if kill.killed() else "a key storm"
+        check_state_files(args, case, when)
+        storm_kills += kill.killed()
+        shutil.rmtree(case)
 
     # The batch copy works in the working directory: 2000 distinct images.
     for k in range(1, 2001):
-        with open(os.path.join(folder, "%d.jpg" % k), "wb") as f:
+        with open(os.path.join(base, "%d.jpg" % k), "wb") as f:
             f.write(os.urandom(512) + b"image %d" % k)
-    for round_number in range(1, COPY_KILLS + 1):
-        app = harness.Quillon(server, args.quillon, folder, env)
-        app.key("F12")
-        time.sleep(rng.uniform(0.0, 0.8))
-        kill_now(app)
-        when = "kill %d during the batch copy" % round_number
-        counter = harness.read(folder, "n.txt")
-        check(counter.isdigit() and 0 <= int(counter) <= 2000,
-              "%s n.txt holds %r" % (when, counter))
-        for name, suffix in (("p.txt", ".jpg"), ("pp.txt", ".Quillon")):
-            text = harness.read(folder, name)
-            check(text.endswith(suffix) and text[:-len(suffix)].isdigit(),
-                  "%s %s holds %r" % (when, name, text))
-        for k in range(1, 2001):
-            copy = os.path.join(folder, "%d.Quillon" % k)
-            if os.path.exists(copy):
-                with open(copy, "rb") as a, open(os.path.join(folder, "%d.jpg" % k), "rb") as b:
-                    check(a.read() == b.read(), "%s %d.Quillon is a partial copy" % (when, k))
-        check_state_files(folder, when)
+    copy_kills = 0
+    for kill in harness.kill_at_every_rename(folder, every=COPY_EVERY):
+        case = os.path.join(folder, "copy%d" % kill.n)
+        shutil.copytree(base, case, symlinks=True)
+        run_keys(args, server, case, env, kill, ["F12"], lambda: copied_all(case))
+        when = ("a kill at rename %d of the batch copy" % kill.n if kill.killed()
+                else "the batch copy")
+        counter = check_batch_copy(case, when)
+        check_state_files(args, case, when)
         print("%s: counter at %s" % (when, counter))
-    print("%d kills during key storms, %d during the batch copy" % (STORM_KILLS, COPY_KILLS))
+        copy_kills += kill.killed()
+        shutil.rmtree(case)
+    check(copy_kills == 5, "%d kills during the batch copy, not 5" % copy_kills)
+    print("%d kills during a key storm, %d during the batch copy" % (storm_kills, copy_kills))
 
 
 if __name__ == "__main__":

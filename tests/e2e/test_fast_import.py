@@ -41,16 +41,6 @@ class LogoServer:
         self.process.wait(10)
 
 
-def environment(folder, cache):
-    env = dict(os.environ, XDG_CACHE_HOME=cache)
-    env.setdefault("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1")
-    return env
-
-
-def importer(args):
-    return os.path.join(args.build, "tools", "quillon-import")
-
-
 def makers_of(root_folder):
     return harness.card_makers(root_folder)
 
@@ -100,9 +90,9 @@ def big_playlist_on_the_wall(args, server, folder, web, cache):
     harness.make_sample_root(args, root)
     playlist = os.path.join(folder, "big.m3u")
     big_playlist.write_playlist(playlist, ENTRIES, web.address, LOGOS)
-    env = environment(folder, cache)
+    env = harness.importer_env(folder, {"XDG_CACHE_HOME": cache})
     started = time.monotonic()
-    result = subprocess.run([importer(args), "--root", root, playlist], env=env,
+    result = subprocess.run(harness.importer_command(args, root, playlist), env=env,
                             capture_output=True, text=True, timeout=120)
     took = time.monotonic() - started
     print(result.stdout + result.stderr)
@@ -151,12 +141,12 @@ def kills(args, server, folder, web, cache):
     count = 240
     playlist = os.path.join(folder, "kills.m3u")
     big_playlist.write_playlist(playlist, count, web.address, LOGOS)
-    env = environment(folder, cache)
+    env = harness.importer_env(folder, {"XDG_CACHE_HOME": cache})
     # The cards as an import that waits for them makes them.
     reference = os.path.join(folder, "reference")
     os.makedirs(reference)
     harness.make_sample_root(args, reference)
-    subprocess.run([importer(args), "--root", reference, "--wait", playlist], env=env,
+    subprocess.run(harness.importer_command(args, reference, "--wait", playlist), env=env,
                    check=True, stdout=subprocess.DEVNULL, timeout=300)
 
     rng = random.Random(int(os.environ.get("QUILLON_TEST_SEED", "29")))
@@ -166,7 +156,7 @@ def kills(args, server, folder, web, cache):
     try:
         # The importer, killed at random moments: the old catalogue or the new one.
         for attempt in range(3):
-            process = subprocess.Popen([importer(args), "--root", root, playlist], env=env,
+            process = subprocess.Popen(harness.importer_command(args, root, playlist), env=env,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             time.sleep(rng.uniform(0.0, 0.6))
             process.kill()
@@ -174,7 +164,7 @@ def kills(args, server, folder, web, cache):
             stop_makers(root)
             sound, problems = harness.run_checker(args, root)
             check(sound, "after the importer was killed:\n" + "\n".join(problems))
-        result = subprocess.run([importer(args), "--root", root, playlist], env=env,
+        result = subprocess.run(harness.importer_command(args, root, playlist), env=env,
                                 capture_output=True, text=True, timeout=120)
         check(result.returncode == 0, "the import after the kills failed: " + result.stderr)
         # The background card maker, killed at random moments while it works.
@@ -182,7 +172,7 @@ def kills(args, server, folder, web, cache):
             if not cards_pending(root):
                 break
             if not makers_of(root):
-                subprocess.Popen([importer(args), "--make-cards", "--root", root], env=env,
+                subprocess.Popen(harness.importer_command(args, root, "--make-cards"), env=env,
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             time.sleep(rng.uniform(0.05, 0.5))
             stop_makers(root)
@@ -203,14 +193,14 @@ def kills(args, server, folder, web, cache):
         sound, problems = harness.run_checker(args, root)
         check(sound and not any("still being made" in line for line in problems),
               "after the cards were made:\n" + "\n".join(problems))
-        again = subprocess.run([importer(args), "--root", root, playlist], env=env,
+        again = subprocess.run(harness.importer_command(args, root, playlist), env=env,
                                capture_output=True, text=True, timeout=120)
         if "checked against its logo" in again.stdout:
             # A kill between the last card and the import record: the import
             # has the cards checked once more, and then knows the playlist.
             wait_until(lambda: not cards_pending(root) and not makers_of(root), 60, 0.2,
                        "the cards to be checked")
-            again = subprocess.run([importer(args), "--root", root, playlist], env=env,
+            again = subprocess.run(harness.importer_command(args, root, playlist), env=env,
                                    capture_output=True, text=True, timeout=120)
         check("already holds exactly this playlist" in again.stdout,
               "the same playlist again was not recognised: " + again.stdout)

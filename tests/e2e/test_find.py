@@ -11,9 +11,9 @@ left, as they were on screen, and Esc on the wall still quits."""
 import os
 
 import harness
-from harness import check, wait_until
+from harness import check, run_import, wait_until
 from test_evening import differing_share, make_recorder, opened_lines, settled_screen
-from test_import import add_player_recorder, run_import
+from test_import import add_player_recorder
 
 # (name, group) in playlist order; channel numbers count from 1.
 CHANNELS = [

@@ -128,15 +128,12 @@ class GuideServer:
 
 
 def tool_env(folder):
-    env = dict(os.environ, XDG_CACHE_HOME=os.path.join(folder, "cache"), TZ="UTC")
-    env.setdefault("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1")
-    return env
+    return harness.importer_env(folder, {"TZ": "UTC"})
 
 
 def now_lines(args, folder):
-    result = subprocess.run([os.path.join(args.build, "tools", "quillon-import"), "--now", "--root",
-                             folder], env=tool_env(folder), capture_output=True, text=True,
-                            timeout=60)
+    result = subprocess.run(harness.importer_command(args, folder, "--now"), env=tool_env(folder),
+                            capture_output=True, text=True, timeout=60)
     check(result.returncode == 0, "--now failed: " + result.stderr)
     return [line.split("\t") for line in result.stdout.splitlines()]
 
@@ -194,8 +191,7 @@ def test(args, server, folder):
                              (' tvg-shift="%s"' % shift if shift else "")
                 f.write("#EXTINF:-1%s,%s\nhttps://streams.example/%d.m3u8\n"
                         % (attributes, name, number))
-        result = subprocess.run([os.path.join(args.build, "tools", "quillon-import"), "--root",
-                                 folder, playlist], env=tool_env(folder), capture_output=True,
+        result = subprocess.run(harness.importer_command(args, folder, playlist), env=tool_env(folder), capture_output=True,
                                 text=True, timeout=300)
         print(result.stdout + result.stderr)
         check(result.returncode == 0, "the import failed")

@@ -10,11 +10,10 @@ answers 404 or redirects in circles changes nothing."""
 
 import http.server
 import os
-import subprocess
 import threading
 
 import harness
-from harness import check, wait_until
+from harness import check, run_import, wait_until
 from test_evening import PRODUCT_PAGE, make_recorder, opened_lines, settled_screen
 
 COUNT = 30
@@ -28,21 +27,6 @@ def playlist(prefix, count):
                      % (prefix, n, "Odd" if n % 2 else "Even", prefix.capitalize(), n))
         lines.append("https://%s.example/live/%d/index.m3u8" % (prefix, n))
     return "\n".join(lines) + "\n"
-
-
-def importer(args):
-    return os.path.join(args.build, "tools", "quillon-import")
-
-
-def run_import(args, folder, *arguments, root=True, stdin=None, extra_env=None):
-    env = dict(os.environ)
-    env["XDG_CACHE_HOME"] = os.path.join(folder, "cache")
-    env.setdefault("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1")
-    env.update(extra_env or {})
-    command = [importer(args)] + (["--root", folder] if root else []) + list(arguments)
-    result = subprocess.run(command, env=env, input=stdin, capture_output=True, text=True,
-                            timeout=300)
-    return result.returncode, result.stdout + result.stderr
 
 
 def add_player_recorder(stub_dir, log):

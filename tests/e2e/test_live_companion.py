@@ -22,8 +22,7 @@ import threading
 import time
 
 import harness
-from harness import check, wait_until
-from test_import import run_import
+from harness import check, run_import, wait_until
 
 
 class Files(http.server.ThreadingHTTPServer):

@@ -17,8 +17,7 @@ import threading
 import time
 
 import harness
-from harness import check, wait_until
-from test_import import run_import
+from harness import check, run_import, wait_until
 
 COLOURS = [(230, 30, 30), (30, 200, 40), (40, 60, 230), (230, 220, 30), (220, 40, 220),
            (40, 220, 220), (240, 140, 20), (130, 40, 230), (20, 120, 40), (140, 140, 240),

@@ -90,12 +90,11 @@ class LogoServer:
 
 
 def run_import(args, folder, playlist):
-    env = dict(os.environ, XDG_CACHE_HOME=os.path.join(folder, "cache"))
-    env.setdefault("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1")
     # --wait: every card made before the import returns, so the summary
     # counts every logo (test_fast_import.py covers cards made later).
-    result = subprocess.run([os.path.join(args.build, "tools", "quillon-import"), "--root", folder,
-                             "--wait", playlist], env=env, capture_output=True, text=True, timeout=300)
+    result = subprocess.run(harness.importer_command(args, folder, "--wait", playlist),
+                            env=harness.importer_env(folder), capture_output=True, text=True,
+                            timeout=300)
     print(result.stdout + result.stderr)
     return result
 

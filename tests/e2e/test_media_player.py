@@ -19,9 +19,8 @@ import threading
 import time
 
 import harness
-from harness import check, wait_until
+from harness import check, run_import, wait_until
 from test_evening import make_recorder, opened_lines
-from test_import import run_import
 
 WIDTH, HEIGHT = 640, 360
 # Points of ffmpeg's "testsrc" picture (as shares of its width and height)

@@ -1,8 +1,9 @@
 """The launcher's upgrade killed at each of its renames, with the folder
 exchange taken away so the upgrader moves the old root aside and the new
 one in with two renames. The installed launcher (packaging/quillon.in) runs
-under strace, which makes every exchange fail and kills whichever process
-makes the n-th rename, for every n up to a run without a kill. After each
+under strace (harness.kill_at_every_rename), which makes every exchange
+fail and kills each process at its n-th rename, for every n up to a run
+without a kill. After each
 kill the user's favourites are still on disk, and the next start (without
 strace) finds them in the upgraded root, with nothing left beside it."""
 
@@ -14,7 +15,6 @@ import subprocess
 import harness
 from harness import check, read, write
 
-RENAMES = "rename,renameat,renameat2"
 OLD, NEW = "0.0.1", "9.9.0"
 FAVOURITES = {
     "2/1.txt": "10000\nMy first favourite\n",
@@ -57,15 +57,11 @@ def install(args, prefix):
     return launcher
 
 
-def start(launcher, home, kill_at=None, log=None):
+def start(launcher, home, tracer=()):
     env = dict(os.environ, HOME=home, XDG_DATA_HOME=os.path.join(home, "data"),
                ASAN_OPTIONS="detect_leaks=0")
-    command = [launcher]
-    if kill_at:
-        command = ["strace", "-f", "-o", log, "-e", "signal=none", "-e", "trace=" + RENAMES,
-                   "-e", "inject=renameat2:error=ENOSYS",
-                   "-e", "inject=rename,renameat:signal=KILL:when=%d" % kill_at, "--"] + command
-    return subprocess.run(command, env=env, capture_output=True, text=True, timeout=60)
+    return subprocess.run(list(tracer) + [launcher], env=env, capture_output=True, text=True,
+                          timeout=60)
 
 
 def favourites_in(root):
@@ -75,27 +71,24 @@ def favourites_in(root):
 
 def test(args, server, folder):
     del server
-    if subprocess.run(["strace", "-qq", "-e", "trace=none", "true"], capture_output=True).returncode:
+    if not harness.can_trace():
         print("SKIPPED: strace cannot trace programs here (no ptrace)")
         return
     launcher = install(args, os.path.join(folder, "prefix"))
     kills = 0
-    for kill_at in range(1, 12):
+    for kill in harness.kill_at_every_rename(folder, follow=True, fail_exchange=True):
+        kill_at = kill.n
         home = os.path.join(folder, "home-%d" % kill_at)
         user = os.path.join(home, "data", "quillon")
         make_root(user, OLD, dict(FAVOURITES, **{"n/w.txt": "the older model\n",
                                                  "links.tsv": "10000\thttps://s.example/a\tmedia\n"}))
-        log = os.path.join(folder, "strace-%d.log" % kill_at)
-        start(launcher, home, kill_at, log)
-        with open(log, encoding="utf-8", errors="replace") as f:
-            # A rename that never returned: the process was killed there.
-            killed = any(re.match(r"\d+ rename\w*\(.*\) = \?$", line.rstrip()) for line in f)
+        start(launcher, home, kill.tracer)
         # Killed or not, the favourites are on disk: in the root or in the
         # old root moved aside.
         check(favourites_in(os.path.join(user, "VESTRALUME"))
               or favourites_in(os.path.join(user, ".VESTRALUME.retired")),
               "kill at rename %d: the favourites are nowhere: %s" % (kill_at, os.listdir(user)))
-        if not killed:
+        if not kill.killed():
             break
         kills += 1
         result = start(launcher, home)

@@ -161,14 +161,13 @@ def dead_address():
 def import_channels(args, folder, channels):
     """A playlist of (name, address) pairs imported as the catalogue of the
     sample root in `folder`, with quillon-import."""
-    from test_import import run_import
     harness.make_sample_root(args, folder)
     playlist = os.path.join(folder, "channels.m3u")
     with open(playlist, "w") as f:
         f.write("#EXTM3U\n")
         for name, address in channels:
             f.write("#EXTINF:-1,%s\n%s\n" % (name, address))
-    status, output = run_import(args, folder, playlist)
+    status, output = harness.run_import(args, folder, playlist)
     harness.check(status == 0, "the import failed with status %d:\n%s" % (status, output))
     # No product page on the presses of these tests.
     harness.write(folder, "VESTRALUME/n/h.txt", "2")

@@ -78,13 +78,12 @@ TEST_F(SampleModels, LoadWithTheirCountsMaterialsAndImages) {
         SCOPED_TRACE(expected.path);
         ASSERT_NE(models[m], nullptr);
         const Model& model = *models[m];
-        EXPECT_EQ(model.vertexCount, expected.vertices);
-        EXPECT_EQ(model.faceCount, expected.faces);
-        EXPECT_EQ(model.normalCount, expected.normals);
-        EXPECT_EQ(model.texcoordCount, expected.texcoords);
+        EXPECT_EQ(vertexCount(model), expected.vertices);
+        EXPECT_EQ(faceCount(model), expected.faces);
+        EXPECT_EQ(normalCount(model), expected.normals);
+        EXPECT_EQ(texcoordCount(model), expected.texcoords);
         EXPECT_EQ(model.hasNormals, expected.normals > 0);
         EXPECT_TRUE(model.hasMaterialLibrary);
-        EXPECT_EQ(model.textureOverride, -1);
         int textured = 0;
         for (const Face& face : model.faces) {
             EXPECT_NE(face.material, -1) << "every face names a material of its library";
@@ -102,13 +101,13 @@ TEST_F(SampleModels, DrawnModelsGiveTextureCoordinatesAndNormalsOnEveryCorner) {
         SCOPED_TRACE(expected.path);
         const Model& model = *models[m];
         for (const Face& face : model.faces) {
-            ASSERT_EQ(face.texcoordIndices.size(), static_cast<size_t>(face.cornerCount));
+            ASSERT_EQ(face.texcoordIndices.size(), static_cast<size_t>(cornerCount(face)));
             for (int t : face.texcoordIndices) {
                 ASSERT_GE(t, 0);
-                ASSERT_LT(t, model.texcoordCount);
+                ASSERT_LT(t, texcoordCount(model));
             }
             if (model.hasNormals) {
-                ASSERT_EQ(face.normalIndices.size(), static_cast<size_t>(face.cornerCount));
+                ASSERT_EQ(face.normalIndices.size(), static_cast<size_t>(cornerCount(face)));
             }
         }
     }
@@ -120,7 +119,7 @@ TEST_F(SampleModels, ModelsSitWithinTheirBounds) {
         SCOPED_TRACE(expected.path);
         const Model& model = *models[m];
         float low[3] = {1e9f, 1e9f, 1e9f}, high[3] = {-1e9f, -1e9f, -1e9f};
-        for (int v = 0; v < model.vertexCount; ++v)
+        for (int v = 0; v < vertexCount(model); ++v)
             for (int axis = 0; axis < 3; ++axis) {
                 low[axis] = std::min(low[axis], vertexOf(model, v)[axis]);
                 high[axis] = std::max(high[axis], vertexOf(model, v)[axis]);
@@ -138,7 +137,7 @@ TEST_F(SampleModels, ModelsSitWithinTheirBounds) {
 TEST_F(SampleModels, TileFrontShowsTheWholeThumbnailUpright) {
     const Model& tile = *models[3];
     const Face& front = tile.faces[0];
-    ASSERT_EQ(front.cornerCount, 4);
+    ASSERT_EQ(cornerCount(front), 4);
     for (int c = 0; c < 4; ++c) {
         const float* p = vertexOf(tile, front.vertexIndices[c]);
         const float* t = &tile.texcoords[front.texcoordIndices[c] * 3];
@@ -154,16 +153,16 @@ TEST_F(SampleModels, TileFrontShowsTheWholeThumbnailUpright) {
 // corners; counter-clockwise faces give normals pointing out of the model.
 TEST_F(SampleModels, ComputedNormalsPointOutwards) {
     const Model& roof = *models[1];
-    ASSERT_EQ(roof.normals.size(), 15u);
-    for (int f = 0; f < 4; ++f) EXPECT_GT(roof.normals[f * 3 + 1], 0.5f) << "roof side " << f;
-    EXPECT_FLOAT_EQ(roof.normals[4 * 3 + 1], -1.0f) << "base faces down";
+    ASSERT_EQ(roof.faceNormals.size(), 15u);
+    for (int f = 0; f < 4; ++f) EXPECT_GT(roof.faceNormals[f * 3 + 1], 0.5f) << "roof side " << f;
+    EXPECT_FLOAT_EQ(roof.faceNormals[4 * 3 + 1], -1.0f) << "base faces down";
 
     const Model& frame = *models[4];
-    ASSERT_EQ(frame.normals.size(), 36u);
-    for (int f = 0; f < 4; ++f) EXPECT_FLOAT_EQ(frame.normals[f * 3 + 2], 1.0f) << "front strip " << f;
+    ASSERT_EQ(frame.faceNormals.size(), 36u);
+    for (int f = 0; f < 4; ++f) EXPECT_FLOAT_EQ(frame.faceNormals[f * 3 + 2], 1.0f) << "front strip " << f;
     for (int f = 4; f < 12; ++f) {
         const Face& face = frame.faces[f];
-        const float* n = &frame.normals[f * 3];
+        const float* n = &frame.faceNormals[f * 3];
         // Walls: perpendicular to z; outer walls face away from the centre,
         // inner walls towards it.
         EXPECT_NEAR(n[2], 0.0f, 1e-6);

@@ -126,8 +126,7 @@ TEST_F(DrawModel, OverrideTexturesEveryFace) {
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
 
     glClear(GL_COLOR_BUFFER_BIT);
-    halvesModel.textureOverride = loadTexture("VESTRALUME/t/green.jpg")->id;
-    drawModel(halvesModel);
+    drawModel(halvesModel, loadTexture("VESTRALUME/t/green.jpg")->id);
     expectShows(0.25, 0.5, {0, 255, 0}, "override over own image");
     expectShows(0.75, 0.5, {0, 255, 0}, "override where there is no image");
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
@@ -135,8 +134,7 @@ TEST_F(DrawModel, OverrideTexturesEveryFace) {
 
 TEST_F(DrawModel, FacesWithoutTextureCoordinatesAreDrawnUntextured) {
     Model& plain = model(halves + "usemat VESTRALUME/t/red.jpg\nf 1 2 3 4\nf 5/1 6/2 7/3 8/4\n");
-    plain.textureOverride = loadTexture("VESTRALUME/t/green.jpg")->id;
-    drawModel(plain);
+    drawModel(plain, loadTexture("VESTRALUME/t/green.jpg")->id);
     expectShows(0.25, 0.5, magenta, "face without texture coordinates");
     expectShows(0.75, 0.5, {0, 255, 0}, "face with them");
 }
@@ -189,8 +187,7 @@ TEST_F(DrawModel, MaterialsAndTheWhiteOfFacesWithTheirOwnImage) {
     glClear(GL_COLOR_BUFFER_BIT);
     Model& textured = model("mtllib VESTRALUME/n/m.mtl\n" + halves + "usemtl blue\nusemat VESTRALUME/t/red.jpg\n" +
                             leftHalf + "usemtl blue\n" + rightHalf);
-    textured.textureOverride = loadTexture("VESTRALUME/t/red.jpg")->id;
-    drawModel(textured);
+    drawModel(textured, loadTexture("VESTRALUME/t/red.jpg")->id);
     expectShows(0.25, 0.5, {255, 0, 0}, "own image under white");
     expectShows(0.75, 0.5, black, "override under the material's blue");
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
@@ -231,11 +228,9 @@ TEST_F(DrawModel, ShortArraysAreNeverReadPast) {
     Model broken;
     broken.hasNormals = true;
     broken.vertices = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0};
-    broken.vertexCount = 4;
     broken.normals = {0, 0, 1};
     broken.texcoords = {0, 0, 0};
     Face face;
-    face.cornerCount = 4;
     face.vertexIndices = {0, 1, 2, 3};
     face.normalIndices = {0, 5, -1, 0};
     face.texcoordIndices = {0, 9, 0, 0};
@@ -245,12 +240,11 @@ TEST_F(DrawModel, ShortArraysAreNeverReadPast) {
     stray.normalIndices = {0};
     stray.texcoordIndices = {};
     broken.faces = {face, stray};
-    broken.faceCount = 5;
-    broken.textureOverride = loadTexture("VESTRALUME/t/red.jpg")->id;
-    drawModel(broken);
+    const int red = loadTexture("VESTRALUME/t/red.jpg")->id;
+    drawModel(broken, red);
     broken.hasNormals = false;
     broken.normals.clear();
-    drawModel(broken);
+    drawModel(broken, red);
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
 }
 

@@ -23,6 +23,7 @@
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
 #include "catalogue/jpeg_writer.h"
+#include "tests/support/wall_state.h"
 
 namespace fs = std::filesystem;
 
@@ -88,15 +89,12 @@ protected:
         }
         writeFile("VESTRALUME/links.tsv", directory);
         loadUrlDirectory();
-        writeFile(stateFile("z1.txt"), page(1));
-        writeFile(stateFile("z2.txt"), page(9));
-        writeFile(stateFile("b.txt"), "3");
-        writeFile(stateFile("nn.txt"), "1");
-        writeFile(stateFile("1c.txt"), "1");
-        writeFile(stateFile("2c.txt"), "1");
-        writeFile(stateFile("u.txt"), "2");
-        writeFile(stateFile("h.txt"), "5");
-        writeFile(stateFile("d.txt"), "7");
+        WallState state;
+        state.favouritesFirst = 9;
+        state.selectedTile = 3;
+        state.launchCounter = 5;
+        state.favouritesCount = 7;
+        writeWallState(state);
     }
     void TearDown() override {
         opened.drain();

@@ -132,8 +132,9 @@ protected:
         writeFile(stateFile("2c.txt"), "1");
 
         testing::internal::CaptureStdout();  // the model loader's report
-        setupScene();
+        const bool setUp = setupScene();
         testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(setUp);
         framesDrawn = 0;
         glutDisplayFunc(onDisplay);
         onReshape(256, 256);

@@ -20,6 +20,7 @@
 #include "state/state_files.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
+#include "tests/support/wall_state.h"
 
 namespace {
 
@@ -167,13 +168,10 @@ protected:
     void SetUp() override {
         ensureGlContext();
         resetWall();
-        writeFile(stateFile("z1.txt"), page(1));
-        writeFile(stateFile("z2.txt"), page(1));
-        writeFile(stateFile("b.txt"), "6");
-        writeFile(stateFile("nn.txt"), "0");
-        writeFile(stateFile("1c.txt"), "1");
-        writeFile(stateFile("2c.txt"), "1");
-        writeFile(stateFile("u.txt"), "2");
+        WallState state;
+        state.selectedTile = 6;
+        state.direction = 0;
+        writeWallState(state);
     }
     void TearDown() override { resetWall(); }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/shell.h"
 #include "assets/texture.h"
 #include "launch/launch.h"
 #include "nav/keys.h"
@@ -22,6 +23,7 @@
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
 #include "catalogue/jpeg_writer.h"
+#include "tests/support/wall_state.h"
 
 namespace fs = std::filesystem;
 
@@ -84,15 +86,11 @@ protected:
         }
         writeFile("VESTRALUME/links.tsv", directory);
         loadUrlDirectory();
-        writeFile(stateFile("z1.txt"), page(1));
-        writeFile(stateFile("z2.txt"), page(1));
-        writeFile(stateFile("b.txt"), "3");
-        writeFile(stateFile("nn.txt"), "1");
-        writeFile(stateFile("1c.txt"), "1");
-        writeFile(stateFile("2c.txt"), "1");
-        writeFile(stateFile("u.txt"), "2");
-        writeFile(stateFile("h.txt"), "5");
-        writeFile(stateFile("d.txt"), "7");
+        WallState state;
+        state.selectedTile = 3;
+        state.launchCounter = 5;
+        state.favouritesCount = 7;
+        writeWallState(state);
     }
     void TearDown() override {
         opened.drain();
@@ -592,6 +590,7 @@ TEST(KeyboardDeathTest, EscEndsTheProcessWithStatusZero) {
             {
                 ensureGlContext();
                 currentList = list;
+                onQuit = quitViewer;  // as the program sets it at start-up
                 onKeyboard(escape, 0, 0);
                 std::exit(3);
             },

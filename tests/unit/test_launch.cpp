@@ -141,16 +141,16 @@ TEST(UrlDirectory, MissingTableOpensNothingAndReloadingReplacesTheTable) {
     testing::internal::CaptureStdout();
     loadUrlDirectory("VESTRALUME/none.tsv");
     EXPECT_NE(testing::internal::GetCapturedStdout().find("VESTRALUME/none.tsv"), std::string::npos);
-    for (int n = 0; n <= maxLinkNumber + 1; ++n) ASSERT_EQ(findUrl(n), std::nullopt) << n;
+    for (int n = 0; n <= deliveredLinkCount + 1; ++n) ASSERT_EQ(findUrl(n), std::nullopt) << n;
 }
 
 TEST(UrlDirectory, EveryNumberOfAFullTableHasItsEntry) {
     ScratchRoot root;
     std::string table;
-    for (int n = 1; n <= maxLinkNumber; ++n) table += std::to_string(n) + "\t" + address(n) + "\n";
+    for (int n = 1; n <= deliveredLinkCount; ++n) table += std::to_string(n) + "\t" + address(n) + "\n";
     writeFile("VESTRALUME/links.tsv", table);
     loadUrlDirectory();
-    for (int n = 1; n <= maxLinkNumber; ++n) ASSERT_EQ(findUrl(n), address(n)) << n;
+    for (int n = 1; n <= deliveredLinkCount; ++n) ASSERT_EQ(findUrl(n), address(n)) << n;
 }
 
 // The first lookup of a process loads the table from the data root by itself.

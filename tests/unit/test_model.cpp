@@ -8,6 +8,7 @@
 
 #include "assets/model.h"
 #include "assets/texture.h"
+#include "platform/report.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
 #include "catalogue/jpeg_writer.h"
@@ -83,7 +84,7 @@ std::string describe(const Face& face) {
     std::string text = "v" + joined(face.vertexIndices);
     if (!face.texcoordIndices.empty()) text += " t" + joined(face.texcoordIndices);
     if (!face.normalIndices.empty()) text += " n" + joined(face.normalIndices);
-    if (static_cast<size_t>(face.cornerCount) != face.vertexIndices.size()) text += " (corner count wrong)";
+    if (static_cast<size_t>(cornerCount(face)) != face.vertexIndices.size()) text += " (corner count wrong)";
     return text;
 }
 
@@ -156,7 +157,7 @@ TEST_F(ModelReading, FaceFormsAndUnsafeCorners) {
         Model* model = parse(elementLines() + c.line + "\n");
         ASSERT_NE(model, nullptr) << c.line;
         EXPECT_EQ(describeFaces(*model), c.faces) << c.line;
-        EXPECT_EQ(model->faceCount, static_cast<int>(c.faces.size())) << c.line;
+        EXPECT_EQ(faceCount(*model), static_cast<int>(c.faces.size())) << c.line;
         const std::string dropped = std::string("Face ignorada na linha 31: ") + (c.reason ? c.reason : "");
         EXPECT_EQ(report.find(dropped) != std::string::npos, c.reason != nullptr) << c.line << "\n" << report;
         // The report counts the face line either way.
@@ -173,8 +174,8 @@ TEST_F(ModelReading, LongFaceLinesKeepEveryCorner) {
     }
     ASSERT_GT(line.size(), 254u);
     Model* model = parse(elementLines() + line);
-    ASSERT_EQ(model->faceCount, 1);
-    EXPECT_EQ(model->faces[0].cornerCount, 150);
+    ASSERT_EQ(faceCount(*model), 1);
+    EXPECT_EQ(cornerCount(model->faces[0]), 150);
     EXPECT_EQ(model->faces[0].vertexIndices, expected);
     EXPECT_EQ(model->faces[0].texcoordIndices.size(), 150u);
 }
@@ -184,7 +185,7 @@ TEST_F(ModelReading, FacesMayNameVerticesOfLaterLines) {
     EXPECT_EQ(describeFaces(*model), std::vector<std::string>{"v0,1,2"});
     // Counting back only reaches vertices read before the face line.
     model = parse("f -1 -2 -3\nv 0 0 0\nv 1 0 0\nv 0 1 0\n");
-    EXPECT_EQ(model->faceCount, 0);
+    EXPECT_EQ(faceCount(*model), 0);
 }
 
 TEST_F(ModelReading, ReportLinesAndElements) {
@@ -208,10 +209,9 @@ TEST_F(ModelReading, ReportLinesAndElements) {
               "Normais:  1\n"
               "Texcoords:2\n"
               "Limites: -1.000000 -2.000000 -7.000000 - 4.000000 10.000000 6.000000\n");
-    EXPECT_EQ(model->vertexCount, 3);
-    EXPECT_EQ(model->normalCount, 1);
-    EXPECT_EQ(model->texcoordCount, 2);
-    EXPECT_EQ(model->textureOverride, -1);
+    EXPECT_EQ(vertexCount(*model), 3);
+    EXPECT_EQ(normalCount(*model), 1);
+    EXPECT_EQ(texcoordCount(*model), 2);
     EXPECT_FALSE(model->hasMaterialLibrary);
     EXPECT_EQ(model->vertices, (std::vector<float>{-1, -2, -3, 4, 5, 6, 0.5f, 10, -7}));
     EXPECT_EQ(model->texcoords, (std::vector<float>{0.25f, 0.75f, 0, 1, 0, 0.5f}));
@@ -225,9 +225,37 @@ TEST_F(ModelReading, MissingFileOnlyNamesItself) {
     EXPECT_EQ(report, "*** Objeto: VESTRALUME/n/none.txt\n");
 }
 
+// The report lines leave through the channel the host chose, one line per
+// call, levels kept; the standard streams see nothing then.
+std::vector<std::pair<ReportLevel, std::string>> sunk;
+void sinkReport(ReportLevel level, const std::string& text) { sunk.emplace_back(level, text); }
+
+TEST_F(ModelReading, ReportLinesGoWhereTheHostSendsThem) {
+    sunk.clear();
+    setReportSink(sinkReport);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    delete parseModel("v 0 0 0\nf 1 2\n", recordImage, recordLibrary);
+    reportFormatted(ReportLevel::problem, "%s %d", "problem", 7);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    setReportSink(nullptr);
+    EXPECT_EQ(out + err, "");
+    const std::vector<std::pair<ReportLevel, std::string>> expected = {
+        {ReportLevel::note, "Vertices: 1"},
+        {ReportLevel::note, "Faces:    1"},
+        {ReportLevel::note, "Normais:  0"},
+        {ReportLevel::note, "Texcoords:0"},
+        {ReportLevel::note, "Face ignorada na linha 2: índice inválido"},
+        {ReportLevel::note, "Limites: 0.000000 0.000000 0.000000 - 0.000000 0.000000 0.000000"},
+        {ReportLevel::problem, "problem 7"},
+    };
+    EXPECT_EQ(sunk, expected);
+}
+
 TEST_F(ModelReading, FileWithoutVerticesReportsZeroBounds) {
     Model* model = parse("# nothing but words\nf 1 2 3\n");
-    EXPECT_EQ(model->faceCount, 0);
+    EXPECT_EQ(faceCount(*model), 0);
     EXPECT_NE(report.find("Limites: 0.000000 0.000000 0.000000 - 0.000000 0.000000 0.000000\n"),
               std::string::npos);
 }
@@ -239,17 +267,18 @@ TEST_F(ModelReading, FacesGetComputedNormalsWhenTheFileHasNone) {
         "f 1 3 2\n"    // clockwise
         "f 1 2 4\n");  // in line: no direction
     EXPECT_FALSE(model->hasNormals);
-    EXPECT_EQ(model->normalCount, 0);
-    EXPECT_EQ(model->normals, (std::vector<float>{0, 0, 1, 0, 0, -1, 0, 0, 0}));
+    EXPECT_EQ(normalCount(*model), 0);
+    EXPECT_EQ(model->faceNormals, (std::vector<float>{0, 0, 1, 0, 0, -1, 0, 0, 0}));
 
     model = parse("v 0 0 0\nv 3 0 0\nv 0 5 0\nf 1 2 3\n");
-    float length = std::sqrt(model->normals[0] * model->normals[0] + model->normals[1] * model->normals[1] +
-                             model->normals[2] * model->normals[2]);
+    float length = std::sqrt(model->faceNormals[0] * model->faceNormals[0] +
+                             model->faceNormals[1] * model->faceNormals[1] +
+                             model->faceNormals[2] * model->faceNormals[2]);
     EXPECT_FLOAT_EQ(length, 1);
 
     model = parse("v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 1 0 0\nvn 0 -1 0\nf 1//2 2//2 3//1\n");
     EXPECT_TRUE(model->hasNormals);
-    EXPECT_EQ(model->normalCount, 2);
+    EXPECT_EQ(normalCount(*model), 2);
     EXPECT_EQ(model->normals, (std::vector<float>{1, 0, 0, 0, -1, 0}));
 }
 
@@ -260,7 +289,7 @@ TEST_F(ModelReading, CrlfLinesAndALastLineWithoutBreak) {
         "usemtl red\r\n"
         "usemat VESTRALUME/t/b.jpg\r\n"
         "f 1 2 3");
-    ASSERT_EQ(model->faceCount, 1);
+    ASSERT_EQ(faceCount(*model), 1);
     EXPECT_EQ(model->faces[0].material, 0);
     EXPECT_EQ(model->faces[0].texture, 101);
     EXPECT_EQ(requestedImages, std::vector<std::string>{"VESTRALUME/t/b.jpg"});
@@ -268,7 +297,7 @@ TEST_F(ModelReading, CrlfLinesAndALastLineWithoutBreak) {
     EXPECT_EQ(materialRegistry[0]->diffuse[0], 1);
 
     model = parse("v 0 0 0\nv 1 0 0\nv 7 7 7");
-    EXPECT_EQ(model->vertexCount, 3);
+    EXPECT_EQ(vertexCount(*model), 3);
     EXPECT_EQ(model->vertices.back(), 7);
     EXPECT_NE(report.find("Vertices: 3\n"), std::string::npos);
 }
@@ -384,10 +413,10 @@ TEST_F(ModelReading, MalformedLinesLeaveZerosAndNeverCrash) {
     for (const std::string& text : texts) {
         Model* model = parse(text);
         ASSERT_NE(model, nullptr);
-        EXPECT_EQ(model->faceCount, static_cast<int>(model->faces.size()));
-        EXPECT_EQ(model->vertices.size(), static_cast<size_t>(model->vertexCount) * 3);
+        EXPECT_EQ(faceCount(*model), static_cast<int>(model->faces.size()));
+        EXPECT_EQ(model->vertices.size(), static_cast<size_t>(vertexCount(*model)) * 3);
         if (!model->hasNormals) {
-            EXPECT_EQ(model->normals.size(), model->faces.size() * 3);
+            EXPECT_EQ(model->faceNormals.size(), model->faces.size() * 3);
         }
     }
     Model* model = parse("v 1 2 3\0 4\nv x y z\nv 5\nvt 0.5\nf 1 2 3\n"s);

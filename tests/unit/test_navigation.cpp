@@ -17,6 +17,7 @@
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
 #include "catalogue/jpeg_writer.h"
+#include "tests/support/wall_state.h"
 
 namespace {
 
@@ -32,13 +33,7 @@ class NavigationFiles : public ::testing::Test {
 protected:
     void SetUp() override {
         resetWall();
-        writeFile(stateFile("z1.txt"), page(1));
-        writeFile(stateFile("z2.txt"), page(1));
-        writeFile(stateFile("b.txt"), "1");
-        writeFile(stateFile("nn.txt"), "1");
-        writeFile(stateFile("1c.txt"), "1");
-        writeFile(stateFile("2c.txt"), "1");
-        writeFile(stateFile("u.txt"), "2");
+        writeWallState(WallState());
     }
     void TearDown() override { resetWall(); }
     ScratchRoot root;
