@@ -224,6 +224,9 @@ bool decodeLogo(const std::string& bytes, int boxWidth, int boxHeight, RgbaImage
     size_t length = 0;
     void* pixels = vips_image_write_to_memory(ready, &length);
     g_signal_handlers_disconnect_by_data(signalling, &deadline);
+    // libvips reports progress only now and then: a logo that ended past
+    // its time without being told to stop fails as well.
+    if (std::chrono::steady_clock::now() >= deadline.end) deadline.passed = true;
     if (!pixels || deadline.passed) {
         if (pixels) g_free(pixels);
         const std::string reason = vipsReason();

@@ -306,6 +306,27 @@ TEST(CardText, LongNamesWrapOrEndInAnEllipsisInsideTheirWidth) {
     const TextBlock oneLine = setText(longName, TextStyle{15, true, 120, 1});
     EXPECT_TRUE(oneLine.ellipsized);
     EXPECT_EQ(oneLine.lines, 1);
+
+    // Text whose ink runs far past its logical box (conjoining jamo have
+    // almost no advance) is cut to its ink, with an ellipsis too; and so is
+    // every other odd name, on one line and on several.
+    std::string jamo, marks = "Z";
+    for (int i = 0; i < 60; ++i) jamo += "\xe1\x84\x80";
+    for (int i = 0; i < 80; ++i) marks += "\xcc\x81\xcd\x83";
+    const std::string oddNames[] = {jamo, jamo + " " + jamo, marks + " News",
+                                    "\xef\xb7\xbd \xef\xb7\xbd \xef\xb7\xbd \xef\xb7\xbd \xef\xb7\xbd",
+                                    "\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1"
+                                    "\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1"};
+    for (const std::string& name : oddNames)
+        for (const TextStyle& style : {TextStyle{22, true, 200, 1}, TextStyle{22, true, 200, 3}}) {
+            SCOPED_TRACE(name.substr(0, 12) + " in " + std::to_string(style.maxLines) + " lines");
+            const TextBlock block = setText(name, style);
+            EXPECT_GT(block.width, 0);
+            EXPECT_GE(block.left, -2) << "ink before the width's start";
+            EXPECT_LE(block.left + block.width, 200 + 2) << "ink past the width's end";
+        }
+    const TextBlock cutJamo = setText(jamo, TextStyle{22, true, 200, 1});
+    EXPECT_TRUE(cutJamo.ellipsized);
 }
 
 TEST(CardText, ArabicIsShapedIntoJoinedLetters) {
