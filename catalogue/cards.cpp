@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "catalogue/cards_cache.h"
+#include "catalogue/cards_cache_entry.h"
 #include "catalogue/cards_draw.h"
 #include "catalogue/cards_text.h"
 #include "catalogue/logo_fetch.h"
@@ -96,12 +97,6 @@ void pruneCache(const std::string& folder) {
     }
 }
 
-// A JPEG file's first bytes.
-bool looksLikeJpeg(const std::string& bytes) {
-    return bytes.size() > 3 && static_cast<unsigned char>(bytes[0]) == 0xff &&
-           static_cast<unsigned char>(bytes[1]) == 0xd8;
-}
-
 std::string notAnImageReason(const std::string& why, const std::string& contentType) {
     if (contentType.empty()) return why;
     return why + " (the server called it " + contentType + ")";
@@ -140,15 +135,22 @@ CardResult makeCard(const CardRequest& request, const LogoReady& ready, const st
     const std::string cachedCard = cardFolder + "/" + key + ".jpg";
     const std::string cachedNote = cardFolder + "/" + key + ".txt";
     std::string card, ignored;
-    if (caching && readLimitedFile(cachedCard, maxLogoBytes, card, ignored) &&
-        looksLikeJpeg(card)) {
+    CachedCard cached;
+    if (caching) cached = readCachedCard(cachedCard);
+    if (cached.state == cachedCardDamaged) {
+        result.cacheDamaged = true;
+        result.cacheProblem = "the cached card " + cachedCard + " " + cached.problem;
+    }
+    if (cached.state == cachedCardGood) {
+        card = std::move(cached.bytes);
         std::string note;
-        if (logoUsable && readLimitedFile(cachedNote, 1 << 16, note, ignored) && !note.empty()) {
+        if (logoUsable && readCacheFile(cachedNote, 1 << 16, note, ignored) && !note.empty()) {
             result.logo = logoFailed;
             result.problem = note;
             markUsed(cachedNote);
         }
         markUsed(cachedCard);
+        markUsed(cachedCardDigestPath(cachedCard));
     } else {
         RgbaImage logo;
         std::string note;
@@ -173,7 +175,7 @@ CardResult makeCard(const CardRequest& request, const LogoReady& ready, const st
         }
         // The note first: a card in the cache is never seen without it.
         if (caching && (note.empty() || replaceFile(cachedNote, note, ignored)))
-            replaceFile(cachedCard, card, ignored);
+            keepCachedCard(cachedCard, card);
     }
     std::string problem;
     result.written = replaceFile(request.output, card, problem);
@@ -223,6 +225,7 @@ public:
             if (result.logo == logoCached) ++counts_.cached;
             if (result.logo == logoFailed) ++counts_.failed;
             if (result.remade) ++counts_.made;
+            if (result.cacheDamaged) ++counts_.damaged;
             results_[job.index] = std::move(result);
             if (counts_.done == counts_.total) allDone_.notify_all();
         }
@@ -261,7 +264,9 @@ int drawingThreadCount(const CardOptions& options) {
 
 }  // namespace
 
-std::string cardsDigestFromCache(const std::vector<CardRequest>& cardRequests, const CardOptions& options) {
+std::string cardsDigestFromCache(const std::vector<CardRequest>& cardRequests, const CardOptions& options,
+                                 long long* newestEntryChange) {
+    if (newestEntryChange) *newestEntryChange = 0;
     const std::string base =
         options.cacheFolder.empty() ? defaultCardCacheFolder() : options.cacheFolder;
     if (base.empty()) return std::string();
@@ -297,6 +302,13 @@ std::string cardsDigestFromCache(const std::vector<CardRequest>& cardRequests, c
         const std::string description = cardDescription(cardRequest, digest);
         cards.add(std::to_string(description.size()) + "\n");
         cards.add(description);
+        // The card's cache entry as it stands: one that is no regular file
+        // makes the cards unknown, so the import makes them and checks it.
+        if (newestEntryChange && !cardRequest.programme.shown) {
+            const long long changed = cachedCardChangeTime(base + "/cards/" + digestOf(description) + ".jpg");
+            if (changed < 0) return std::string();
+            *newestEntryChange = std::max(*newestEntryChange, changed);
+        }
     }
     return cards.finish();
 }

@@ -57,6 +57,11 @@ struct CardResult {
     bool remade = false;          // the card was drawn now, not taken from the card cache
     LogoOutcome logo = logoNone;
     std::string problem;          // why the logo failed or the card was not written
+    // The card cache held a damaged entry for this card (a link, a FIFO, a
+    // cut or altered JPEG): the card was made again; cacheProblem says what
+    // was wrong.
+    bool cacheDamaged = false;
+    std::string cacheProblem;
 };
 
 struct CardOptions {
@@ -83,6 +88,7 @@ struct CardOptions {
 struct CardProgress {
     size_t done = 0, total = 0;
     size_t fetched = 0, cached = 0, failed = 0, made = 0;
+    size_t damaged = 0;  // damaged card cache entries made again
 };
 
 // Makes every card of `cardRequests`, in any order and in parallel as it sees fit;
@@ -97,7 +103,11 @@ std::vector<CardResult> makeCards(const std::vector<CardRequest>& cardRequests, 
 // drawing a single logo: equal digests mean equal cards. Empty when that
 // cannot be told so: a logo in a local file, or one its server would be
 // asked for.
-std::string cardsDigestFromCache(const std::vector<CardRequest>& cardRequests, const CardOptions& options);
+// `newestEntryChange` (may be null) gets the newest change time of the card
+// cache entries of these cards (see cachedCardChangeTime); a cache entry that
+// is not a regular file makes the digest empty.
+std::string cardsDigestFromCache(const std::vector<CardRequest>& cardRequests, const CardOptions& options,
+                                 long long* newestEntryChange = nullptr);
 
 // The folder logos and cards are cached in when CardOptions::cacheFolder is
 // empty: ${XDG_CACHE_HOME:-~/.cache}/quillon.

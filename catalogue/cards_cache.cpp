@@ -33,9 +33,11 @@ bool readAll(int fd, size_t limit, std::string& bytes) {
     return true;
 }
 
+// A link is never taken as holding the bytes, whatever it leads to: it is
+// replaced by a file of its own.
 bool holdsExactly(const std::string& path, const std::string& bytes) {
     struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+    if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<unsigned long long>(info.st_size) != bytes.size())
         return false;
     std::string old, ignored;

@@ -117,6 +117,43 @@ std::string withoutCharacters(const std::string& text, const std::vector<int>& o
     return cleanText(kept);
 }
 
+// Whether the ink of the laid-out text stays within its width (a pixel or
+// two of overhang aside, as italic and bold letters have).
+bool inkFits(PangoLayout* layout, int width) {
+    constexpr int overhang = 2;
+    PangoRectangle ink;
+    pango_layout_get_pixel_extents(layout, &ink, nullptr);
+    return ink.width == 0 || (ink.x >= -overhang && ink.x + ink.width <= width + overhang);
+}
+
+// Pango ellipsises by the logical box, but some text draws far past it: a
+// run of conjoining jamo has almost no advance and ink all along. Such text
+// is cut, at the most characters whose ink fits, and ends in an ellipsis.
+void fitInk(Layout& holder, std::string& shown, const TextStyle& style) {
+    if (style.width <= 0 || inkFits(holder.layout, style.width)) return;
+    std::vector<size_t> ends;  // byte offset after each character
+    for (const char* p = shown.data(); p < shown.data() + shown.size(); p = g_utf8_next_char(p))
+        ends.push_back(static_cast<size_t>(g_utf8_next_char(p) - shown.data()));
+    auto cut = [&](size_t characters) {
+        return characters == 0 ? std::string("\u2026") : shown.substr(0, ends[characters - 1]) + "\u2026";
+    };
+    auto fits = [&](size_t characters) {
+        Layout trial;
+        layOut(trial, cut(characters), style);
+        return inkFits(trial.layout, style.width);
+    };
+    size_t low = 0, high = ends.size();  // fits(low) is assumed; high does not fit
+    while (high - low > 1) {
+        const size_t middle = low + (high - low) / 2;
+        if (fits(middle)) low = middle;
+        else high = middle;
+    }
+    shown = cut(low);
+    g_object_unref(holder.layout);
+    holder.layout = nullptr;
+    layOut(holder, shown, style);
+}
+
 }  // namespace
 
 std::string cleanText(const std::string& text) {
@@ -157,6 +194,9 @@ TextBlock setText(const std::string& text, const TextStyle& style) {
         layOut(holder, shown, style);
     }
 
+    const std::string laidOut = shown;
+    fitInk(holder, shown, style);
+
     PangoLayout* layout = holder.layout;
     TextBlock block;
     PangoRectangle ink, logical;
@@ -166,7 +206,7 @@ TextBlock setText(const std::string& text, const TextStyle& style) {
     block.boxWidth = logical.width;
     block.boxHeight = logical.height;
     block.lines = pango_layout_get_line_count(layout);
-    block.ellipsized = pango_layout_is_ellipsized(layout);
+    block.ellipsized = pango_layout_is_ellipsized(layout) || shown != laidOut;
     // The mask covers the ink and the logical box: marks may reach beyond
     // the line boxes, and the box places the text.
     const int left = std::min(ink.x, logical.x), top = std::min(ink.y, logical.y);

@@ -299,6 +299,10 @@ bool makeCatalogueCards(const RootPaths& paths, const std::vector<CardRequest>& 
         if (card.logo == logoFetched) ++result.cards.fetched;
         if (card.logo == logoCached) ++result.cards.cached;
         if (card.logo == logoFailed) ++result.cards.failed;
+        if (card.cacheDamaged) {
+            ++result.cards.damaged;
+            if (result.cards.damaged == 1) result.warnings.push_back(card.cacheProblem + "; the card was made again");
+        }
         if (!card.written) {
             result.error = "cannot make the card of channel " + std::to_string(i + 1) +
                            (card.problem.empty() ? std::string() : ": " + card.problem);
@@ -535,6 +539,7 @@ bool stageCardsLater(const RootPaths& paths, const std::vector<PlaylistEntry>& e
         }
         ++result.cards.made;  // drawn or copied from the card cache
         if (made[i].logo == logoCached) ++result.cards.cached;
+        if (made[i].cacheDamaged) ++result.cards.damaged;
         if (made[i].logo != logoFailed || !options.cards.network) {
             log += madeLogLine(shown[i].number);
             ++result.cards.done;
@@ -724,7 +729,10 @@ ImportResult importCatalogue(const std::string& folder, const std::vector<Playli
     // The names every script is searched by, transliterated once here so
     // the viewer needs no transliteration of its own.
     const std::string names = nameIndexText(nameEntriesOf(entries));
-    if (!options.cardsLater && !plan.changed && alternativesHold(paths, alternatives) &&
+    // A damaged card cache entry may have put a picture from anywhere into
+    // the catalogue in place: it is replaced, never called unchanged.
+    if (!options.cardsLater && !plan.changed && result.cards.damaged == 0 &&
+        alternativesHold(paths, alternatives) &&
         catalogueHolds(paths, entries, links, names, !alternatives.empty())) {
         fs::remove_all(paths.staging, code);
         recordCatalogue(paths, cardRequests, links, options.cards);

@@ -120,6 +120,7 @@ void addCounts(CardProgress& total, const std::vector<CardResult>& results) {
         if (card.logo == logoCached) ++total.cached;
         if (card.logo == logoFailed) ++total.failed;
         if (card.remade) ++total.made;
+        if (card.cacheDamaged) ++total.damaged;
     }
 }
 

@@ -18,7 +18,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char recordHeading[] = "quillon import record 1";
+// Records of version 1 were kept while cached cards were taken unchecked:
+// they are not trusted.
+const char recordHeading[] = "quillon import record 2";
+
+// madeFrom is "<digest> <newest change of the card cache entries>".
+bool splitMadeFrom(const std::string& madeFrom, std::string& digest, long long& changed) {
+    const size_t space = madeFrom.find(' ');
+    if (space == std::string::npos || space + 1 >= madeFrom.size() ||
+        madeFrom.find_first_not_of("0123456789", space + 1) != std::string::npos ||
+        madeFrom.size() - space - 1 > 19)
+        return false;
+    digest = madeFrom.substr(0, space);
+    changed = std::stoll(madeFrom.substr(space + 1));
+    return true;
+}
 
 // What a file's status says about its contents, as fixed-size numbers: a
 // file written, replaced, renamed or removed changes at least one of them.
@@ -80,11 +94,12 @@ std::string recordPath(const std::string& root, const CardOptions& options) {
 
 std::string catalogueMadeFrom(const std::vector<CardRequest>& cards, const std::vector<int>& links,
                               const CardOptions& options) {
-    const std::string cardsDigest = cardsDigestFromCache(cards, options);
+    long long newestEntryChange = 0;
+    const std::string cardsDigest = cardsDigestFromCache(cards, options, &newestEntryChange);
     if (cardsDigest.empty()) return std::string();
     std::string text = cardsDigest + "\n";
     for (int link : links) text += std::to_string(link) + "\n";
-    return digestOf(text);
+    return digestOf(text) + " " + std::to_string(newestEntryChange);
 }
 
 std::string catalogueFingerprint(const std::string& catalogueFolder, int channels) {
@@ -155,8 +170,21 @@ bool importRecordMatches(const std::string& root, const CardOptions& options,
     if (madeFrom.empty() || fingerprint.empty()) return false;
     const std::string path = recordPath(root, options);
     std::string text, ignored;
-    return !path.empty() && readLimitedFile(path, 4096, text, ignored) &&
-           text == std::string(recordHeading) + "\n" + madeFrom + "\n" + fingerprint + "\n";
+    if (path.empty() || !readLimitedFile(path, 4096, text, ignored)) return false;
+    // The same cards and links, the catalogue as it stood, and no card
+    // cache entry of its cards changed since the record: an entry replaced
+    // since (cut, altered, a link, a FIFO) sends the import the whole way,
+    // where it is checked and made again. Entries gone since (the cache
+    // pruned or cleared) change nothing in the catalogue.
+    const std::string heading = std::string(recordHeading) + "\n";
+    const size_t end = text.find('\n', heading.size());
+    std::string nowDigest, keptDigest;
+    long long nowChanged = 0, keptChanged = 0;
+    return text.compare(0, heading.size(), heading) == 0 && end != std::string::npos &&
+           splitMadeFrom(madeFrom, nowDigest, nowChanged) &&
+           splitMadeFrom(text.substr(heading.size(), end - heading.size()), keptDigest, keptChanged) &&
+           nowDigest == keptDigest && nowChanged <= keptChanged &&
+           text.substr(end + 1) == fingerprint + "\n";
 }
 
 void keepImportRecord(const std::string& root, const CardOptions& options,

@@ -11,8 +11,10 @@
 #include "catalogue/cards.h"
 
 // What a catalogue is made from: its cards as the card maker would make them
-// now (see cardsDigestFromCache) and the link number of every channel. Empty
-// when the cards cannot be told without fetching or reading a logo.
+// now (see cardsDigestFromCache) and the link number of every channel, with
+// the newest change time of their card cache entries. Empty when the cards
+// cannot be told without fetching or reading a logo, or a cache entry is no
+// regular file.
 std::string catalogueMadeFrom(const std::vector<CardRequest>& cards, const std::vector<int>& links,
                               const CardOptions& options);
 

@@ -111,6 +111,9 @@ std::vector<std::string> importSummary(const ImportResult& result, const std::st
     links += ", " + plural(result.knownLinks, "address", "addresses") + " kept the number they had.";
     lines.push_back(links);
     const CardProgress& cards = result.cards;
+    if (cards.damaged > 0)
+        lines.push_back("Card cache: " + plural(cards.damaged, "damaged entry", "damaged entries") +
+                        " (a link, not a regular file, or not the card its digest names) made again.");
     if (result.pendingCards > 0) {
         // The catalogue went in before its cards: say what the wall shows now.
         const size_t standIns = cards.made > cards.done ? cards.made - cards.done : 0;

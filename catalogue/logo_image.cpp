@@ -1,6 +1,7 @@
 #include "catalogue/logo_image.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -45,6 +46,23 @@ std::string vipsReason() {
 }
 
 void ignoreMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+// When a decode must stop, and whether it was stopped for that.
+struct DecodeDeadline {
+    std::chrono::steady_clock::time_point end;
+    VipsImage* computed = nullptr;  // the image whose pixels are being made
+    bool passed = false;
+};
+
+// Called by libvips after each tile of the image being computed: past the
+// deadline the computation is told to stop, and fails.
+void onEval(VipsImage* image, VipsProgress*, gpointer data) {
+    auto* deadline = static_cast<DecodeDeadline*>(data);
+    if (std::chrono::steady_clock::now() < deadline->end) return;
+    deadline->passed = true;
+    vips_image_set_kill(image, TRUE);
+    if (deadline->computed) vips_image_set_kill(deadline->computed, TRUE);
+}
 
 }  // namespace
 
@@ -111,7 +129,11 @@ bool startImageLibrary() {
 }
 
 bool decodeLogo(const std::string& bytes, int boxWidth, int boxHeight, RgbaImage& logo,
-                std::string& problem) {
+                std::string& problem, double secondsAllowed) {
+    DecodeDeadline deadline;
+    deadline.end = std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(std::max(0.0, secondsAllowed)));
     logo = RgbaImage();
     if (!startImageLibrary()) {
         problem = "the image library (libvips) cannot start";
@@ -192,10 +214,25 @@ bool decodeLogo(const std::string& bytes, int boxWidth, int boxHeight, RgbaImage
         problem = "the image has " + std::to_string(bands) + " channels, not a logo's colours";
         return false;
     }
+    // The pixels are computed only now: the deadline watches every tile.
+    // Progress goes to the image furthest upstream that asked for it (a
+    // loader may have): the deadline listens there.
+    vips_image_set_progress(ready, TRUE);
+    VipsImage* signalling = ready->progress_signal ? ready->progress_signal : ready;
+    deadline.computed = ready;
+    g_signal_connect(signalling, "eval", G_CALLBACK(onEval), &deadline);
     size_t length = 0;
     void* pixels = vips_image_write_to_memory(ready, &length);
-    if (!pixels) {
-        problem = "the image cannot be decoded" + vipsReason();
+    g_signal_handlers_disconnect_by_data(signalling, &deadline);
+    // libvips reports progress only now and then: a logo that ended past
+    // its time without being told to stop fails as well.
+    if (std::chrono::steady_clock::now() >= deadline.end) deadline.passed = true;
+    if (!pixels || deadline.passed) {
+        if (pixels) g_free(pixels);
+        const std::string reason = vipsReason();
+        problem = deadline.passed ? "drawing the logo took longer than " +
+                                        std::to_string(static_cast<int>(std::ceil(secondsAllowed))) + " s"
+                                  : "the image cannot be decoded" + reason;
         return false;
     }
     const int outWidth = vips_image_get_width(ready), outHeight = vips_image_get_height(ready);

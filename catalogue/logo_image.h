@@ -56,5 +56,9 @@ bool startImageLibrary();
 // Only PNG, JPEG, WebP, GIF (its first frame) and SVG are read; colours come
 // out as sRGB whatever the file holds (palette, grey, 16 bits, CMYK). On
 // failure returns false with a plain reason in `problem`.
+// Decoding stops after `secondsAllowed` (checked between the tiles libvips
+// computes), and the logo then fails: one logo cannot hold a drawing thread
+// up for long.
+constexpr double logoSecondsAllowed = 5;
 bool decodeLogo(const std::string& bytes, int boxWidth, int boxHeight, RgbaImage& logo,
-                std::string& problem);
+                std::string& problem, double secondsAllowed = logoSecondsAllowed);

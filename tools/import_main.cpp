@@ -370,6 +370,10 @@ int makeCardsNow(const Arguments& arguments) {
                      result.error.c_str(), formatCount(result.pending).c_str());
         return 1;
     }
+    if (result.cards.damaged > 0)
+        std::printf("Card cache: %s damaged entries (a link, not a regular file, or not the card its "
+                    "digest names) made again.\n",
+                    formatCount(result.cards.damaged).c_str());
     std::printf("%s cards made; the catalogue's cards are complete.\n", formatCount(result.cards.done).c_str());
     return 0;
 }

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -304,6 +306,27 @@ TEST(CardText, LongNamesWrapOrEndInAnEllipsisInsideTheirWidth) {
     const TextBlock oneLine = setText(longName, TextStyle{15, true, 120, 1});
     EXPECT_TRUE(oneLine.ellipsized);
     EXPECT_EQ(oneLine.lines, 1);
+
+    // Text whose ink runs far past its logical box (conjoining jamo have
+    // almost no advance) is cut to its ink, with an ellipsis too; and so is
+    // every other odd name, on one line and on several.
+    std::string jamo, marks = "Z";
+    for (int i = 0; i < 60; ++i) jamo += "\xe1\x84\x80";
+    for (int i = 0; i < 80; ++i) marks += "\xcc\x81\xcd\x83";
+    const std::string oddNames[] = {jamo, jamo + " " + jamo, marks + " News",
+                                    "\xef\xb7\xbd \xef\xb7\xbd \xef\xb7\xbd \xef\xb7\xbd \xef\xb7\xbd",
+                                    "\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1"
+                                    "\xf0\x92\x80\xb1\xf0\x92\x80\xb1\xf0\x92\x80\xb1"};
+    for (const std::string& name : oddNames)
+        for (const TextStyle& style : {TextStyle{22, true, 200, 1}, TextStyle{22, true, 200, 3}}) {
+            SCOPED_TRACE(name.substr(0, 12) + " in " + std::to_string(style.maxLines) + " lines");
+            const TextBlock block = setText(name, style);
+            EXPECT_GT(block.width, 0);
+            EXPECT_GE(block.left, -2) << "ink before the width's start";
+            EXPECT_LE(block.left + block.width, 200 + 2) << "ink past the width's end";
+        }
+    const TextBlock cutJamo = setText(jamo, TextStyle{22, true, 200, 1});
+    EXPECT_TRUE(cutJamo.ellipsized);
 }
 
 TEST(CardText, ArabicIsShapedIntoJoinedLetters) {
@@ -404,9 +427,34 @@ TEST_F(CardFolder, HostileAndForeignFilesAreRefusedWithAReason) {
     }
 }
 
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM"); 0 when unknown.
+long statusKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(status, line))
+        if (line.compare(0, prefix.size(), prefix) == 0) return std::atol(line.c_str() + prefix.size());
+    return 0;
+}
+
+// Runs `action` in a child as runWithin does, and fails it (1) when the
+// child's peak resident memory grew by more than `maxMiB` on the way.
+int runWithinMemory(double seconds, long maxMiB, const std::function<int()>& action) {
+    return runWithin(seconds, [&] {
+        // Forgets the peak the child inherited: from here on, VmHWM is the
+        // child's own.
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const long start = statusKiB("VmRSS");
+        const int status = action();
+        const long grown = (statusKiB("VmHWM") - start) / 1024;
+        if (grown > maxMiB) std::fprintf(stderr, "peak memory grew by %ld MiB\n", grown);
+        return grown > maxMiB ? 1 : status;
+    });
+}
+
 // Drawings that declare a huge size in a few bytes: each is refused from its
-// declared size within a second or so, in bounded memory (the child is
-// stopped past 1 GiB), and its card is a name card.
+// declared size within a second or so, its peak memory grown by less than
+// 300 MiB, and its card is a name card within 5 s.
 TEST_F(CardFolder, DrawingBombsAreRefusedFromTheirDeclaredSize) {
     const char* const svg = "<svg xmlns='http://www.w3.org/2000/svg' width='%s' height='%s'>%s</svg>";
     struct Case {
@@ -427,7 +475,7 @@ TEST_F(CardFolder, DrawingBombsAreRefusedFromTheirDeclaredSize) {
         char text[512];
         std::snprintf(text, sizeof text, svg, c.width, c.height, c.content);
         const std::string bytes = text;
-        const int status = runWithin(5, [&] {
+        const int status = runWithinMemory(5, 300, [&] {
             RgbaImage image;
             std::string problem;
             const bool decoded = decodeLogo(bytes, logoBoxWidth, logoBoxHeight, image, problem);
@@ -435,7 +483,7 @@ TEST_F(CardFolder, DrawingBombsAreRefusedFromTheirDeclaredSize) {
         });
         EXPECT_EQ(status, 0) << c.width << " x " << c.height;
         cardfixtures::writeText(folder + "/logos/bomb.svg", bytes);
-        const int card = runWithin(5, [&] {
+        const int card = runWithinMemory(5, 300, [&] {
             const std::vector<CardResult> made =
                 makeCards({{"Bomb", 1, logo("bomb.svg"), output("bomb")}}, options);
             return made.size() == 1 && made[0].written && made[0].logo == logoFailed ? 0 : 1;
@@ -446,6 +494,30 @@ TEST_F(CardFolder, DrawingBombsAreRefusedFromTheirDeclaredSize) {
     RgbaImage image;
     std::string problem;
     EXPECT_TRUE(decodeLogo(fileBytes(logo("drawing.svg")), logoBoxWidth, logoBoxHeight, image, problem)) << problem;
+}
+
+// Every logo has a time to be drawn in: one that runs past it (here, a
+// photo of 36 million pixels of noise and a time already over) is stopped
+// between tiles and fails, for a name card; with the usual time it draws.
+TEST_F(CardFolder, ALogoPastItsTimeIsStoppedAndFails) {
+    VipsImage* noise = nullptr;
+    ASSERT_EQ(vips_gaussnoise(&noise, 6000, 6000, "mean", 128.0, "sigma", 60.0, nullptr), 0);
+    VipsImage* grey = nullptr;
+    ASSERT_EQ(vips_cast_uchar(noise, &grey, nullptr), 0);
+    void* buffer = nullptr;
+    size_t length = 0;
+    ASSERT_EQ(vips_jpegsave_buffer(grey, &buffer, &length, "Q", 90, nullptr), 0);
+    const std::string photo(static_cast<const char*>(buffer), length);
+    g_free(buffer);
+    g_object_unref(grey);
+    g_object_unref(noise);
+
+    RgbaImage image;
+    std::string problem;
+    EXPECT_FALSE(decodeLogo(photo, logoBoxWidth, logoBoxHeight, image, problem, 0));
+    EXPECT_NE(problem.find("took longer than"), std::string::npos) << problem;
+    EXPECT_TRUE(image.pixels.empty());
+    EXPECT_TRUE(decodeLogo(photo, logoBoxWidth, logoBoxHeight, image, problem)) << problem;
 }
 
 // The temporary files a killed run left in the cache go at the next run;

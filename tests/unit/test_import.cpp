@@ -24,6 +24,9 @@
 #include <vector>
 
 #include "catalogue/alternatives_file.h"
+#include "catalogue/import_report.h"
+#include "catalogue/cards.h"
+#include "catalogue/jpeg_writer.h"
 #include "catalogue/data_root.h"
 #include "catalogue/import.h"
 #include "catalogue/import_cards.h"
@@ -776,6 +779,120 @@ TEST_F(Import, CheckerKnowsCardsBeingMade) {
     }
     expectSound();
 }
+
+// The card cache is a folder anything running as the user may change. Each
+// kind of damaged entry, put in place of a card the catalogue uses after
+// its import: the next import makes the card again and says so, the entry
+// is sound again, and no byte of the picture outside reaches the
+// catalogue; with the cards made later, the card maker does the same. An
+// entry of an older cache, without its digest, is made again quietly.
+TEST_F(Import, DamagedCardCacheEntriesAreMadeAgainAndReported) {
+    const std::vector<PlaylistEntry> playlist = {entry("Alpha", "https://a.example/alpha.m3u8"),
+                                                 entry("Beta", "http://b.example/beta")};
+    // A picture from outside the cache: the size of a card, another colour.
+    const std::vector<unsigned char> green(static_cast<size_t>(cardWidth) * cardHeight * 3, 0);
+    std::vector<unsigned char> pixels = green;
+    for (size_t i = 1; i < pixels.size(); i += 3) pixels[i] = 200;
+    const std::vector<unsigned char> jpeg = encodeJpeg(cardWidth, cardHeight, 3, pixels, 90);
+    const std::string outside(jpeg.begin(), jpeg.end());
+    const std::string outsidePath = folder + "/outside.jpg";
+    writeFile(outsidePath, outside);
+
+    ASSERT_TRUE(import(playlist).switchedIn);
+    const std::string card = readFile(at(thumbnailPath(1, 1)));
+    ASSERT_GT(card.size(), 1000u);
+    // The cache entry of channel 1's card: the one holding its bytes.
+    std::string entryPath;
+    for (const auto& item : fs::directory_iterator(cache + "/cards"))
+        if (item.path().extension() == ".jpg" && readFile(item.path().string()) == card)
+            entryPath = item.path().string();
+    ASSERT_FALSE(entryPath.empty());
+    const std::string digestPath = entryPath.substr(0, entryPath.size() - 4) + ".sum";
+    ASSERT_TRUE(fs::is_regular_file(digestPath));
+
+    struct Damage {
+        const char* kind;
+        std::function<void()> make;
+        bool reported;
+    };
+    const std::vector<Damage> damages = {
+        {"cut JPEG", [&] { writeFile(entryPath, card.substr(0, card.size() / 2)); }, true},
+        {"garbage after FF D8", [&] { writeFile(entryPath, "\xff\xd8" + std::string(5000, 'x') + "\xff\xd9"); }, true},
+        {"another picture", [&] { writeFile(entryPath, outside); }, true},
+        {"link to an outside JPEG",
+         [&] {
+             fs::remove(entryPath);
+             fs::create_symlink(outsidePath, entryPath);
+         },
+         true},
+        {"FIFO",
+         [&] {
+             fs::remove(entryPath);
+             ASSERT_EQ(mkfifo(entryPath.c_str(), 0644), 0);
+         },
+         true},
+        {"digest file a link", [&] {
+             fs::remove(digestPath);
+             fs::create_symlink(outsidePath, digestPath);
+         },
+         true},
+        // An older cache kept no digests, and records that trusted its
+        // cards: neither is there.
+        {"older cache, no digest",
+         [&] {
+             fs::remove(digestPath);
+             fs::remove_all(cache + "/imports");
+         },
+         false},
+    };
+    for (const bool later : {false, true}) {
+        for (const Damage& damage : damages) {
+            SCOPED_TRACE(std::string(damage.kind) + (later ? ", cards made later" : ""));
+            // File change times move on with the kernel's clock tick (up to
+            // 10 ms): the damage comes a tick after the import record.
+            usleep(20000);
+            damage.make();
+            options.cardsLater = later;
+            const ImportResult again = import(playlist);
+            ASSERT_TRUE(again.switchedIn) << again.error;
+            size_t damaged = again.cards.damaged;
+            std::vector<std::string> said = importSummary(again, "list.m3u", root());
+            if (later) {
+                PendingCardOptions making;
+                making.cards = options.cards;
+                const PendingCardResult made = makePendingCards(folder, making);
+                EXPECT_TRUE(made.complete) << made.error;
+                damaged += made.cards.damaged;
+            } else {
+                EXPECT_EQ(again.unchanged, !damage.reported);
+                const bool saidSo = std::any_of(said.begin(), said.end(), [](const std::string& line) {
+                    return line.find("Card cache: 1 damaged entry") != std::string::npos;
+                });
+                EXPECT_EQ(saidSo, damage.reported);
+                if (damage.reported) {
+                    ASSERT_FALSE(again.warnings.empty());
+                    EXPECT_NE(again.warnings[0].find(entryPath), std::string::npos) << again.warnings[0];
+                }
+            }
+            EXPECT_EQ(damaged, damage.reported ? 1u : 0u);
+            EXPECT_EQ(readFile(at(thumbnailPath(1, 1))), card);
+            for (const auto& item : fs::recursive_directory_iterator(root())) {
+                if (item.is_regular_file()) EXPECT_NE(readFile(item.path().string()), outside) << item.path();
+            }
+            // The entry is a sound card with its digest again.
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(entryPath)));
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(digestPath)));
+            EXPECT_EQ(readFile(entryPath), card);
+            EXPECT_EQ(readFile(outsidePath), outside) << "the file outside was written";
+            // And the same playlist once more is unchanged, nothing reported.
+            const ImportResult once = import(playlist);
+            EXPECT_TRUE(once.unchanged);
+            EXPECT_EQ(once.cards.damaged, 0u);
+        }
+    }
+    expectSound();
+}
+
 
 // Every root file the importer reads, as whatever a hostile or unlucky root
 // holds there: a FIFO without a writer, a link to /dev/zero, a link to a file
