@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "assets/texture.h"
-#include "catalogue/catalogue_stamp.h"
-#include "catalogue/data_root.h"
+#include "dataroot/catalogue_stamp.h"
+#include "dataroot/data_root.h"
 #include "launch/launch.h"
 #include "nav/find.h"
 #include "nav/page.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "catalogue/data_root.h"
+#include "dataroot/data_root.h"
 #include "platform/process.h"
 
 namespace fs = std::filesystem;

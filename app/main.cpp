@@ -5,7 +5,7 @@
 #include "app/guide_updater.h"
 #include "app/shell.h"
 #include "app/start_notice.h"
-#include "catalogue/data_root.h"
+#include "dataroot/data_root.h"
 #include "launch/card_maker.h"
 #include "nav/commands.h"
 #include "platform/folder_lock.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "assets/texture.h"
-#include "catalogue/safe_file.h"
+#include "dataroot/safe_file.h"
 #include "platform/file_watch.h"
 #include "scene/wall.h"
 #include "state/catalogue.h"

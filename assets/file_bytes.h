@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <string>
 
-#include "catalogue/safe_file.h"
+#include "dataroot/safe_file.h"
 
 // Reads every byte of an image or model file into `bytes`, as
-// catalogue/safe_file.h says: the path must be a data-root path
+// dataroot/safe_file.h says: the path must be a data-root path
 // ("VESTRALUME/...", which never leads out of the root; anything else is
 // fileOutside), the file a regular file of at most `limit` bytes, opened
 // without blocking. On any other outcome `bytes` is empty.

@@ -54,14 +54,14 @@ extern std::vector<Material*> materialRegistry;
 // Why loadModel yielded no model, or modelLoaded.
 enum ModelLoadOutcome {
     modelLoaded,
-    modelFileUnreadable,   // missing, or not readable as catalogue/safe_file.h says
+    modelFileUnreadable,   // missing, or not readable as dataroot/safe_file.h says
     modelImageUnloadable,  // an image named by a "usemat" line could not be loaded
     modelOutOfMemory,      // for the model or for a material of its library
 };
 
 // Reads one OBJ file, reporting the loader's lines as notes
 // (platform/report.h). nullptr when the file cannot be read
-// (catalogue/safe_file.h: a data-root path, a regular file of at most
+// (dataroot/safe_file.h: a data-root path, a regular file of at most
 // tableFileLimit bytes), when an image named by a "usemat" line cannot be
 // loaded with loadTexture (reading stops there), or when memory runs out;
 // `outcome`, when given, says which.

@@ -31,10 +31,10 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue/cards.h"
-#include "catalogue/cards_cache.h"
-#include "catalogue/logo_fetch.h"
-#include "catalogue/logo_image.h"
+#include "cards/cards.h"
+#include "cards/cards_cache.h"
+#include "cards/logo_fetch.h"
+#include "cards/logo_image.h"
 
 extern char** environ;
 

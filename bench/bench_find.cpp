@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/data_root.h"
-#include "catalogue/import_names.h"
-#include "catalogue/name_index.h"
-#include "catalogue/playlist.h"
+#include "dataroot/data_root.h"
+#include "import/import_names.h"
+#include "dataroot/name_index.h"
+#include "import/playlist.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/guide_index.h"
+#include "guide/guide_index.h"
 
 namespace {
 

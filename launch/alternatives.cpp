@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "catalogue/alternatives_file.h"
-#include "catalogue/safe_file.h"
+#include "dataroot/alternatives_file.h"
+#include "dataroot/safe_file.h"
 #include "launch/launch.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "catalogue/data_root.h"
-#include "catalogue/pending_cards.h"
+#include "dataroot/data_root.h"
+#include "dataroot/pending_cards.h"
 #include "platform/process.h"
 #include "platform/report.h"
 

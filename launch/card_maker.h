@@ -1,5 +1,5 @@
 // The background card maker, started by the viewer: a catalogue imported
-// with its cards still to be made (its card list, catalogue/pending_cards.h)
+// with its cards still to be made (its card list, dataroot/pending_cards.h)
 // gets them made while the wall runs, the page on the wall first; a maker
 // killed earlier goes on where it stopped. The maker is the importer
 // (`quillon-import --make-cards`), found beside the program.

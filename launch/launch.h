@@ -6,20 +6,20 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/data_root.h"
-#include "catalogue/url_directory_file.h"
+#include "dataroot/data_root.h"
+#include "dataroot/url_directory_file.h"
 
 // The address of the product's own web page, opened on launch counts 1 and 10.
 extern const std::string productWebPage;
 
 
-// Loads the URL directory from `path` (lines as catalogue/url_directory_file.h
+// Loads the URL directory from `path` (lines as dataroot/url_directory_file.h
 // describes them). A line that is malformed, repeats a link number already
 // read or holds an address its kind does not allow (an address over 2048
 // bytes among them) is skipped, the first 50 such lines with a report line
 // each on standard output and the rest with one line counting them; the rest
 // still loads. A file that is missing or cannot be read
-// (catalogue/safe_file.h: a regular file of at most tableFileLimit bytes)
+// (dataroot/safe_file.h: a regular file of at most tableFileLimit bytes)
 // leaves the directory empty. findUrl loads the default path on first use; a later call
 // reloads.
 void loadUrlDirectory(const std::string& path = urlDirectoryFile);

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <sstream>
 
-#include "catalogue/data_root.h"
-#include "catalogue/live_settings.h"
-#include "catalogue/safe_file.h"
-#include "catalogue/url_directory_file.h"
+#include "dataroot/data_root.h"
+#include "dataroot/live_settings.h"
+#include "dataroot/safe_file.h"
+#include "dataroot/url_directory_file.h"
 #include "launch/launch.h"
 #include "platform/platform.h"
 #include "platform/process.h"

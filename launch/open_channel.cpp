@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/safe_file.h"
+#include "dataroot/safe_file.h"
 #include "launch/alternatives.h"
 #include "launch/launch.h"
 #include "platform/platform.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <system_error>
 
-#include "catalogue/data_root.h"
-#include "catalogue/sources_file.h"
+#include "dataroot/data_root.h"
+#include "dataroot/sources_file.h"
 #include "launch/card_maker.h"
 #include "platform/process.h"
 

@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "catalogue/data_root.h"
-#include "catalogue/safe_file.h"
+#include "dataroot/data_root.h"
+#include "dataroot/safe_file.h"
 #include "launch/launch.h"
 #include "platform/report.h"
 

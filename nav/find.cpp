@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "assets/texture.h"
-#include "catalogue/name_index.h"
+#include "dataroot/name_index.h"
 #include "nav/commands.h"
 #include "nav/found.h"
 #include "nav/page.h"

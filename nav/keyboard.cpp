@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "assets/texture.h"
-#include "catalogue/safe_file.h"
+#include "dataroot/safe_file.h"
 #include "launch/launch.h"
 #include "launch/live_pictures.h"
 #include "nav/find.h"

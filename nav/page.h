@@ -12,7 +12,7 @@ extern long pageBuilds;
 void buildPage(int list);
 
 // Where forward scrolling of `list` stops: the last first channel number of
-// the catalogue or the favourites (catalogue/data_root.h), and for the found
+// the catalogue or the favourites (dataroot/data_root.h), and for the found
 // channels the place that brings the last of them onto a selectable row.
 int lastFirstOfList(int list);
 

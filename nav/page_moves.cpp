@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "catalogue/data_root.h"
+#include "dataroot/data_root.h"
 
 long long scrolledToEnd(long long first, long long lastFirst, bool forward) {
     if (forward) {

@@ -24,7 +24,7 @@ void openAddress(const std::string& address);
 
 // Replaces `target` with a copy of `source` in one step: the bytes go to a
 // temporary file in the target's folder, which is then renamed over the
-// target. Both paths are resolved as catalogue/safe_file.h says (a data-root
+// target. Both paths are resolved as dataroot/safe_file.h says (a data-root
 // path never leads out of the root). A source that is missing, unreadable,
 // not a regular file or larger than imageFileLimit, or a target that cannot
 // be replaced, leaves the target exactly as it was and no temporary file

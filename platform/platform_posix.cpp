@@ -2,7 +2,7 @@
 // size, which asks X11, is in desktop_posix.cpp).
 #include "platform/platform.h"
 
-#include "catalogue/safe_file.h"
+#include "dataroot/safe_file.h"
 #include "platform/temporary_files.h"
 
 #include <cerrno>
@@ -46,7 +46,7 @@ bool writeAll(int fd, const char* data, size_t size) {
 
 // Creates the temporary file for `target`, lets `fill` write into it, and
 // renames it over the target when everything was written. The folder is
-// opened first by the rules of catalogue/safe_file.h, so a data-root target
+// opened first by the rules of dataroot/safe_file.h, so a data-root target
 // is never written through a symbolic link leading out of the root; the
 // temporary file is made new (never an existing file or link of that name)
 // and the rename replaces the target's own entry, a link included, without

@@ -19,7 +19,7 @@
 #include <cstring>
 #include <string>
 
-#include "catalogue/url_directory_file.h"
+#include "dataroot/url_directory_file.h"
 #include "play/player.h"
 #include "platform/report.h"
 

@@ -2,4 +2,4 @@
 // library shared with the tools.
 #pragma once
 
-#include "catalogue/data_root.h"
+#include "dataroot/data_root.h"

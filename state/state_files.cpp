@@ -3,13 +3,13 @@
 #include <sstream>
 #include <utility>
 
-#include "catalogue/safe_file.h"
+#include "dataroot/safe_file.h"
 #include "state/catalogue.h"
 #include "platform/platform.h"
 
 namespace {
 
-// A state file's bytes, read as catalogue/safe_file.h says: without
+// A state file's bytes, read as dataroot/safe_file.h says: without
 // blocking, only a regular file, at most stateFileLimit bytes. Anything else
 // reads as a missing file.
 std::optional<std::istringstream> openStateFile(const std::string& path) {

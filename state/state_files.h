@@ -15,7 +15,7 @@ enum ScanSet { narrowScan, wideScan };
 // The longest path text that readPath returns (a buffer of 1 KiB).
 constexpr size_t maxPathLength = 1023;
 
-// Every reader here reads the file as catalogue/safe_file.h says: without
+// Every reader here reads the file as dataroot/safe_file.h says: without
 // blocking, and only a regular file of at most stateFileLimit bytes; a FIFO,
 // a device, a folder, a link out of the data root or a larger file reads as
 // a missing one.

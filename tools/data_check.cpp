@@ -10,15 +10,15 @@
 #include <system_error>
 #include <utility>
 
-#include "catalogue/alternatives_file.h"
+#include "dataroot/alternatives_file.h"
 #include "assets/image.h"
-#include "catalogue/data_root.h"
-#include "catalogue/live_settings.h"
-#include "catalogue/pending_cards.h"
-#include "catalogue/name_index.h"
-#include "catalogue/playlist.h"
-#include "catalogue/safe_file.h"
-#include "catalogue/url_directory_file.h"
+#include "dataroot/data_root.h"
+#include "dataroot/live_settings.h"
+#include "dataroot/pending_cards.h"
+#include "dataroot/name_index.h"
+#include "import/playlist.h"
+#include "dataroot/safe_file.h"
+#include "dataroot/url_directory_file.h"
 #include "launch/launch.h"
 #include "platform/report.h"
 #include "state/state_files.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/data_root.h"
+#include "dataroot/data_root.h"
 
 // Every problem of the data root <folder>/VESTRALUME, one sentence in plain
 // words each; empty when the root is sound.

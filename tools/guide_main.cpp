@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/cards_cache.h"
-#include "catalogue/data_root.h"
-#include "catalogue/guide_root.h"
-#include "catalogue/import.h"
+#include "cards/cards_cache.h"
+#include "dataroot/data_root.h"
+#include "guide/guide_root.h"
+#include "import/import.h"
 #include "state/state_files.h"
 
 namespace fs = std::filesystem;

@@ -13,17 +13,17 @@
 #include <unordered_map>
 #include <vector>
 
-#include "catalogue/cards_cache.h"
-#include "catalogue/data_root.h"
-#include "catalogue/guide_root.h"
-#include "catalogue/import.h"
-#include "catalogue/import_cards.h"
-#include "catalogue/import_dedupe.h"
-#include "catalogue/import_limits.h"
-#include "catalogue/import_refresh.h"
-#include "catalogue/import_report.h"
-#include "catalogue/catalogue_stamp.h"
-#include "catalogue/sources_file.h"
+#include "cards/cards_cache.h"
+#include "dataroot/data_root.h"
+#include "guide/guide_root.h"
+#include "import/import.h"
+#include "import/import_cards.h"
+#include "import/import_dedupe.h"
+#include "import/import_limits.h"
+#include "import/import_refresh.h"
+#include "import/import_report.h"
+#include "dataroot/catalogue_stamp.h"
+#include "dataroot/sources_file.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 

@@ -6,12 +6,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "catalogue/alternatives_file.h"
-#include "catalogue/data_root.h"
-#include "catalogue/live_picture.h"
-#include "catalogue/live_settings.h"
-#include "catalogue/safe_file.h"
-#include "catalogue/url_directory_file.h"
+#include "dataroot/alternatives_file.h"
+#include "dataroot/data_root.h"
+#include "live/live_picture.h"
+#include "dataroot/live_settings.h"
+#include "dataroot/safe_file.h"
+#include "dataroot/url_directory_file.h"
 #include "platform/platform.h"
 #include "platform/temporary_files.h"
 

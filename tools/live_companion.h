@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/live_capture.h"
+#include "live/live_capture.h"
 
 // One channel of a list as the companion sees it.
 struct LiveChannel {
@@ -17,7 +17,7 @@ struct LiveChannel {
     std::string address;  // a media address
     std::string name;     // the second line of its link file
     std::string host;     // of the address, for one connection per host
-    // The channel's other addresses (catalogue/alternatives_file.h), tried
+    // The channel's other addresses (dataroot/alternatives_file.h), tried
     // in order when the address gives no picture.
     std::vector<std::string> alternatives;
 };

@@ -8,7 +8,7 @@
 //     --once   capture the current page and its neighbours once and end
 //              (no viewer needed; list 1 unless --list 2)
 //     --log    say on standard error what each capture found
-// VESTRALUME/live.txt holds its settings (catalogue/live_settings.h).
+// VESTRALUME/live.txt holds its settings (dataroot/live_settings.h).
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -31,9 +31,9 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "catalogue/data_root.h"
-#include "catalogue/live_settings.h"
-#include "catalogue/safe_file.h"
+#include "dataroot/data_root.h"
+#include "dataroot/live_settings.h"
+#include "dataroot/safe_file.h"
 #include "state/state_files.h"
 #include "tools/live_companion.h"
 

@@ -8,12 +8,12 @@
 #include <system_error>
 #include <vector>
 
-#include "catalogue/cards.h"
-#include "catalogue/data_root.h"
-#include "catalogue/root_files.h"
-#include "catalogue/url_directory_file.h"
+#include "cards/cards.h"
+#include "dataroot/data_root.h"
+#include "dataroot/root_files.h"
+#include "dataroot/url_directory_file.h"
 #include "launch/launch.h"
-#include "catalogue/jpeg_writer.h"
+#include "cards/jpeg_writer.h"
 
 namespace fs = std::filesystem;
 

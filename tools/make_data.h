@@ -2,14 +2,14 @@
 // repository (templates, first-run state, models, the URL directory) copied
 // over, and every image written as JPEG: the selection texture and the model
 // images painted here, and the placeholder images and the thumbnails of both
-// channel lists made by the card maker (catalogue/cards.h), with their link
+// channel lists made by the card maker (cards/cards.h), with their link
 // files.
 #pragma once
 
 #include <map>
 #include <string>
 
-#include "catalogue/data_root.h"
+#include "dataroot/data_root.h"
 
 // How many channels each list of the sample root holds: enough for every
 // page that scrolling can reach from a page starting at 1, as delivered.
@@ -30,8 +30,8 @@ enum MakeMode {
 bool makeDataRoot(const std::string& target, const std::string& textRoot, MakeMode mode,
                   std::string& error, const std::string& cardCache = std::string());
 
-// isStateFile: which files of the root are state (catalogue/root_files.h).
-#include "catalogue/root_files.h"
+// isStateFile: which files of the root are state (dataroot/root_files.h).
+#include "dataroot/root_files.h"
 
 // Reads "<link number>\t<address>" lines, skipping blank lines and lines
 // starting with '#'; malformed lines are ignored. A missing file gives an

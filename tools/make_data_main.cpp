@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "catalogue/cards.h"
+#include "cards/cards.h"
 #include "tools/make_data.h"
 
 #ifndef QUILLON_TEXT_DATA

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "catalogue/upgrade.h"
+#include "tools/upgrade.h"
 #include "platform/folder_exchange.h"
 #include "platform/folder_lock.h"
 #include "state/root_locks.h"

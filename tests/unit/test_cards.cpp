@@ -16,12 +16,12 @@
 #include <filesystem>
 #include <thread>
 
-#include "catalogue/cards.h"
-#include "catalogue/cards_cache.h"
-#include "catalogue/cards_draw.h"
-#include "catalogue/cards_text.h"
-#include "catalogue/logo_fetch.h"
-#include "catalogue/logo_image.h"
+#include "cards/cards.h"
+#include "cards/cards_cache.h"
+#include "cards/cards_draw.h"
+#include "cards/cards_text.h"
+#include "cards/logo_fetch.h"
+#include "cards/logo_image.h"
 #include "tests/support/scratch.h"
 #include "tests/unit/card_fixtures.h"
 

@@ -21,7 +21,7 @@
 #include <fstream>
 #include <thread>
 
-#include "catalogue/cards.h"
+#include "cards/cards.h"
 #include "tests/unit/card_fixtures.h"
 
 extern char** environ;

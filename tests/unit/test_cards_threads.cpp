@@ -24,8 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue/cards.h"
-#include "catalogue/logo_image.h"
+#include "cards/cards.h"
+#include "cards/logo_image.h"
 
 extern char** environ;
 

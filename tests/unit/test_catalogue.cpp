@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "catalogue/data_root.h"
-#include "catalogue/url_directory_file.h"
+#include "dataroot/data_root.h"
+#include "dataroot/url_directory_file.h"
 #include "platform/folder_lock.h"
 #include "tests/support/scratch.h"
 

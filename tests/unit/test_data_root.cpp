@@ -10,8 +10,8 @@
 #include <numeric>
 #include <unistd.h>
 
-#include "catalogue/catalogue_stamp.h"
-#include "catalogue/data_root.h"
+#include "dataroot/catalogue_stamp.h"
+#include "dataroot/data_root.h"
 #include "state/state_files.h"
 #include "tests/support/scratch.h"
 #include "tools/data_check.h"

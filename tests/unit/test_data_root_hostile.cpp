@@ -15,7 +15,7 @@
 
 #include "tests/support/scratch.h"
 #include "tools/data_check.h"
-#include "catalogue/jpeg_writer.h"
+#include "cards/jpeg_writer.h"
 #include "tools/make_data.h"
 
 namespace fs = std::filesystem;

@@ -10,7 +10,7 @@
 #include "assets/model.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
-#include "catalogue/jpeg_writer.h"
+#include "cards/jpeg_writer.h"
 
 namespace {
 

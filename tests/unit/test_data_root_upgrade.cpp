@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <random>
 
-#include "catalogue/root_files.h"
-#include "catalogue/upgrade.h"
+#include "dataroot/root_files.h"
+#include "tools/upgrade.h"
 #include "platform/folder_exchange.h"
 #include "tests/support/scratch.h"
 #include "tools/data_check.h"

@@ -10,7 +10,7 @@
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
 #include "tests/unit/test_texture_images.h"
-#include "catalogue/jpeg_writer.h"
+#include "cards/jpeg_writer.h"
 
 namespace {
 

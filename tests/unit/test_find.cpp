@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/name_index.h"
+#include "dataroot/name_index.h"
 #include "launch/launch.h"
 #include "nav/find.h"
 #include "nav/commands.h"
@@ -22,7 +22,7 @@
 #include "tests/support/address_recorder.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
-#include "catalogue/jpeg_writer.h"
+#include "cards/jpeg_writer.h"
 #include "tests/support/wall_state.h"
 
 namespace fs = std::filesystem;

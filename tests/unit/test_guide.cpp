@@ -10,12 +10,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "catalogue/cards.h"
-#include "catalogue/cards_cache.h"
-#include "catalogue/guide.h"
-#include "catalogue/guide_index.h"
-#include "catalogue/guide_root.h"
-#include "catalogue/playlist.h"
+#include "cards/cards.h"
+#include "cards/cards_cache.h"
+#include "guide/guide.h"
+#include "guide/guide_index.h"
+#include "guide/guide_root.h"
+#include "import/playlist.h"
 #include "tests/support/scratch.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "state/catalogue.h"
 #include "state/state_files.h"
 #include "tests/support/scratch.h"
-#include "catalogue/jpeg_writer.h"
+#include "cards/jpeg_writer.h"
 
 namespace fs = std::filesystem;
 

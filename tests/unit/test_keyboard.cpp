@@ -22,7 +22,7 @@
 #include "tests/support/address_recorder.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
-#include "catalogue/jpeg_writer.h"
+#include "cards/jpeg_writer.h"
 #include "tests/support/wall_state.h"
 
 namespace fs = std::filesystem;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/sources_file.h"
+#include "dataroot/sources_file.h"
 #include "launch/alternatives.h"
 #include "launch/playlist_refresh.h"
 #include "launch/launch.h"

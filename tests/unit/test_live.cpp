@@ -7,9 +7,9 @@
 #include <atomic>
 #include <cstdio>
 
-#include "catalogue/live_capture.h"
-#include "catalogue/live_picture.h"
-#include "catalogue/live_settings.h"
+#include "live/live_capture.h"
+#include "live/live_picture.h"
+#include "dataroot/live_settings.h"
 #include "launch/live_pictures.h"
 #include "tests/support/scratch.h"
 #include "tools/live_companion.h"

@@ -11,7 +11,7 @@
 #include "platform/report.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
-#include "catalogue/jpeg_writer.h"
+#include "cards/jpeg_writer.h"
 
 namespace {
 

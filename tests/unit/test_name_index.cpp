@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/import_names.h"
-#include "catalogue/name_index.h"
+#include "import/import_names.h"
+#include "dataroot/name_index.h"
 
 namespace {
 

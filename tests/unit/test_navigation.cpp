@@ -16,7 +16,7 @@
 #include "state/state_files.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/scratch.h"
-#include "catalogue/jpeg_writer.h"
+#include "cards/jpeg_writer.h"
 #include "tests/support/wall_state.h"
 
 namespace {

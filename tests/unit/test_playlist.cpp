@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/playlist.h"
-#include "catalogue/url_directory_file.h"
+#include "import/playlist.h"
+#include "dataroot/url_directory_file.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "catalogue/safe_file.h"
+#include "dataroot/safe_file.h"
 #include "platform/platform.h"
 #include "platform/temporary_files.h"
 #include "state/state_files.h"
