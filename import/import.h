@@ -32,7 +32,7 @@ struct ImportOptions {
     bool cardsLater = false;
     std::function<void(const ImportProgress&)> progress;  // may be empty
     // Per entry (empty, or as many as the entries): the channel's other
-    // addresses, tried in this order when its own fails (catalogue/
+    // addresses, tried in this order when its own fails (import/
     // import_dedupe.h). They take link numbers as the entries' own do, and
     // the catalogue keeps them in VESTRALUME/1/alternatives.tsv.
     std::vector<std::vector<std::string>> alternatives;

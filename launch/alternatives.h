@@ -1,4 +1,4 @@
-// Opening a channel that has alternative addresses (catalogue/
+// Opening a channel that has alternative addresses (dataroot/
 // alternatives_file.h): its own address is tried first, then the others in
 // playlist order, and the first whose server takes a connection is the one
 // opened. An address whose server cannot be told (udp, rtp) or looked up is

@@ -877,7 +877,9 @@ TEST_F(Import, DamagedCardCacheEntriesAreMadeAgainAndReported) {
             EXPECT_EQ(damaged, damage.reported ? 1u : 0u);
             EXPECT_EQ(readFile(at(thumbnailPath(1, 1))), card);
             for (const auto& item : fs::recursive_directory_iterator(root())) {
-                if (item.is_regular_file()) EXPECT_NE(readFile(item.path().string()), outside) << item.path();
+                if (item.is_regular_file()) {
+                    EXPECT_NE(readFile(item.path().string()), outside) << item.path();
+                }
             }
             // The entry is a sound card with its digest again.
             EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(entryPath)));
