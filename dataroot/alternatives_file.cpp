@@ -2,7 +2,11 @@
 
 #include <algorithm>
 
-const std::string alternativesFile = "VESTRALUME/1/alternatives.tsv";
+#include "dataroot/data_root.h"
+
+// Made from the constant folder name, not from another file's string, so
+// it does not depend on the order files are initialised in.
+const std::string alternativesFile = std::string(rootFolderName) + "/1/alternatives.tsv";
 
 namespace {
 

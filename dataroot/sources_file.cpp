@@ -2,9 +2,12 @@
 
 #include <filesystem>
 
+#include "dataroot/data_root.h"
 #include "dataroot/safe_file.h"
 
-const std::string sourcesFile = "VESTRALUME/sources.tsv";
+// Made from the constant folder name, not from another file's string, so
+// it does not depend on the order files are initialised in.
+const std::string sourcesFile = std::string(rootFolderName) + "/sources.tsv";
 
 namespace {
 

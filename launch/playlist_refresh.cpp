@@ -1,7 +1,6 @@
 #include "launch/playlist_refresh.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -10,6 +9,7 @@
 #include "dataroot/data_root.h"
 #include "dataroot/sources_file.h"
 #include "launch/card_maker.h"
+#include "platform/report.h"
 #include "platform/process.h"
 
 namespace fs = std::filesystem;
@@ -68,6 +68,6 @@ void tendPlaylistRefresh(long long nowMilliseconds) {
     attempted = true;
     lastAttempt = nowMilliseconds;
     if (!startRefresh())
-        std::fprintf(stderr, "Quillon: the playlists are due for a refresh, but quillon-import, "
-                             "which refreshes them, could not be started beside the program\n");
+        report(ReportLevel::problem, "Quillon: the playlists are due for a refresh, but quillon-import, "
+                                     "which refreshes them, could not be started beside the program");
 }

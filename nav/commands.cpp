@@ -86,8 +86,8 @@ namespace {
 // F12 copies this many thumbnails, 1.jpg .. 2000.jpg.
 const int batchCopyCount = 2000;
 
-const int scrollForward = 1;
-const int scrollBack = 2;
+const int scrollForward = forwardDirection;
+const int scrollBack = backwardDirection;
 
 // What an arrow key does on each selectable tile: the tile selected next (0:
 // the selection stays) and the scroll that follows (0: none). Rows are tiles
@@ -112,14 +112,14 @@ const int arrowMoves[13][4][2] = {
 };
 
 void scrollInDirection(int direction) {
-    setFromTemplate(direction, stateFile("nn.txt"));
+    setFromTemplate(direction, stateFile(StateFile::scrollDirection));
     scrollPage();
 }
 
 }  // namespace
 
 void moveSelection(int arrow) {
-    std::optional<int> tile = readInt(stateFile("b.txt"));
+    std::optional<int> tile = readInt(stateFile(StateFile::selectedTile));
     if (!tile || *tile < 1 || *tile > selectableTiles) return;
     const int* move = arrowMoves[*tile][arrow];
     if (move[0] != 0) selectTile(move[0]);
@@ -130,7 +130,7 @@ void moveSelection(int arrow) {
 // from the single-precision value in the file. A file without a value is
 // left as it is.
 void changeWallScale(double change) {
-    const std::string file = stateFile("u.txt");
+    const std::string file = stateFile(StateFile::wallScale);
     std::optional<float> scale = readFloat(file);
     if (!scale) return;
     writeText(file, formatFloat(static_cast<double>(*scale) + change));
@@ -158,7 +158,7 @@ void copyThumbnailBatch() {
 }
 
 void selectTile(int tile) {
-    if (tile >= 1 && tile <= selectableTiles) setFromTemplate(tile, stateFile("b.txt"));
+    if (tile >= 1 && tile <= selectableTiles) setFromTemplate(tile, stateFile(StateFile::selectedTile));
 }
 
 void scrollOneRow(bool forward) { scrollInDirection(forward ? scrollForward : scrollBack); }
@@ -181,7 +181,7 @@ bool isBatchCopyFile(const std::string& name) {
 // product's own page before the channel. A counter without a value, or
 // outside 1..19, starts again at 1.
 void advanceLaunchCounter() {
-    const std::string counterFile = stateFile("h.txt");
+    const std::string counterFile = stateFile(StateFile::launchCounter);
     const int count = readInt(counterFile).value_or(0);
     if (count == 1 || count == 10) openWebAddress(productWebPage);
     setFromTemplate(count >= 1 && count <= 19 ? count + 1 : 1, counterFile);
@@ -200,7 +200,7 @@ void openChannel() {
 
 void openFoundChannel() {
     if (!foundChannelsShown()) return;
-    const std::optional<int> tile = readInt(stateFile("b.txt"));
+    const std::optional<int> tile = readInt(stateFile(StateFile::selectedTile));
     const std::optional<std::vector<int>> page = readIntList(pageFile(findList), selectableTiles);
     if (!tile || *tile < 1 || *tile > selectableTiles || !page) return;
     const std::optional<int> channel = foundChannel((*page)[static_cast<size_t>(*tile - 1)]);
