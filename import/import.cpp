@@ -25,6 +25,7 @@
 #include "import/import_root_files.h"
 #include "dataroot/name_index.h"
 #include "dataroot/pending_cards.h"
+#include "dataroot/sources_file.h"
 #include "dataroot/url_directory_file.h"
 #include "platform/folder_exchange.h"
 #include "platform/folder_lock.h"
@@ -77,6 +78,12 @@ bool isCatalogueStateFile(const std::string& name) {
     return false;
 }
 
+// The remembered playlists (VESTRALUME/sources.tsv), written by the importer
+// after its catalogue: a run killed at that moment leaves its temporary file.
+bool isRememberedSourcesFile(const std::string& name) {
+    return name == fs::path(sourcesFile).filename().string();
+}
+
 // Puts back a catalogue an import had moved aside when it was killed between
 // moving it away and moving the new one in (only where folders cannot be
 // exchanged), and removes what earlier imports left half made.
@@ -115,6 +122,7 @@ void cleanUpAfterEarlierImports(const RootPaths& paths) {
     // The state folder is shared with a viewer that may run now: only the
     // temporary files of processes that ended go.
     removeStaleTemporaryFiles((paths.root / "n").string(), isCatalogueStateFile);
+    removeStaleTemporaryFiles(paths.root.string(), isRememberedSourcesFile);
 }
 
 // ---- Files ---------------------------------------------------------------
