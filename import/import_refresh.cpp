@@ -8,7 +8,8 @@
 
 namespace {
 
-// The same limits as the importer's other downloads.
+// Limits of every playlist download: a server that is slow, endless or
+// sends us in circles is given up on with a plain reason.
 constexpr long connectSeconds = 20;
 constexpr long stalledSeconds = 60;
 constexpr long totalSeconds = 30 * 60;

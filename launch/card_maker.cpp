@@ -16,16 +16,22 @@ std::vector<std::string> cardMakerCandidates(const std::string& programFolder) {
             (folder / ".." / ".." / "bin" / "quillon-import").lexically_normal().string()};
 }
 
-bool startCardMakerWhenPending() {
-    if (!hasPendingCards(dataRoot + "1")) return false;
+std::vector<std::string> importerCommand(const std::string& option) {
     const std::string program = runningProgramPath();
-    if (program.empty()) return false;
+    if (program.empty()) return {};
     std::error_code code;
     const fs::path here = fs::current_path(code);
-    if (code) return false;
-    for (const std::string& candidate : cardMakerCandidates(fs::path(program).parent_path().string())) {
-        if (!fs::is_regular_file(candidate, code)) continue;
-        StartedProgram maker = startProgram({candidate, "--make-cards", "--root", here.string()});
+    if (code) return {};
+    for (const std::string& candidate : cardMakerCandidates(fs::path(program).parent_path().string()))
+        if (fs::is_regular_file(candidate, code)) return {candidate, option, "--root", here.string()};
+    return {};
+}
+
+bool startCardMakerWhenPending() {
+    if (!hasPendingCards(dataRoot + "1")) return false;
+    const std::vector<std::string> command = importerCommand("--make-cards");
+    if (!command.empty()) {
+        StartedProgram maker = startProgram(command);
         const bool started = maker.started;
         releaseProgram(maker);
         if (started) return true;

@@ -14,6 +14,11 @@
 // (the program in libexec/quillon/).
 std::vector<std::string> cardMakerCandidates(const std::string& programFolder);
 
+// The command that runs the importer found beside the program with `option`
+// on the data root of the working directory ({importer, option, "--root",
+// folder}); empty when there is none.
+std::vector<std::string> importerCommand(const std::string& option);
+
 // Starts the maker for the data root of the working directory when its
 // catalogue has cards to make and the importer is found; says on standard
 // error when it cannot. Returns whether it was started.

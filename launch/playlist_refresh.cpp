@@ -24,18 +24,10 @@ bool looked = false, attempted = false;
 long long lastLook = 0, lastAttempt = 0;
 
 bool startRefresh() {
-    const std::string program = runningProgramPath();
-    if (program.empty()) return false;
-    std::error_code code;
-    const fs::path here = fs::current_path(code);
-    if (code) return false;
-    for (const std::string& candidate : cardMakerCandidates(fs::path(program).parent_path().string())) {
-        if (!fs::is_regular_file(candidate, code)) continue;
-        refresher = startFedProgram({candidate, "--refresh", "--root", here.string()},
-                                    dataRoot + "refresh.log");
-        if (refresher.started) return true;
-    }
-    return false;
+    const std::vector<std::string> command = importerCommand("--refresh");
+    if (command.empty()) return false;
+    refresher = startFedProgram(command, dataRoot + "refresh.log");
+    return refresher.started;
 }
 
 }  // namespace
