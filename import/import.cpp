@@ -165,20 +165,8 @@ bool writeStateIfChanged(const RootPaths& paths, const std::string& path, const 
 // ---- The URL directory ---------------------------------------------------
 
 struct Directory {
-    std::string text;  // the file as it is
-    std::unordered_map<std::string, int> mediaLinks;  // media address -> its link number
-    int highestLink = 0;
+    std::string text;  // the file as it is; the link plan reads it (import/import_links.h)
 };
-
-// The link number at the start of a directory line, whatever the rest holds:
-// a number any line claims is never given again.
-int leadingLinkNumber(const std::string& line) {
-    int number = 0;
-    size_t digits = 0;
-    while (digits < line.size() && digits < 9 && line[digits] >= '0' && line[digits] <= '9')
-        number = number * 10 + (line[digits++] - '0');
-    return digits > 0 && digits <= 8 ? number : 0;
-}
 
 bool readDirectory(const RootPaths& paths, const std::string& path, Directory& directory, std::string& error) {
     // The directory is rewritten from what is read here: a read that fails
@@ -187,21 +175,6 @@ bool readDirectory(const RootPaths& paths, const std::string& path, Directory& d
     if (outcome != fileRead && outcome != fileMissing) {
         error = "cannot read the URL directory " + path + ": it " + describeFileOutcome(outcome, tableFileLimit);
         return false;
-    }
-    // The delivered entries keep their numbers even where the file lost them.
-    // Numbers below firstImportedLink stay free for entries that newer
-    // versions deliver.
-    directory.highestLink = std::max(deliveredLinkCount, firstImportedLink - 1);
-    size_t start = 0;
-    while (start < directory.text.size()) {
-        size_t end = directory.text.find('\n', start);
-        if (end == std::string::npos) end = directory.text.size();
-        const std::string line = directory.text.substr(start, end - start);
-        start = end + 1;
-        directory.highestLink = std::max(directory.highestLink, leadingLinkNumber(line));
-        DirectoryEntry entry;
-        if (parseDirectoryLine(line, entry) == directoryEntry && entry.kind == mediaAddress)
-            directory.mediaLinks.emplace(entry.address, entry.link);
     }
     return true;
 }
