@@ -8,16 +8,19 @@ bool isPrintableWithoutSpace(const std::string& text) {
     return true;
 }
 
-// The link number of a line's first field: plain decimal digits from 1 to
-// maxDirectoryLink, or 0 when the field is anything else.
-int parseLinkNumber(const std::string& field) {
-    if (field.empty() || field.size() > 8) return 0;
-    int number = 0;
+// The link number of a line's first field: 1 to 9 decimal digits, where
+// 9 digits without a leading zero name a number above maxDirectoryLink
+// (reported as out of range); -1 when the field is anything else.
+long long parseLinkDigits(const std::string& field) {
+    if (field.empty() || field.size() > 9) return -1;
+    long long number = 0;
     for (char c : field) {
-        if (c < '0' || c > '9') return 0;
+        if (c < '0' || c > '9') return -1;
         number = number * 10 + (c - '0');
     }
-    return number <= maxDirectoryLink ? number : 0;
+    // "000000001" is no way the program writes a link number.
+    if (field.size() == 9 && number <= maxDirectoryLink) return -1;
+    return number;
 }
 
 const char* const mediaSchemes[] = {"http", "https", "rtmp", "rtmps", "rtsp", "udp", "rtp", "mms"};
@@ -54,38 +57,58 @@ bool isSafeMediaAddress(const std::string& address) {
     return true;
 }
 
-DirectoryLine parseDirectoryLine(const std::string& text, DirectoryEntry& entry) {
+DirectoryLineReading readDirectoryLine(const std::string& text) {
+    DirectoryLineReading reading;
     std::string line = text;
     // Files edited on Windows end their lines with a carriage return.
     if (!line.empty() && line.back() == '\r') line.pop_back();
     bool blank = true;
     for (char c : line) {
-        if (c == '#' && blank) return directoryComment;
+        if (c == '#' && blank) return reading;
         if (c != ' ' && c != '\t') {
             blank = false;
             break;
         }
     }
-    if (blank) return directoryComment;
+    if (blank) return reading;
 
+    const auto refuse = [&reading](DirectoryLine kind, DirectoryRefusal why) {
+        reading.line = kind;
+        reading.refusal = why;
+        return reading;
+    };
     const std::string::size_type tab = line.find('\t');
-    if (tab == std::string::npos) return directoryMalformed;
-    const int number = parseLinkNumber(line.substr(0, tab));
-    if (number == 0) return directoryMalformed;
+    if (tab == std::string::npos) return refuse(directoryMalformed, DirectoryRefusal::notEntryShape);
+    const long long number = parseLinkDigits(line.substr(0, tab));
+    if (number < 0) return refuse(directoryMalformed, DirectoryRefusal::notEntryShape);
     std::string address = line.substr(tab + 1);
     LinkKind kind = webPage;
     const std::string::size_type kindTab = address.find('\t');
     if (kindTab != std::string::npos) {
-        if (address.compare(kindTab + 1, std::string::npos, "media") != 0) return directoryMalformed;
+        if (address.compare(kindTab + 1, std::string::npos, "media") != 0)
+            return refuse(directoryMalformed, DirectoryRefusal::unknownThirdField);
         address.erase(kindTab);
         kind = mediaAddress;
     }
+    reading.link = number;
+    reading.kind = kind;
+    if (number < 1 || number > maxDirectoryLink)
+        return refuse(directoryMalformed, DirectoryRefusal::linkOutOfRange);
+    reading.address = address;
     if (kind == webPage ? !isSafeWebAddress(address) : !isSafeMediaAddress(address))
-        return directoryUnsafeAddress;
-    entry.link = number;
-    entry.address = address;
-    entry.kind = kind;
-    return directoryEntry;
+        return refuse(directoryUnsafeAddress, DirectoryRefusal::unsafeAddress);
+    reading.line = directoryEntry;
+    return reading;
+}
+
+DirectoryLine parseDirectoryLine(const std::string& line, DirectoryEntry& entry) {
+    const DirectoryLineReading reading = readDirectoryLine(line);
+    if (reading.line == directoryEntry) {
+        entry.link = static_cast<int>(reading.link);
+        entry.address = reading.address;
+        entry.kind = reading.kind;
+    }
+    return reading.line;
 }
 
 std::string formatDirectoryLine(const DirectoryEntry& entry) {

@@ -35,8 +35,34 @@ enum DirectoryLine {
     directoryUnsafeAddress  // an address its kind does not allow
 };
 
+// Why a line is not an entry the program uses, finer than DirectoryLine:
+// the checker names each in its own words.
+enum class DirectoryRefusal {
+    none,              // an entry or a comment
+    notEntryShape,     // no TAB, or a first field that is not a link number's digits
+    unknownThirdField, // a third field other than "media"
+    linkOutOfRange,    // digits, but a number outside 1 to maxDirectoryLink
+    unsafeAddress      // an address its kind does not allow
+};
+
+// What reading one line found, with the parts read so far.
+struct DirectoryLineReading {
+    DirectoryLine line = directoryComment;
+    DirectoryRefusal refusal = DirectoryRefusal::none;
+    // The link number, address and kind as written: set for an entry, for
+    // an unsafe address and (number and kind only) for a number out of
+    // range. The number can be 0 or above maxDirectoryLink only then.
+    long long link = 0;
+    std::string address;
+    LinkKind kind = webPage;
+};
+
 // Reads one line (without its line end; a trailing carriage return is
-// ignored).
+// ignored). Its first field is a link number: 1 to 8 decimal digits; 9
+// digits without a leading zero are read as a number out of range.
+DirectoryLineReading readDirectoryLine(const std::string& line);
+
+// Reads one line as readDirectoryLine does; an entry is stored in `entry`.
 DirectoryLine parseDirectoryLine(const std::string& line, DirectoryEntry& entry);
 
 // The line for an entry, without a line end.

@@ -741,31 +741,28 @@ std::vector<std::string> checkLinkTable(const std::string& path, const std::stri
         const std::string where = name + " line " + number(static_cast<long long>(lineNumber));
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
-        const size_t tab = line.find('\t');
-        const std::string digits = line.substr(0, tab);
-        long long link = 0;
-        if (tab == std::string::npos || digits.empty() || digits.size() > 9 ||
-            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        const DirectoryLineReading reading = readDirectoryLine(line);
+        // The viewer also skips lines of blanks and indented comments; the
+        // table holds none, so here they are lines of the wrong shape.
+        if (reading.line == directoryComment ||
+            reading.refusal == DirectoryRefusal::notEntryShape) {
             problems.push_back(where + " is not a link number, a TAB and an address");
             continue;
         }
-        link = std::stoll(digits);
-        std::string address = line.substr(tab + 1);
-        LinkKind kind = webPage;
-        const size_t kindTab = address.find('\t');
-        if (kindTab != std::string::npos) {
-            if (address.compare(kindTab + 1, std::string::npos, "media") != 0) {
-                problems.push_back(where + " has a third field other than \"media\"");
-                continue;
-            }
-            address.erase(kindTab);
-            kind = mediaAddress;
+        if (reading.refusal == DirectoryRefusal::unknownThirdField) {
+            problems.push_back(where + " has a third field other than \"media\"");
+            continue;
         }
-        if (link < 1 || link > maxDirectoryLink) {
+        const long long link = reading.link;
+        if (reading.refusal == DirectoryRefusal::linkOutOfRange) {
             problems.push_back(where + ": link number " + number(link) + " is outside 1 to " +
                                number(maxDirectoryLink));
             continue;
         }
+        // An entry, or one whose address the program refuses: the checks
+        // below say why in words.
+        const std::string& address = reading.address;
+        const LinkKind kind = reading.kind;
         const int key = static_cast<int>(link);
         if (lineOf.count(key)) {
             problems.push_back(where + ": link number " + number(link) +

@@ -327,13 +327,11 @@ std::map<int, std::string> readLinkTable(const std::string& path) {
     std::ifstream in(path);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const size_t tab = line.find('\t');
-        if (tab == std::string::npos || tab == 0 || tab > 9) continue;
-        const std::string number = line.substr(0, tab);
-        if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            continue;
-        table.emplace(std::stoi(number), line.substr(tab + 1));
+        // A card is labelled after its address even when the viewer would
+        // refuse to open it: the checker reports such an address.
+        const DirectoryLineReading reading = readDirectoryLine(line);
+        if (reading.line == directoryEntry || reading.refusal == DirectoryRefusal::unsafeAddress)
+            table.emplace(static_cast<int>(reading.link), reading.address);
     }
     return table;
 }

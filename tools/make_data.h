@@ -33,9 +33,10 @@ bool makeDataRoot(const std::string& target, const std::string& textRoot, MakeMo
 // isStateFile: which files of the root are state (dataroot/root_files.h).
 #include "dataroot/root_files.h"
 
-// Reads "<link number>\t<address>" lines, skipping blank lines and lines
-// starting with '#'; malformed lines are ignored. A missing file gives an
-// empty table.
+// Reads the entries of a URL directory file the way the viewer reads them
+// (readDirectoryLine), keeping also those whose address the viewer refuses
+// to open; comments and malformed lines are skipped. A missing file gives
+// an empty table.
 std::map<int, std::string> readLinkTable(const std::string& path);
 
 // A readable label for the channel behind an address: the channel, station or

@@ -227,6 +227,29 @@ const BrokenTable brokenTables[] = {
     {"no tab",
      [](std::string text) { return replaceLine(text, lineOf(text, 13), "13 https://video.example/x"); },
      "is not a link number, a TAB and an address"},
+    {"indented comment",
+     [](std::string text) { return replaceLine(text, lineOf(text, 13), "  # 13"); },
+     "is not a link number, a TAB and an address"},
+    {"number with leading zeros",
+     [](std::string text) {
+         const std::string line = lineOf(text, 14);
+         return replaceLine(text, line, "0000000" + line);
+     },
+     "is not a link number, a TAB and an address"},
+    {"unknown third field",
+     [](std::string text) { return replaceLine(text, lineOf(text, 15), lineOf(text, 15) + "\tvideo"); },
+     "has a third field other than \"media\""},
+    {"number out of range",
+     [](std::string text) { return text + "123456789\thttps://stream.example/x\tmedia\n"; },
+     "link number 123456789 is outside 1 to 99999999"},
+    {"media address among the delivered numbers",
+     [](std::string text) {
+         return replaceLine(text, lineOf(text, 16), "16\thttps://stream.example/x\tmedia");
+     },
+     "link number 16 is a media address, but 1 to 1290 are the delivered web pages"},
+    {"media address the program does not open",
+     [](std::string text) { return text + "10001\tfile:///etc/passwd\tmedia\n"; },
+     "the address of link 10001 is not a media address the program opens"},
 };
 
 TEST(UrlDirectoryTable, CheckerReportsEachKindOfDamage) {

@@ -112,6 +112,49 @@ TEST(DirectoryFile, LinesOfBothKindsRoundTripAndUnsafeAddressesAreRefused) {
     EXPECT_TRUE(isSafeMediaAddress("https://x.example/" + longPath.substr(0, maxAddressLength - 18)));
 }
 
+// The reason a line is refused, and what was read of it: the checker words
+// its report from these, the viewer only sees DirectoryLine.
+TEST(DirectoryFile, RefusedLinesSayWhyAndKeepWhatWasRead) {
+    struct Case {
+        const char* line;
+        DirectoryLine result;
+        DirectoryRefusal refusal;
+        long long link;
+        const char* address;
+    };
+    const Case cases[] = {
+        {"7\thttps://seven.example/\r", directoryEntry, DirectoryRefusal::none, 7,
+         "https://seven.example/"},
+        {"  # indented", directoryComment, DirectoryRefusal::none, 0, ""},
+        {"7 https://seven.example/", directoryMalformed, DirectoryRefusal::notEntryShape, 0, ""},
+        {"\thttps://seven.example/", directoryMalformed, DirectoryRefusal::notEntryShape, 0, ""},
+        {"-7\thttps://seven.example/", directoryMalformed, DirectoryRefusal::notEntryShape, 0, ""},
+        {"000000007\thttps://seven.example/", directoryMalformed, DirectoryRefusal::notEntryShape,
+         0, ""},
+        {"1234567890\thttps://x.example/", directoryMalformed, DirectoryRefusal::notEntryShape, 0,
+         ""},
+        {"7\thttps://seven.example/\tvideo", directoryMalformed,
+         DirectoryRefusal::unknownThirdField, 0, ""},
+        {"0\thttps://zero.example/", directoryMalformed, DirectoryRefusal::linkOutOfRange, 0, ""},
+        {"123456789\thttps://x.example/\tmedia", directoryMalformed,
+         DirectoryRefusal::linkOutOfRange, 123456789, ""},
+        {"99999999\thttps://last.example/\tmedia", directoryEntry, DirectoryRefusal::none,
+         99999999, "https://last.example/"},
+        {"8\tftp://eight.example/", directoryUnsafeAddress, DirectoryRefusal::unsafeAddress, 8,
+         "ftp://eight.example/"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const DirectoryLineReading reading = readDirectoryLine(c.line);
+        EXPECT_EQ(reading.line, c.result);
+        EXPECT_EQ(reading.refusal, c.refusal);
+        EXPECT_EQ(reading.link, c.link);
+        EXPECT_EQ(reading.address, c.address);
+        DirectoryEntry entry;
+        EXPECT_EQ(parseDirectoryLine(c.line, entry), c.result);
+    }
+}
+
 // Whether a child process could take the lock on `folder` right now.
 FolderLock lockInChild(const std::string& folder) {
     const pid_t child = fork();
