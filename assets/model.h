@@ -80,11 +80,50 @@ using ModelImageLoader = std::function<int(const std::string& path)>;
 using MaterialLibraryLoader = std::function<void(const std::string& path)>;
 constexpr int stopModelReading = INT_MIN;
 
+// How many elements of each kind a model file holds: the parser counts them
+// before it reads a line, so an index can be judged against the whole file.
+struct ModelCounts {
+    int vertices = 0;   // "v " lines
+    int texcoords = 0;  // "vt " lines
+    int normals = 0;    // "vn " lines
+    int faceLines = 0;  // "f " lines, kept or not
+};
+
+// What a line of a model file is to the parser: its keyword.
+enum class ModelLineKind { comment, materialLibrary, material, image, vertex, normal, texcoord, face, other };
+
+// One line of a model file as the parser reads it.
+struct ModelLine {
+    int number = 0;  // one-based
+    ModelLineKind kind = ModelLineKind::other;
+    std::string_view text;                  // the whole line, its line break removed
+    std::string_view argument;              // what follows the keyword and its one separator
+    std::vector<std::string_view> corners;  // a face's corners, split as the parser splits them
+};
+
+// Lets a reader that judges a model file rather than draws it (the data-root
+// checker) see the file through the parser: the counts before the first
+// line, then every line in order, each before the parser acts on it.
+struct ModelReadWatch {
+    std::function<void(const ModelCounts& counts)> onCounted;
+    std::function<void(const ModelLine& line)> onLine;
+};
+
 // Reads an OBJ model from its text, reporting as notes the lines that follow
 // "*** Objeto" (counts, dropped faces, bounds): the first 50 dropped faces
-// line by line, then how many more. nullptr when memory runs out.
+// line by line, then how many more. nullptr when memory runs out. `watch`
+// sees every line as it is read.
 Model* parseModel(const std::string& text, ModelImageLoader loadImage,
-                  MaterialLibraryLoader loadLibrary);
+                  MaterialLibraryLoader loadLibrary, const ModelReadWatch& watch = {});
+
+// The corners of a face line's text (what follows "f "): separated by any
+// run of blanks.
+std::vector<std::string_view> faceCorners(std::string_view text);
+
+// The index texts of one corner, in order: the vertex's, then the texture
+// coordinate's and the normal's when "/" separates them ("1//3" gives "1",
+// "" and "3"). A corner with more than three leaves its face out.
+std::vector<std::string_view> cornerIndexTexts(std::string_view corner);
 
 // Reads an MTL library from its text into the material registry. false when
 // memory ran out ("Sem memória para novo material!" is reported).
@@ -97,10 +136,13 @@ constexpr int noFaceIndex = INT_MIN;
 // Reads one index of a face corner from the front of `cursor`: the characters
 // up to a "/", white space or the end. Moves `cursor` past them and past the
 // character that ended them, which goes to `separator` ('\0' at the end).
-// Yields the index as written (one-based, or negative counting back from the
-// last element read), noFaceIndex when it is empty, and 0 (never a valid
-// index) when it is not a whole number that fits an int.
+// Yields faceIndexValue of those characters.
 int parseFaceIndex(std::string_view& cursor, char& separator);
+
+// The index a corner's index text writes: one-based, or negative counting
+// back from the last element read; noFaceIndex when the text is empty, and 0
+// (never a valid index) when it is not a whole number that fits an int.
+int faceIndexValue(std::string_view text);
 
 // Fills `faceNormals` with one unit normal per face (see faceNormal).
 void computeFaceNormals(Model& model);

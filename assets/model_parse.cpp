@@ -79,31 +79,19 @@ int resolveIndex(int written, int readSoFar, int total) {
 // reported line by line, the rest only counted.
 constexpr int reportedDroppedFaces = 50;
 
-struct ElementCounts {
-    int vertices = 0;
-    int texcoords = 0;
-    int normals = 0;
-};
-
-// Reads the corners of one face line into `face`; the reason when the face
-// is to be left out, else nullptr.
-const char* readFace(std::string_view corners, const ElementCounts& readSoFar,
-                     const ElementCounts& total, Face& face) {
+// Reads the corners of one face line into `face`: `readSoFar` counts the
+// elements before the line, `total` those of the file. The reason when the
+// face is to be left out, else nullptr.
+const char* readFace(const std::vector<std::string_view>& corners, const ModelCounts& readSoFar,
+                     const ModelCounts& total, Face& face) {
     std::vector<int> texcoords, normals;
     size_t texcoordCorners = 0, normalCorners = 0;
-    for (;;) {
-        while (!corners.empty() && isBlank(corners.front())) corners.remove_prefix(1);
-        if (corners.empty()) break;
-        char separator = '\0';
-        const int vertex = parseFaceIndex(corners, separator);
-        int texcoord = noFaceIndex, normal = noFaceIndex;
-        if (separator == '/') {
-            texcoord = parseFaceIndex(corners, separator);
-            if (separator == '/') {
-                normal = parseFaceIndex(corners, separator);
-                if (separator == '/') return "canto com mais de três índices";
-            }
-        }
+    for (std::string_view corner : corners) {
+        const std::vector<std::string_view> indices = cornerIndexTexts(corner);
+        if (indices.size() > 3) return "canto com mais de três índices";
+        const int vertex = faceIndexValue(indices[0]);
+        const int texcoord = indices.size() > 1 ? faceIndexValue(indices[1]) : noFaceIndex;
+        const int normal = indices.size() > 2 ? faceIndexValue(indices[2]) : noFaceIndex;
         const int v = resolveIndex(vertex, readSoFar.vertices, total.vertices);
         const int t = resolveIndex(texcoord, readSoFar.texcoords, total.texcoords);
         const int n = resolveIndex(normal, readSoFar.normals, total.normals);
@@ -136,69 +124,114 @@ struct Bounds {
     }
 };
 
-Model* readModel(const std::string& text, ModelImageLoader loadImage, MaterialLibraryLoader loadLibrary) {
+// The keyword of a line, and how many characters it takes.
+ModelLineKind lineKind(std::string_view line, size_t& keywordLength) {
+    static const struct {
+        std::string_view keyword;
+        ModelLineKind kind;
+    } keywords[] = {
+        {"#", ModelLineKind::comment},      {"mtllib", ModelLineKind::materialLibrary},
+        {"usemtl", ModelLineKind::material}, {"usemat", ModelLineKind::image},
+        {"v ", ModelLineKind::vertex},       {"vn ", ModelLineKind::normal},
+        {"vt ", ModelLineKind::texcoord},    {"f ", ModelLineKind::face},
+    };
+    for (const auto& entry : keywords)
+        if (startsWith(line, entry.keyword)) {
+            // A keyword ending in its separator ("v ") is followed by its
+            // argument; the others ("mtllib") by one separator first.
+            keywordLength = entry.keyword.back() == ' ' ? entry.keyword.size() - 1 : entry.keyword.size();
+            return entry.kind;
+        }
+    keywordLength = 0;
+    return ModelLineKind::other;
+}
+
+Model* readModel(const std::string& text, ModelImageLoader loadImage, MaterialLibraryLoader loadLibrary,
+                 const ModelReadWatch& watch) {
     const std::vector<std::string_view> lines = splitLines(text);
 
     // Counting pass: every array is sized before the lines are read.
-    ElementCounts total;
-    int faceLines = 0;
+    ModelCounts total;
     for (std::string_view line : lines) {
         if (startsWith(line, "v ")) ++total.vertices;
-        else if (startsWith(line, "f ")) ++faceLines;
+        else if (startsWith(line, "f ")) ++total.faceLines;
         else if (startsWith(line, "vn ")) ++total.normals;
         else if (startsWith(line, "vt ")) ++total.texcoords;
     }
     reportFormatted(ReportLevel::note, "Vertices: %d", total.vertices);
-    reportFormatted(ReportLevel::note, "Faces:    %d", faceLines);
+    reportFormatted(ReportLevel::note, "Faces:    %d", total.faceLines);
     reportFormatted(ReportLevel::note, "Normais:  %d", total.normals);
     reportFormatted(ReportLevel::note, "Texcoords:%d", total.texcoords);
+    if (watch.onCounted) watch.onCounted(total);
 
     std::unique_ptr<Model> model(new Model);
     model->vertices.assign(static_cast<size_t>(total.vertices) * 3, 0.0f);
     model->normals.assign(static_cast<size_t>(total.normals) * 3, 0.0f);
     model->texcoords.assign(static_cast<size_t>(total.texcoords) * 3, 0.0f);
-    model->faces.reserve(static_cast<size_t>(faceLines));
+    model->faces.reserve(static_cast<size_t>(total.faceLines));
 
-    ElementCounts read;
+    ModelCounts read;
     int material = -1;
     int texture = -1;
     Bounds bounds;
-    int lineNumber = 0;
     int droppedFaces = 0;
-    for (std::string_view line : lines) {
-        ++lineNumber;
-        if (startsWith(line, "#")) continue;
-        if (startsWith(line, "mtllib")) {
-            loadLibrary(std::string(argumentOf(line, 6)));
+    ModelLine line;
+    for (std::string_view lineText : lines) {
+        ++line.number;
+        size_t keywordLength = 0;
+        line.kind = lineKind(lineText, keywordLength);
+        line.text = lineText;
+        line.argument = argumentOf(lineText, keywordLength);
+        line.corners.clear();
+        if (line.kind == ModelLineKind::face) line.corners = faceCorners(line.argument);
+        if (watch.onLine) watch.onLine(line);
+        switch (line.kind) {
+        case ModelLineKind::comment:
+        case ModelLineKind::other:
+            break;
+        case ModelLineKind::materialLibrary:
+            loadLibrary(std::string(line.argument));
             model->hasMaterialLibrary = true;
-        } else if (startsWith(line, "usemtl")) {
-            material = findMaterialIndex(std::string(argumentOf(line, 6)));
+            break;
+        case ModelLineKind::material:
+            material = findMaterialIndex(std::string(line.argument));
             texture = -1;
-        } else if (startsWith(line, "usemat")) {
-            const std::string image(argumentOf(line, 6));
+            break;
+        case ModelLineKind::image: {
+            const std::string image(line.argument);
             texture = image == "(null)" ? -1 : loadImage(image);
             if (texture == stopModelReading) return nullptr;
-        } else if (startsWith(line, "v ")) {
+            break;
+        }
+        case ModelLineKind::vertex: {
             float* vertex = &model->vertices[static_cast<size_t>(read.vertices++) * 3];
-            scanLine(line, "v %f %f %f", &vertex[0], &vertex[1], &vertex[2]);
+            scanLine(lineText, "v %f %f %f", &vertex[0], &vertex[1], &vertex[2]);
             bounds.include(vertex);
-        } else if (startsWith(line, "vn ")) {
+            break;
+        }
+        case ModelLineKind::normal: {
             float* normal = &model->normals[static_cast<size_t>(read.normals++) * 3];
-            scanLine(line, "vn %f %f %f", &normal[0], &normal[1], &normal[2]);
+            scanLine(lineText, "vn %f %f %f", &normal[0], &normal[1], &normal[2]);
             model->hasNormals = true;
-        } else if (startsWith(line, "vt ")) {
+            break;
+        }
+        case ModelLineKind::texcoord: {
             float* texcoord = &model->texcoords[static_cast<size_t>(read.texcoords++) * 3];
-            scanLine(line, "vt %f %f %f", &texcoord[0], &texcoord[1], &texcoord[2]);
-        } else if (startsWith(line, "f ")) {
+            scanLine(lineText, "vt %f %f %f", &texcoord[0], &texcoord[1], &texcoord[2]);
+            break;
+        }
+        case ModelLineKind::face: {
             Face face;
             face.material = material;
             face.texture = texture;
-            if (const char* problem = readFace(line.substr(2), read, total, face)) {
+            if (const char* problem = readFace(line.corners, read, total, face)) {
                 if (++droppedFaces <= reportedDroppedFaces)
-                    reportFormatted(ReportLevel::note, "Face ignorada na linha %d: %s", lineNumber, problem);
+                    reportFormatted(ReportLevel::note, "Face ignorada na linha %d: %s", line.number, problem);
             } else {
                 model->faces.push_back(std::move(face));
             }
+            break;
+        }
         }
     }
     if (droppedFaces > reportedDroppedFaces)
@@ -224,11 +257,14 @@ Material* addMaterial(std::string_view name) {
 int parseFaceIndex(std::string_view& cursor, char& separator) {
     size_t end = 0;
     while (end < cursor.size() && cursor[end] != '/' && !isBlank(cursor[end])) ++end;
-    std::string_view token = cursor.substr(0, end);
+    const std::string_view token = cursor.substr(0, end);
     separator = end < cursor.size() ? cursor[end] : '\0';
     cursor.remove_prefix(end < cursor.size() ? end + 1 : end);
-    if (token.empty()) return noFaceIndex;
+    return faceIndexValue(token);
+}
 
+int faceIndexValue(std::string_view token) {
+    if (token.empty()) return noFaceIndex;
     const bool negative = token.front() == '-';
     if (negative || token.front() == '+') token.remove_prefix(1);
     if (token.empty()) return 0;
@@ -239,6 +275,28 @@ int parseFaceIndex(std::string_view& cursor, char& separator) {
         if (value > INT_MAX) return 0;
     }
     return static_cast<int>(negative ? -value : value);
+}
+
+std::vector<std::string_view> faceCorners(std::string_view text) {
+    std::vector<std::string_view> corners;
+    for (;;) {
+        while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+        if (text.empty()) return corners;
+        size_t end = 0;
+        while (end < text.size() && !isBlank(text[end])) ++end;
+        corners.push_back(text.substr(0, end));
+        text.remove_prefix(end);
+    }
+}
+
+std::vector<std::string_view> cornerIndexTexts(std::string_view corner) {
+    std::vector<std::string_view> texts;
+    for (;;) {
+        const size_t slash = corner.find('/');
+        texts.push_back(corner.substr(0, slash));
+        if (slash == std::string_view::npos) return texts;
+        corner.remove_prefix(slash + 1);
+    }
 }
 
 void faceNormal(const Model& model, const Face& face, float normal[3]) {
@@ -266,9 +324,10 @@ void computeFaceNormals(Model& model) {
     for (size_t i = 0; i < model.faces.size(); ++i) faceNormal(model, model.faces[i], &model.faceNormals[i * 3]);
 }
 
-Model* parseModel(const std::string& text, ModelImageLoader loadImage, MaterialLibraryLoader loadLibrary) {
+Model* parseModel(const std::string& text, ModelImageLoader loadImage, MaterialLibraryLoader loadLibrary,
+                  const ModelReadWatch& watch) {
     try {
-        return readModel(text, loadImage, loadLibrary);
+        return readModel(text, loadImage, loadLibrary, watch);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

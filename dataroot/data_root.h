@@ -80,6 +80,7 @@ constexpr int selectionModelIndex = 4;  // mp.txt
 constexpr size_t maxModelLine = 254;    // characters in one line
 constexpr size_t maxMaterialName = 19;  // characters in a material's name
 constexpr int maxFaceCorners = 10;      // corners of one face
+constexpr size_t maxCornerIndexLength = 11;  // characters of one index of a face corner
 
 // The size of thumbnails, cards and placeholder images: powers of two, so
 // the mipmap builder needs no rescale, and the tiles' aspect ratio.

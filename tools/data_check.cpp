@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -12,6 +13,7 @@
 
 #include "dataroot/alternatives_file.h"
 #include "assets/image.h"
+#include "assets/model.h"
 #include "dataroot/data_root.h"
 #include "dataroot/live_settings.h"
 #include "dataroot/pending_cards.h"
@@ -28,7 +30,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t maxDeliveredAddressLength = 100;
-constexpr size_t maxCornerIndexLength = 11;
 
 // Link numbers whose entries open the same page; every other address of the
 // directory is its own.
@@ -110,21 +111,6 @@ bool parseIndex(const std::string& token, long long& value) {
         if (token[i] < '0' || token[i] > '9') return false;
     value = std::stoll(token);
     return true;
-}
-
-// One corner "v", "v/t", "v/t/n" or "v//n", split the way the model loader
-// splits it: each index runs to the next '/' or the end of the corner.
-std::vector<std::string> cornerParts(const std::string& corner) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-        const size_t slash = corner.find('/', start);
-        parts.push_back(corner.substr(start, slash == std::string::npos ? std::string::npos
-                                                                        : slash - start));
-        if (slash == std::string::npos || parts.size() == 3) break;
-        start = slash + 1;
-    }
-    return parts;
 }
 
 int countNumbers(const std::string& text) {
@@ -308,47 +294,90 @@ void readMaterialLibrary(Checker& check, const std::string& name, const std::str
     }
 }
 
-// Checks one face line: the corner count and every index against the
-// file's counts; for a drawn model, that each corner has a texture
-// coordinate, and in a file with normals, that each corner has a normal.
-void checkFace(Checker& check, const std::string& where, const std::string& corners,
-               const ModelRule& rule, long long vertices, long long texcoords, long long normals) {
-    std::vector<std::string> list;
-    for (size_t start = 0; start < corners.size();) {
-        size_t end = corners.find(' ', start);
-        if (end == std::string::npos) end = corners.size();
-        list.push_back(corners.substr(start, end - start));
-        start = end + 1;
-    }
-    while (!list.empty() && list.back().empty()) list.pop_back();
-    if (list.size() < 3 || list.size() > static_cast<size_t>(maxFaceCorners)) {
+// Checks one face line, split into corners by the model reader: the corner
+// count and every index against the file's counts; for a drawn model, that
+// each corner has a texture coordinate, and in a file with normals, that
+// each corner has a normal. Stricter than the reader, which also takes
+// indices counted back from the end ("-1") and any number of corners: the
+// format keeps to one-based indices and at most maxFaceCorners.
+void checkFace(Checker& check, const std::string& where, const std::vector<std::string_view>& corners,
+               const ModelRule& rule, const ModelCounts& counts) {
+    if (corners.size() < 3 || corners.size() > static_cast<size_t>(maxFaceCorners)) {
         check.add(where + ": a face needs 3 to " + number(maxFaceCorners) + " corners");
         return;
     }
-    const long long limits[3] = {vertices, texcoords, normals};
+    const long long limits[3] = {counts.vertices, counts.texcoords, counts.normals};
     const char* const kinds[3] = {"vertex", "texture coordinate", "normal"};
-    for (size_t c = 0; c < list.size(); ++c) {
-        const std::vector<std::string> parts = cornerParts(list[c]);
+    for (size_t c = 0; c < corners.size(); ++c) {
+        const std::vector<std::string_view> parts = cornerIndexTexts(corners[c]);
+        if (parts.size() > 3) {
+            check.add(where + ": corner " + number(c + 1) + " has more than three indices");
+            continue;
+        }
         for (size_t p = 0; p < 3; ++p) {
             const bool given = p < parts.size() && !parts[p].empty();
             if (!given) {
                 const bool needed = p == 0 || (p == 1 && rule.drawn) ||
-                                    (p == 2 && rule.drawn && normals > 0);
+                                    (p == 2 && rule.drawn && counts.normals > 0);
                 if (needed)
                     check.add(where + ": corner " + number(c + 1) + " has no " + kinds[p] +
                               (p == 1 ? ", but the model is drawn with a texture"
                                       : p == 2 ? ", but the file gives normals" : ""));
                 continue;
             }
-            long long index = 0;
-            if (!parseIndex(parts[p], index) || index < 1 || index > limits[p]) {
-                check.add(where + ": corner " + number(c + 1) + " names " + kinds[p] + " \"" +
-                          parts[p] + "\", but the file has " + number(limits[p]));
-            }
+            const std::string text(parts[p]);
+            const bool written = text.size() <= maxCornerIndexLength &&
+                                 text.find_first_not_of("0123456789") == std::string::npos;
+            const int index = written ? faceIndexValue(text) : 0;
+            if (index < 1 || index > limits[p])
+                check.add(where + ": corner " + number(c + 1) + " names " + kinds[p] + " \"" + text +
+                          "\", but the file has " + number(limits[p]));
         }
     }
 }
 
+// Checks one model line as the model reader reads it.
+void checkModelLine(Checker& check, const std::string& name, const ModelLine& line,
+                    const ModelRule& rule, const ModelCounts& counts, std::set<std::string>& materials) {
+    const std::string where = name + " line " + number(line.number);
+    if (line.text.size() > maxModelLine) {
+        check.add(where + " is longer than " + number(maxModelLine) + " characters");
+        return;
+    }
+    const std::string argument(line.argument);
+    switch (line.kind) {
+    case ModelLineKind::comment:
+    case ModelLineKind::other:
+        break;
+    case ModelLineKind::materialLibrary:
+        readMaterialLibrary(check, argument, name, materials);
+        break;
+    case ModelLineKind::material:
+        if (!materials.count(argument))
+            check.add(where + ": no material library read so far defines the material \"" + argument +
+                      "\"");
+        break;
+    case ModelLineKind::image:
+        if (argument != "(null)") {
+            const std::string problem = imageProblem(check, argument);
+            if (!problem.empty()) check.add(where + " names the image " + argument + ", which " + problem);
+        }
+        break;
+    case ModelLineKind::vertex:
+    case ModelLineKind::normal:
+        if (countNumbers(argument) < 3) check.add(where + " needs three numbers");
+        break;
+    case ModelLineKind::texcoord:
+        if (countNumbers(argument) < 2) check.add(where + " needs two or three numbers");
+        break;
+    case ModelLineKind::face:
+        checkFace(check, where, line.corners, rule, counts);
+        break;
+    }
+}
+
+// Reads a scene model with the viewer's model reader, whose loaders load
+// nothing here, and checks each line as the reader meets it.
 void checkModel(Checker& check, const ModelRule& rule, std::set<std::string>& materials) {
     const std::string name = stateFile(rule.name);
     std::string text;
@@ -357,44 +386,17 @@ void checkModel(Checker& check, const ModelRule& rule, std::set<std::string>& ma
         check.add(name + " " + describeFileOutcome(outcome, tableFileLimit) + " (" + rule.meaning + ")");
         return;
     }
-    const std::vector<std::string> lines = splitIntoLines(std::move(text));
-    long long vertices = 0, texcoords = 0, normals = 0, faces = 0;
-    for (const std::string& line : lines) {
-        if (line.compare(0, 2, "v ") == 0) ++vertices;
-        if (line.compare(0, 3, "vt ") == 0) ++texcoords;
-        if (line.compare(0, 3, "vn ") == 0) ++normals;
-        if (line.compare(0, 2, "f ") == 0) ++faces;
+    ModelCounts counts;
+    ModelReadWatch watch;
+    watch.onCounted = [&counts](const ModelCounts& counted) { counts = counted; };
+    watch.onLine = [&](const ModelLine& line) { checkModelLine(check, name, line, rule, counts, materials); };
+    const std::unique_ptr<Model> model(parseModel(
+        text, [](const std::string&) { return -1; }, [](const std::string&) {}, watch));
+    if (!model) {
+        check.add(name + " could not be checked: memory ran out");
+        return;
     }
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
-        const std::string where = name + " line " + number(i + 1);
-        if (line.size() > maxModelLine) {
-            check.add(where + " is longer than " + number(maxModelLine) + " characters");
-            continue;
-        }
-        if (line.empty() || line[0] == '#') continue;
-        const std::string rest = line.size() > 7 ? line.substr(7) : "";
-        if (line.compare(0, 6, "mtllib") == 0) {
-            readMaterialLibrary(check, rest, name, materials);
-        } else if (line.compare(0, 6, "usemtl") == 0) {
-            if (!materials.count(rest))
-                check.add(where + ": no material library read so far defines the material \"" +
-                          rest + "\"");
-        } else if (line.compare(0, 6, "usemat") == 0) {
-            if (rest != "(null)") {
-                const std::string problem = imageProblem(check, rest);
-                if (!problem.empty()) check.add(where + " names the image " + rest + ", which " + problem);
-            }
-        } else if (line.compare(0, 2, "v ") == 0 || line.compare(0, 3, "vn ") == 0) {
-            if (countNumbers(line.substr(line[1] == ' ' ? 2 : 3)) < 3)
-                check.add(where + " needs three numbers");
-        } else if (line.compare(0, 3, "vt ") == 0) {
-            if (countNumbers(line.substr(3)) < 2) check.add(where + " needs two or three numbers");
-        } else if (line.compare(0, 2, "f ") == 0) {
-            checkFace(check, where, line.substr(2), rule, vertices, texcoords, normals);
-        }
-    }
-    if (rule.drawn && (vertices == 0 || faces == 0))
+    if (rule.drawn && (counts.vertices == 0 || counts.faceLines == 0))
         check.add(name + " has no faces to draw (" + rule.meaning + ")");
 }
 

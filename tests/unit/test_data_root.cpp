@@ -336,6 +336,85 @@ TEST_F(GeneratedRoot, CheckerCatchesEachBreakage) {
         << "the root was not restored";
 }
 
+// A model file and the exact report lines the checker gives for it: every
+// rule of the model format, each fault in the checker's own words.
+struct ModelFaults {
+    const char* name;
+    const char* file;  // relative to VESTRALUME/n/
+    std::string content;
+    std::vector<std::string> expected;  // every report line naming the file
+};
+
+TEST_F(GeneratedRoot, CheckerReportsEachModelFaultInItsOwnWords) {
+    writeFile(root() + "n/long.mtl", "newmtl fine\nnewmtl twentycharacterslong\nnewmtl \n");
+    const std::string w = "VESTRALUME/n/w.txt line ";
+    const std::string mp = "VESTRALUME/n/mp.txt line ";
+    const std::string triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+    const ModelFaults cases[] = {
+        // Corners are split as the viewer splits them, by any run of blanks.
+        {"corner counts and indices", "w.txt",
+         triangle + "vt 0 0\nvn 0 0 1\n"
+                    "f 1 2\n"
+                    "f 1 2 3 1 2 3 1 2 3 1 2\n"
+                    "f 1 2 3 1 2 3 1 2 3 1\n"
+                    "f /1 2 3\n"
+                    "f -1 +2 0\n"
+                    "f 1/1/1/1 2 3\n"
+                    "f a 2 3\n"
+                    "f 123456789012 2 3\n"
+                    "f 1//2 2/2 3/1/1\n"
+                    "f 4 2 3 \n"
+                    "f  1  2\t3\t\n",
+         {w + "6: a face needs 3 to 10 corners", w + "7: a face needs 3 to 10 corners",
+          w + "9: corner 1 has no vertex", w + "10: corner 1 names vertex \"-1\", but the file has 3",
+          w + "10: corner 2 names vertex \"+2\", but the file has 3",
+          w + "10: corner 3 names vertex \"0\", but the file has 3",
+          w + "11: corner 1 has more than three indices",
+          w + "12: corner 1 names vertex \"a\", but the file has 3",
+          w + "13: corner 1 names vertex \"123456789012\", but the file has 3",
+          w + "14: corner 1 names normal \"2\", but the file has 1",
+          w + "14: corner 2 names texture coordinate \"2\", but the file has 1",
+          w + "15: corner 1 names vertex \"4\", but the file has 3"}},
+        {"numbers, materials, images and long lines", "w.txt",
+         "# a comment\n\n" + triangle +
+             "v 1 2\nvn 1\nvt 1\nvt 1 2\n"
+             "mtllib VESTRALUME/n/long.mtl\n"
+             "mtllib VESTRALUME/n/none.mtl\n"
+             "usemtl fine\nusemtl elsewhere\n"
+             "usemat (null)\nusemat VESTRALUME/t/none.jpg\n"
+             "v " + std::string(260, '1') + "\n"
+             "f 1 2 3\n",
+         {w + "6 needs three numbers", w + "7 needs three numbers", w + "8 needs two or three numbers",
+          "VESTRALUME/n/long.mtl line 2: a material name must have 1 to 19 characters",
+          "VESTRALUME/n/long.mtl line 3: a material name must have 1 to 19 characters",
+          "VESTRALUME/n/w.txt names the material library VESTRALUME/n/none.mtl, which is missing",
+          w + "13: no material library read so far defines the material \"elsewhere\"",
+          w + "15 names the image VESTRALUME/t/none.jpg, which is missing",
+          w + "16 is longer than 254 characters"}},
+        {"a drawn model needs texture coordinates, and normals where the file has them",
+         "mp.txt", triangle + "vt 0 0\nvn 0 0 1\nf 1/1/1 2//1 3/1\n",
+         {mp + "6: corner 2 has no texture coordinate, but the model is drawn with a texture",
+          mp + "6: corner 3 has no normal, but the file gives normals"}},
+        {"a drawn model without faces", "mp.txt", triangle,
+         {"VESTRALUME/n/mp.txt has no faces to draw (selection model)"}},
+    };
+    for (const ModelFaults& model : cases) {
+        SCOPED_TRACE(model.name);
+        const std::string file = root() + "n/" + model.file;
+        const std::string saved = readFile(file);
+        writeFile(file, model.content);
+        std::vector<std::string> found;
+        for (const std::string& problem : checkDataRoot(folder))
+            if (problem.find(std::string("VESTRALUME/n/") + model.file) != std::string::npos ||
+                problem.find("long.mtl") != std::string::npos)
+                found.push_back(problem);
+        EXPECT_EQ(found, model.expected);
+        writeFile(file, saved);
+    }
+    fs::remove(root() + "n/long.mtl");
+    EXPECT_EQ(checkDataRoot(folder), std::vector<std::string>()) << "the root was not restored";
+}
+
 TEST_F(GeneratedRoot, CheckerAcceptsLivePicturesFilesAndCatchesBrokenOnes) {
     fs::create_directories(root() + "live");
     writeFile(root() + "live.txt", "pictures off\ninterval 30\nwhatever else\n");
