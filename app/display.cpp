@@ -8,6 +8,7 @@
 #include "app/frames.h"
 #include "app/shell.h"
 #include "app/tile_watch.h"
+#include "launch/alternatives.h"
 #include "launch/live_pictures.h"
 #include "launch/playlist_refresh.h"
 #include "nav/page.h"
@@ -104,6 +105,8 @@ void onTimer(int) {
     // playlists it came from are refreshed when due.
     followCatalogue(now);
     tendPlaylistRefresh(now);
+    // A channel with alternatives opens once one of its servers answered.
+    openChosenChannel();
     renewChangedTiles();
     // A picture of a playing channel, or a change of what plays, asks for a
     // frame; the player's threads only ever raise flags read here.

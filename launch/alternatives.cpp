@@ -1,6 +1,7 @@
 #include "launch/alternatives.h"
 
 #include <cstdlib>
+#include <mutex>
 
 #include "dataroot/alternatives_file.h"
 #include "dataroot/safe_file.h"
@@ -8,9 +9,14 @@
 
 namespace {
 
-// How long one server is given to take a connection: the wall waits
-// meanwhile.
+// How long one server is given to take a connection.
 constexpr int serverTimeoutMilliseconds = 1500;
+
+// The choice being made: `newest` counts the choices started, each try
+// knows its own number, and a result is kept only for the newest.
+std::mutex choiceLock;
+unsigned long long newestChoice = 0;
+std::optional<ChosenAddress> chosen;
 
 }  // namespace
 
@@ -90,8 +96,55 @@ std::string firstAnsweringAddress(const std::vector<std::string>& addresses, con
     return addresses.front();
 }
 
-std::string addressToOpen(int link, const std::string& address) {
-    const std::vector<std::string> addresses = addressesToTry(link, address);
-    if (addresses.size() < 2) return address;
-    return firstAnsweringAddress(addresses, tryServer, serverTimeoutMilliseconds);
+void startChoosingAddress(std::vector<std::string> addresses, std::string title, ServerTry tryServer,
+                          int timeoutMilliseconds) {
+    unsigned long long number = 0;
+    {
+        std::lock_guard<std::mutex> hold(choiceLock);
+        number = ++newestChoice;
+        chosen.reset();
+    }
+    runServerTries([number, addresses = std::move(addresses), title = std::move(title),
+                    tryServer = std::move(tryServer), timeoutMilliseconds]() mutable {
+        const auto stillNewest = [number] {
+            std::lock_guard<std::mutex> hold(choiceLock);
+            return number == newestChoice;
+        };
+        // A newer choice ends this one before its next server: no answer is
+        // wanted any more.
+        const ServerTry tryWhileWanted = [&](const std::string& host, int port, int timeout) {
+            return stillNewest() ? tryServer(host, port, timeout) : serverAccepts;
+        };
+        std::string address = firstAnsweringAddress(addresses, tryWhileWanted, timeoutMilliseconds);
+        std::lock_guard<std::mutex> hold(choiceLock);
+        if (number == newestChoice) chosen = ChosenAddress{std::move(address), std::move(title)};
+    });
+}
+
+std::optional<ChosenAddress> takeChosenAddress() {
+    std::lock_guard<std::mutex> hold(choiceLock);
+    std::optional<ChosenAddress> taken = std::move(chosen);
+    chosen.reset();
+    return taken;
+}
+
+void dropAddressChoice() {
+    std::lock_guard<std::mutex> hold(choiceLock);
+    ++newestChoice;
+    chosen.reset();
+}
+
+void openMediaChannel(int link, const std::string& address, const std::string& title) {
+    std::vector<std::string> addresses = addressesToTry(link, address);
+    if (addresses.size() < 2) {
+        dropAddressChoice();
+        openMediaAddress(address, title);
+        return;
+    }
+    startChoosingAddress(std::move(addresses), title, tryServer, serverTimeoutMilliseconds);
+}
+
+void openChosenChannel() {
+    if (std::optional<ChosenAddress> taken = takeChosenAddress())
+        openMediaAddress(taken->address, taken->title);
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,25 @@ using ServerTry = std::function<ServerAnswer(const std::string& host, int port, 
 std::string firstAnsweringAddress(const std::vector<std::string>& addresses, const ServerTry& tryServer,
                                   int timeoutMilliseconds);
 
-// What opening link `link` (whose own address is `address`) hands on: the
-// address itself when it has no alternatives, otherwise the first that
-// answers (1.5 s each at most).
-std::string addressToOpen(int link, const std::string& address);
+// Choosing among alternatives without keeping the wall waiting: the servers
+// are tried by runServerTries, and the address chosen is taken from the
+// wall's timer. Only the newest choice counts: a choice started before it
+// stops at its next server and is never taken.
+struct ChosenAddress {
+    std::string address;
+    std::string title;
+};
+void startChoosingAddress(std::vector<std::string> addresses, std::string title, ServerTry tryServer,
+                          int timeoutMilliseconds);
+// The newest choice once it is made, once; nothing while it is being made.
+std::optional<ChosenAddress> takeChosenAddress();
+// Forgets a choice being made, so that it is never taken (another channel
+// was opened meanwhile).
+void dropAddressChoice();
+
+// Opens link `link`'s media address in the media player, titled `title`: at
+// once when the channel has no alternatives; otherwise once a server
+// answers (openChosenChannel), while the wall goes on.
+void openMediaChannel(int link, const std::string& address, const std::string& title);
+// Called from the wall's timer: hands the address chosen since to the player.
+void openChosenChannel();

@@ -56,8 +56,7 @@ void openLinkedChannel() {
     std::optional<DirectoryEntry> entry = findDirectoryEntry(*linkNumber);
     if (!entry) return;
     if (entry->kind == mediaAddress)
-        openMediaAddress(addressToOpen(*linkNumber, entry->address),
-                         channelName(readStart(linkCopy, linkFileReadLimit)));
+        openMediaChannel(*linkNumber, entry->address, channelName(readStart(linkCopy, linkFileReadLimit)));
     else
         openWebAddress(entry->address);
 }
@@ -65,6 +64,8 @@ void openLinkedChannel() {
 }  // namespace
 
 void openWebAddress(const std::string& address) {
+    // The channel opened last wins over one still choosing its address.
+    dropAddressChoice();
     if (isSafeWebAddress(address)) openAddress(address);
 }
 
@@ -128,7 +129,7 @@ void openSelectedChannel() {
     const std::optional<ChannelEntry> selected = resolveSelectedChannel();
     if (!selected) return;
     if (selected->entry.kind == mediaAddress)
-        openMediaAddress(addressToOpen(selected->linkNumber, selected->entry.address), selected->name);
+        openMediaChannel(selected->linkNumber, selected->entry.address, selected->name);
     else
         openWebAddress(selected->entry.address);
 }

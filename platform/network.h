@@ -2,6 +2,7 @@
 // alternative addresses before one is handed to a player.
 #pragma once
 
+#include <functional>
 #include <string>
 
 enum ServerAnswer {
@@ -14,3 +15,8 @@ enum ServerAnswer {
 // address without brackets) on `port`, waiting at most `timeoutMilliseconds`
 // for it; nothing is sent. On Windows the answer is always serverUnknown.
 ServerAnswer tryServer(const std::string& host, int port, int timeoutMilliseconds);
+
+// Runs `work` (server tries) without the caller waiting for it: on a thread
+// of its own, or right away where no thread can be started. On Windows,
+// where tryServer answers at once, right away.
+void runServerTries(std::function<void()> work);

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <system_error>
+#include <thread>
 
 ServerAnswer tryServer(const std::string& host, int port, int timeoutMilliseconds) {
     if (host.empty() || port < 1 || port > 65535) return serverUnknown;
@@ -51,6 +53,16 @@ ServerAnswer tryServer(const std::string& host, int port, int timeoutMillisecond
     }
     freeaddrinfo(found);
     return answer;
+}
+
+void runServerTries(std::function<void()> work) {
+    try {
+        std::thread(work).detach();
+        return;
+    } catch (const std::system_error&) {
+        // No thread to be had: the tries run here.
+    }
+    work();
 }
 
 #endif

@@ -3,9 +3,12 @@ playlist lists five times is one tile: while its first address is dead
 (connection refused), opening it hands the second to the media player (a
 stand-in mpv records which), and inside the window its preview and Enter
 play the second (a real stream made by ffmpeg); --keep-duplicates keeps a
-tile for each entry. One server on 127.0.0.1, an ephemeral port."""
+tile for each entry. While servers that never answer are tried, the wall
+goes on taking keys. One server on 127.0.0.1, an ephemeral port."""
 
 import os
+import socket
+import time
 
 import harness
 from harness import check, wait_until
@@ -13,6 +16,32 @@ from test_evening import make_recorder, opened_lines
 from test_import import add_player_recorder, expect_sound, playlist, run_import
 from watch_streams import (COLOURS, StreamServer, centre_colour, dead_address, make_stream,
                            share_close, tile_pixels)
+
+
+def silent_address():
+    """An http address on 127.0.0.1 whose server never answers: its listen
+    queue is full, so a connection attempt waits until it gives up. Returns
+    the address and the sockets to close."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(0)
+    sockets = [listener]
+    for _ in range(4):
+        filler = socket.socket()
+        filler.setblocking(False)
+        filler.connect_ex(listener.getsockname())
+        sockets.append(filler)
+    return "http://127.0.0.1:%d/quiet.ts" % listener.getsockname()[1], sockets
+
+
+def add_start_recorder(stub_dir, log):
+    """A stand-in mpv that also records when it was started (seconds since
+    the epoch)."""
+    stub = os.path.join(stub_dir, "mpv")
+    with open(stub, "w") as f:
+        f.write("#!/bin/sh\nwhile [ \"$#\" -gt 1 ] && [ \"$1\" != -- ]; do shift; done\n"
+                "printf 'mpv\\t%%s\\t%%s\\n' \"$2\" \"$(date +%%s.%%N)\" >> '%s'\n" % log)
+    os.chmod(stub, 0o755)
 
 
 def test(args, server, folder):
@@ -96,6 +125,52 @@ def test(args, server, folder):
             check(app.wait_exit() == 0, "Esc")
         finally:
             app.stop()
+
+        # Two servers that never answer before the one that plays: they take
+        # 1.5 s each, and meanwhile the wall moves on a key (sent 0.3 s after
+        # Enter); the player gets the third address afterwards.
+        quiet_sockets = []
+        try:
+            lines = ["#EXTM3U"]
+            for n in range(2):
+                address, sockets = silent_address()
+                quiet_sockets += sockets
+                lines += ['#EXTINF:-1 group-title="Movies",Quiet Film %s' % ("HD", "SD")[n], address]
+            lines += ['#EXTINF:-1 group-title="Movies",Quiet Film FHD', alive]
+            quiet = os.path.join(folder, "quiet.m3u")
+            with open(quiet, "w") as f:
+                f.write("\n".join(lines) + "\n")
+            status, output = run_import(args, folder, quiet)
+            check(status == 0 and "2 entries merged" in output, "the quiet film:\n" + output)
+            add_start_recorder(stub_dir, log)
+            os.remove(log)
+            harness.write(folder, "VESTRALUME/n/b.txt", "1")
+            app = harness.Quillon(server, args.quillon, folder, env)
+            try:
+                harness.wait_settled(folder, quiet=1.0)
+                app.key("Return")
+                time.sleep(0.3)
+                app.key("Right")
+                wait_until(lambda: [l for l in opened_lines(log) if l.startswith("mpv\t")], 20, 0.1,
+                           "Enter on the quiet film")
+                played = [l.split("\t")[1:] for l in opened_lines(log) if l.startswith("mpv\t")]
+                check([address for address, _ in played] == [alive],
+                      "opened %r, not the third address %s" % (played, alive))
+                check(harness.read(folder, "VESTRALUME/n/b.txt") == "2", "Right during the tries")
+                # The key moved the selection while the servers were tried,
+                # not after the player was started.
+                moved = os.stat(os.path.join(folder, "VESTRALUME/n/b.txt")).st_mtime
+                started = float(played[0][1])
+                check(started - moved > 1.0,
+                      "the selection moved %.2f s before the player started: the wall waited "
+                      "for the servers" % (started - moved))
+                app.key("Escape")
+                check(app.wait_exit() == 0, "Esc")
+            finally:
+                app.stop()
+        finally:
+            for s in quiet_sockets:
+                s.close()
     finally:
         stream.close()
 

@@ -8,7 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
+#include <future>
+#include <memory>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -416,6 +420,56 @@ TEST(Alternatives, TheFirstServerThatDoesNotRefuseIsOpened) {
     // A host that cannot be looked up is not a refusal.
     auto unknown = [](const std::string&, int, int) { return serverUnknown; };
     EXPECT_EQ(firstAnsweringAddress(tcp, unknown, 100), tcp[0]);
+}
+
+// The choice among alternatives runs beside the wall: starting it returns
+// while a server keeps it waiting, a newer choice is taken as soon as it is
+// made, and the older one, once its server answers, is never taken.
+TEST(Alternatives, ChoosingDoesNotKeepTheWallWaitingAndOnlyTheNewestIsTaken) {
+    const auto takeWithin = [](std::chrono::seconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        std::optional<ChosenAddress> taken;
+        while (!(taken = takeChosenAddress()) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return taken;
+    };
+    std::promise<void> release, firstEnded;
+    std::shared_future<void> released = release.get_future().share();
+    // Set when the first choice's thread lets go of its server try.
+    std::shared_ptr<void> endSignal(nullptr, [&firstEnded](void*) { firstEnded.set_value(); });
+    ServerTry slowServer = [released, endSignal](const std::string&, int, int) {
+        released.wait();
+        return serverRefuses;
+    };
+    endSignal.reset();
+    startChoosingAddress({"http://slow.example/1", "http://slow.example/2"}, "Slow", std::move(slowServer),
+                         100);
+    EXPECT_FALSE(takeChosenAddress()) << "nothing is chosen while the server keeps it waiting";
+
+    const auto accepting = [](const std::string&, int, int) { return serverAccepts; };
+    startChoosingAddress({"http://dead.example/1", "http://fast.example/2"}, "Fast", accepting, 100);
+    const std::optional<ChosenAddress> newest = takeWithin(std::chrono::seconds(10));
+    ASSERT_TRUE(newest);
+    EXPECT_EQ(newest->address, "http://dead.example/1");
+    EXPECT_EQ(newest->title, "Fast");
+    EXPECT_FALSE(takeChosenAddress()) << "a choice is taken once";
+
+    release.set_value();
+    ASSERT_EQ(firstEnded.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(takeChosenAddress()) << "the older choice was taken after the newer";
+
+    // A choice dropped (another channel opened meanwhile) is never taken.
+    std::promise<void> hold;
+    std::shared_future<void> held = hold.get_future().share();
+    startChoosingAddress({"http://a.example/1", "http://b.example/2"}, "Dropped",
+                         [held](const std::string&, int, int) {
+                             held.wait();
+                             return serverAccepts;
+                         },
+                         100);
+    dropAddressChoice();
+    hold.set_value();
+    EXPECT_FALSE(takeWithin(std::chrono::seconds(1)));
 }
 
 TEST(Alternatives, ARealRefusalIsToldFromARealServer) {
