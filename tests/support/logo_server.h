@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -84,6 +86,25 @@ int closedPort() {
         port = ntohs(address.sin_port);
     if (fd >= 0) close(fd);
     return port;
+}
+
+// A suite's work folder (its files, the server's port and log), made fresh
+// in the temporary folder; nothing of the suite goes through a proxy. Empty
+// when it cannot be made.
+std::string newServerFolder() {
+    setenv("no_proxy", "*", 1);
+    setenv("NO_PROXY", "*", 1);
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quillon-fetch-XXXXXX").string();
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+// Stops the server started in `folder` and removes the folder.
+void endServer(LogoServer*& server, const std::string& folder) {
+    delete server;
+    server = nullptr;
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
 }
 
 }  // namespace

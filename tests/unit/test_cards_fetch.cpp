@@ -35,24 +35,15 @@ using Clock = std::chrono::steady_clock;
 class LogoFetching : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // Nothing in these tests may go through a proxy.
-        setenv("no_proxy", "*", 1);
-        setenv("NO_PROXY", "*", 1);
-        std::string pattern = (fs::temp_directory_path() / "quillon-fetch-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
+        folder = newServerFolder();
+        ASSERT_FALSE(folder.empty());
         fs::create_directories(folder + "/logos");
         fs::create_directories(folder + "/out");
         logos = cardfixtures::writeLogos(folder + "/logos");
         server = new LogoServer;
         ASSERT_TRUE(server->start(folder + "/logos", folder)) << "the logo server did not start";
     }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
+    static void TearDownTestSuite() { endServer(server, folder); }
     void SetUp() override { ASSERT_NE(server, nullptr); }
 
     static CardOptions quickOptions(const std::string& cache) {

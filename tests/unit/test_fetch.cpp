@@ -21,12 +21,8 @@ namespace fs = std::filesystem;
 class Fetching : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // Nothing in these tests may go through a proxy.
-        setenv("no_proxy", "*", 1);
-        setenv("NO_PROXY", "*", 1);
-        std::string pattern = (fs::temp_directory_path() / "quillon-fetch-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
+        folder = newServerFolder();
+        ASSERT_FALSE(folder.empty());
         fs::create_directories(folder + "/files");
         std::ofstream(folder + "/files/listing.txt") << "#EXTM3U\n#EXTINF:-1,One\nhttp://one/\n";
         // Where the server's /moved.png redirects to.
@@ -34,12 +30,7 @@ protected:
         server = new LogoServer;
         ASSERT_TRUE(server->start(folder + "/files", folder)) << "the server did not start";
     }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
+    static void TearDownTestSuite() { endServer(server, folder); }
     void SetUp() override { ASSERT_NE(server, nullptr); }
 
     static FetchRequest request(const std::string& path) {
