@@ -1,6 +1,5 @@
 #include "cards/logo_fetch.h"
 
-#include <curl/curl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,15 +7,13 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 
 #include "cards/cards_cache.h"
+#include "fetch/fetch.h"
 
 namespace {
 
-// Redirects followed before a fetch fails: a loop fails fast.
-constexpr long maxRedirects = 5;
 // Servers that could not be reached, one after the other with none answering,
 // before the machine is taken to be offline and the other logos are not tried.
 constexpr int offlineAfter = 12;
@@ -80,29 +77,6 @@ std::string oneLine(const std::string& text) {
     return trimmed(line);
 }
 
-void startNetworkLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-std::string hostOf(const std::string& address) {
-    std::string host;
-    CURLU* url = curl_url();
-    char* part = nullptr;
-    if (url && curl_url_set(url, CURLUPART_URL, address.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(url, CURLUPART_HOST, &part, 0) == CURLUE_OK && part)
-        host = part;
-    curl_free(part);
-    curl_url_cleanup(url);
-    return lowerCase(host);
-}
-
-std::string secondsText(double seconds) {
-    std::ostringstream text;
-    text << seconds;
-    return text.str();
-}
-
 std::string sizeLimitText() { return std::to_string(maxLogoBytes >> 20) + " MiB"; }
 
 // One fetch in flight, with everything its callbacks and its end need.
@@ -112,29 +86,15 @@ struct Transfer {
     std::string host;
     std::string stem;  // the cache files' path without extension
     CURL* easy = nullptr;
-    curl_slist* headers = nullptr;
+    FetchTransfer fetch;
     std::string body;
-    bool tooLarge = false;
     bool bytesCached = false;  // a copy from before is in the cache
     LogoRecord record;         // what the cache knew (address set when known)
-    char error[CURL_ERROR_SIZE] = {};
 
     ~Transfer() {
-        if (headers) curl_slist_free_all(headers);
         if (easy) curl_easy_cleanup(easy);
     }
 };
-
-size_t onBody(char* data, size_t size, size_t count, void* user) {
-    Transfer& transfer = *static_cast<Transfer*>(user);
-    const size_t length = size * count;
-    if (transfer.body.size() + length > maxLogoBytes) {
-        transfer.tooLarge = true;
-        return 0;  // ends the transfer
-    }
-    transfer.body.append(data, length);
-    return length;
-}
 
 // How a failed fetch ended.
 struct FetchFailure {
@@ -143,65 +103,24 @@ struct FetchFailure {
     bool gone = false;         // the server says the logo is not there
 };
 
-FetchFailure describeFailure(const Transfer& transfer, CURLcode result,
-                             const CardOptions& options) {
+FetchFailure describeFailure(const FetchRequest& request, const FetchResult& result) {
     FetchFailure failure;
-    const std::string detail = transfer.error[0] ? transfer.error : curl_easy_strerror(result);
-    switch (result) {
-        case CURLE_COULDNT_RESOLVE_HOST:
-            failure.reason = "cannot find the server " + transfer.host;
+    switch (result.end) {
+        case fetchHostUnknown:
+        case fetchProxyUnknown:
+        case fetchNotConnected:
             failure.unreachable = true;
             break;
-        case CURLE_COULDNT_RESOLVE_PROXY:
-            failure.reason = "cannot find the proxy server (" + detail + ")";
-            failure.unreachable = true;
-            break;
-        case CURLE_COULDNT_CONNECT:
-            failure.reason = "cannot connect to " + transfer.host;
-            failure.unreachable = true;
-            break;
-        case CURLE_OPERATION_TIMEDOUT: {
-            // Whether a request went out: the connection was made (or an
-            // open one reused, which reports no connect time).
-            long requested = 0;
-            curl_easy_getinfo(transfer.easy, CURLINFO_REQUEST_SIZE, &requested);
-            if (requested == 0) {
-                failure.reason = "no answer from " + transfer.host + " within " +
-                                 secondsText(options.connectTimeout) + " s";
-                failure.unreachable = true;
-            } else {
-                failure.reason =
-                    "the server took longer than " + secondsText(options.fetchTimeout) + " s";
-            }
-            break;
-        }
-        case CURLE_TOO_MANY_REDIRECTS:
-            failure.reason = "too many redirects (more than " + std::to_string(maxRedirects) + ")";
-            break;
-        case CURLE_FILESIZE_EXCEEDED:
-            failure.reason = "larger than the " + sizeLimitText() + " a logo may have";
-            break;
-        case CURLE_UNSUPPORTED_PROTOCOL:
-            failure.reason = "redirected to an address that is neither http nor https";
-            break;
-        case CURLE_URL_MALFORMAT:
-            failure.reason = "not a valid address";
+        case fetchTimedOut:
+            failure.unreachable = !result.requestSent;
             break;
         default:
-            failure.reason = transfer.tooLarge
-                                 ? "larger than the " + sizeLimitText() + " a logo may have"
-                                 : "the fetch failed: " + detail;
             break;
     }
+    failure.reason = result.end == fetchTooLarge
+                         ? "larger than the " + sizeLimitText() + " a logo may have"
+                         : fetchReason(request, result);
     return failure;
-}
-
-std::string headerValue(CURL* easy, const char* name) {
-    curl_header* header = nullptr;
-    if (curl_easy_header(easy, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK || !header ||
-        !header->value)
-        return std::string();
-    return oneLine(header->value);
 }
 
 // The fetcher's state for one run.
@@ -221,7 +140,7 @@ public:
         const long long now = secondsNow();
         for (size_t i = 0; i < addresses_.size(); ++i) plan(i, now);
         if (queue_.empty()) return;
-        startNetworkLibrary();
+        startFetching();
         multi_ = curl_multi_init();
         if (!multi_) {
             while (!queue_.empty()) {
@@ -302,7 +221,7 @@ private:
                 }
                 return;
             case planFetch:
-                transfer->host = hostOf(transfer->address);
+                transfer->host = fetchHostOf(transfer->address);
                 if (!known) transfer->record = LogoRecord();
                 queue_.push_back(std::move(transfer));
                 return;
@@ -327,34 +246,25 @@ private:
             return;
         }
         CURL* easy = transfer->easy;
-        curl_easy_setopt(easy, CURLOPT_URL, transfer->address.c_str());
-        curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->error);
-        // CURLOPT_NOSIGNAL stays off: libcurl then ignores SIGPIPE while it
-        // writes to a connection the server closed (which would otherwise
-        // end the program), and its resolver runs in a thread of its own
-        // here, so it needs no alarm signal.
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, maxRedirects);
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
-                         static_cast<long>(std::max(0.001, options_.connectTimeout) * 1000));
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
-                         static_cast<long>(std::max(0.001, options_.fetchTimeout) * 1000));
-        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxLogoBytes));
-        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, "Quillon logo fetcher");
-        transfer->headers = curl_slist_append(transfer->headers, "Accept: image/*, */*;q=0.5");
-        if (transfer->bytesCached && !transfer->record.etag.empty())
-            transfer->headers = curl_slist_append(
-                transfer->headers, ("If-None-Match: " + transfer->record.etag).c_str());
-        if (transfer->bytesCached && !transfer->record.modified.empty())
-            transfer->headers = curl_slist_append(
-                transfer->headers, ("If-Modified-Since: " + transfer->record.modified).c_str());
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headers);
+        FetchRequest request;
+        request.address = transfer->address;
+        request.limits.maxBytes = maxLogoBytes;
+        request.limits.connectSeconds = options_.connectTimeout;
+        request.limits.totalSeconds = options_.fetchTimeout;
+        if (transfer->bytesCached)
+            request.validators = {transfer->record.etag, transfer->record.modified};
+        request.userAgent = "Quillon logo fetcher";
+        request.accept = "image/*, */*;q=0.5";
+        request.decompress = true;
+        std::string& body = transfer->body;
+        if (!prepareFetch(easy, transfer->fetch, request, [&body](const char* data, size_t size) {
+                body.append(data, size);
+                return true;
+            })) {
+            giveUp(std::move(transfer),
+                   {"the network library (libcurl) cannot start", true, false});
+            return;
+        }
         if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
             giveUp(std::move(transfer),
                    {"the network library (libcurl) cannot start", true, false});
@@ -380,8 +290,9 @@ private:
     }
 
     void finish(std::unique_ptr<Transfer> transfer, CURLcode result) {
-        if (result != CURLE_OK) {
-            const FetchFailure failure = describeFailure(*transfer, result, options_);
+        const FetchResult fetched = finishFetch(transfer->easy, transfer->fetch, result);
+        if (fetched.end != fetchDone) {
+            const FetchFailure failure = describeFailure(transfer->fetch.request, fetched);
             if (failure.unreachable) {
                 deadHosts_.emplace(transfer->host, failure.reason);
                 if (!anyAnswer_ && ++unreachable_ >= offlineAfter) offline_ = true;
@@ -392,8 +303,7 @@ private:
             return;
         }
         anyAnswer_ = true;
-        long status = 0;
-        curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
+        const long status = fetched.status;
         const long long now = secondsNow();
         if (status == 304 && transfer->bytesCached) {
             // Still the same logo: only the time it was checked changes.
@@ -418,8 +328,8 @@ private:
         LogoRecord record;
         record.address = transfer->address;
         record.checked = now;
-        record.etag = headerValue(transfer->easy, "ETag");
-        record.modified = headerValue(transfer->easy, "Last-Modified");
+        record.etag = oneLine(fetched.validators.etag);
+        record.modified = oneLine(fetched.validators.lastModified);
         char* type = nullptr;
         if (curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
             record.contentType = oneLine(type);

@@ -7,17 +7,13 @@
 #include <functional>
 #include <string>
 
+#include "fetch/fetch.h"
 #include "import/playlist.h"
 
 enum ConditionalFetch {
     playlistFetched,      // the playlist went through the sinks
     playlistNotModified,  // the server said 304: nothing went through the sinks
     playlistFetchFailed   // `error` says why; what came before may have gone through the sinks
-};
-
-struct FetchValidators {
-    std::string etag;          // as the server sent it, quotes included
-    std::string lastModified;  // an HTTP date
 };
 
 // Downloads the http(s) playlist `address` through `sinks`, with the same

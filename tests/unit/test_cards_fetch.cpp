@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "cards/cards.h"
+#include "tests/support/logo_server.h"
 #include "tests/unit/card_fixtures.h"
 
 extern char** environ;
@@ -31,91 +32,18 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::vector<std::string> linesOf(const std::string& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-// The logo server, started in the background and stopped at the end.
-class LogoServer {
-public:
-    bool start(const std::string& logos, const std::string& work) {
-        portFile_ = work + "/port";
-        log_ = work + "/requests.log";
-        const std::string script =
-            std::string(QUILLON_SOURCE_DIR) + "/tests/support/logo_server.py";
-        std::vector<std::string> arguments = {QUILLON_PYTHON, script,    "--folder", logos,
-                                              "--port-file",  portFile_, "--log",    log_};
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, QUILLON_PYTHON, nullptr, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-            return false;
-        }
-        const auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (Clock::now() < deadline) {
-            std::ifstream in(portFile_);
-            if (in >> port_) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-    ~LogoServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    std::string address(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    std::vector<std::string> requests() const { return linesOf(log_); }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-    std::string portFile_, log_;
-};
-
-// A port on 127.0.0.1 where nothing listens.
-int closedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0) close(fd);
-    return port;
-}
-
 class LogoFetching : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // Nothing in these tests may go through a proxy.
-        setenv("no_proxy", "*", 1);
-        setenv("NO_PROXY", "*", 1);
-        std::string pattern = (fs::temp_directory_path() / "quillon-fetch-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
+        folder = newServerFolder();
+        ASSERT_FALSE(folder.empty());
         fs::create_directories(folder + "/logos");
         fs::create_directories(folder + "/out");
         logos = cardfixtures::writeLogos(folder + "/logos");
         server = new LogoServer;
         ASSERT_TRUE(server->start(folder + "/logos", folder)) << "the logo server did not start";
     }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
+    static void TearDownTestSuite() { endServer(server, folder); }
     void SetUp() override { ASSERT_NE(server, nullptr); }
 
     static CardOptions quickOptions(const std::string& cache) {
