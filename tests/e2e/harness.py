@@ -287,6 +287,17 @@ def make_sample_root(args, folder):
                     os.path.join(folder, "VESTRALUME")], check=True)
 
 
+def copy_root(source, target):
+    """A copy of the folder `source` (a data root and what lies beside it) as
+    `target`, with cp: for the thousands of small files of the sample root
+    it takes a fraction of the time shutil.copytree does."""
+    subprocess.run(["cp", "-a", source, target], check=True)
+
+
+def remove_root(folder):
+    subprocess.run(["rm", "-rf", folder], check=True)
+
+
 def solid_jpeg(path, rgb, size="64x32"):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     subprocess.run(["/usr/bin/convert", "-size", size, "xc:#%02x%02x%02x" % rgb,
@@ -438,18 +449,25 @@ def state_snapshot(folder):
     snapshot = {}
     for name in sorted(os.listdir(state)):
         path = os.path.join(state, name)
-        if os.path.isfile(path):
-            with open(path, "rb") as f:
-                snapshot[name] = f.read()
+        try:
+            if os.path.isfile(path):
+                with open(path, "rb") as f:
+                    snapshot[name] = f.read()
+        except FileNotFoundError:
+            pass  # a temporary file renamed into place since the listing
     return snapshot
 
 
-def wait_settled(folder, quiet=2.0, timeout=120):
+def wait_settled(folder, quiet=2.0, timeout=120, app=None):
     """Waits until the state files have not changed for `quiet` seconds: the
-    program has worked through every key it was sent."""
+    program has worked through every key it was sent. With `app` the wait
+    also ends when that program has ended (a kill, for the tests that kill
+    it): nothing will change any more."""
     last = [state_snapshot(folder), time.monotonic()]
 
     def settled():
+        if app is not None and not app.alive():
+            return True
         now = state_snapshot(folder)
         if now != last[0]:
             last[0], last[1] = now, time.monotonic()
