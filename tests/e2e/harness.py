@@ -3,6 +3,8 @@ program in its window, keys and mouse through xdotool, and screenshots read
 back as pixels."""
 
 import argparse
+import functools
+import http.server
 import os
 import re
 import shutil
@@ -10,6 +12,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SCREEN_W, SCREEN_H = 1920, 1080
@@ -284,6 +287,17 @@ def make_sample_root(args, folder):
                     os.path.join(folder, "VESTRALUME")], check=True)
 
 
+def copy_root(source, target):
+    """A copy of the folder `source` (a data root and what lies beside it) as
+    `target`, with cp: for the thousands of small files of the sample root
+    it takes a fraction of the time shutil.copytree does."""
+    subprocess.run(["cp", "-a", source, target], check=True)
+
+
+def remove_root(folder):
+    subprocess.run(["rm", "-rf", folder], check=True)
+
+
 def solid_jpeg(path, rgb, size="64x32"):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     subprocess.run(["/usr/bin/convert", "-size", size, "xc:#%02x%02x%02x" % rgb,
@@ -435,18 +449,25 @@ def state_snapshot(folder):
     snapshot = {}
     for name in sorted(os.listdir(state)):
         path = os.path.join(state, name)
-        if os.path.isfile(path):
-            with open(path, "rb") as f:
-                snapshot[name] = f.read()
+        try:
+            if os.path.isfile(path):
+                with open(path, "rb") as f:
+                    snapshot[name] = f.read()
+        except FileNotFoundError:
+            pass  # a temporary file renamed into place since the listing
     return snapshot
 
 
-def wait_settled(folder, quiet=2.0, timeout=120):
+def wait_settled(folder, quiet=2.0, timeout=120, app=None):
     """Waits until the state files have not changed for `quiet` seconds: the
-    program has worked through every key it was sent."""
+    program has worked through every key it was sent. With `app` the wait
+    also ends when that program has ended (a kill, for the tests that kill
+    it): nothing will change any more."""
     last = [state_snapshot(folder), time.monotonic()]
 
     def settled():
+        if app is not None and not app.alive():
+            return True
         now = state_snapshot(folder)
         if now != last[0]:
             last[0], last[1] = now, time.monotonic()
@@ -488,6 +509,68 @@ def run_import(args, folder, *arguments, root=True, stdin=None, extra_env=None, 
                             env=importer_env(folder, extra_env), input=stdin, capture_output=True,
                             text=True, timeout=timeout)
     return result.returncode, result.stdout + result.stderr
+
+
+# The tests' web servers: on 127.0.0.1 only, on a port the system picks, so
+# tests of several developers run side by side on one machine.
+
+class FileHandler(http.server.SimpleHTTPRequestHandler):
+    """Answers from the server's folder and notes every answer with its
+    server (HttpServer.note) instead of printing it."""
+
+    def log_request(self, code="-", size="-"):
+        self.server.owner.note(self.path, code)
+
+    def log_message(self, format, *arguments):
+        pass
+
+
+class HttpServer:
+    """An HTTP server on 127.0.0.1 answering from threads of its own until
+    close(). A test file starts the servers it needs once and uses them for
+    all its cases. `handler` is a request handler class (FileHandler unless
+    given), which reaches this object as `self.server.owner`; with `folder`
+    it serves that folder. The port is an ephemeral one, or `port`: the port
+    of an earlier server, for a server that goes down and comes back.
+    Handlers that keep the standard logging note every answer: the paths
+    asked for in `requests`, (path, status) pairs in `answers`."""
+
+    def __init__(self, handler=None, folder=None, port=0):
+        self.requests = []
+        self.answers = []
+        self.lock = threading.Lock()
+        handler = handler or FileHandler
+        if folder is not None:
+            handler = functools.partial(handler, directory=folder)
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler)
+        self.server.daemon_threads = True
+        self.server.owner = self
+        self.port = self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def url(self, path=""):
+        return "http://127.0.0.1:%d/%s" % (self.port, path.lstrip("/"))
+
+    def note(self, path, status):
+        with self.lock:
+            self.requests.append(path)
+            self.answers.append((path, str(getattr(status, "value", status))))
+
+    def asked(self, prefix="/"):
+        """The paths asked for so far that start with `prefix`."""
+        with self.lock:
+            return [path for path in self.requests if path.startswith(prefix)]
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
 
 
 # Killing a command at each of its renames. Every replacement of a file or

@@ -51,7 +51,7 @@ def add_favourite(args, server, folder, kill):
                    (read(folder, "VESTRALUME/n/n16b.txt") == "VESTRALUME/2/16.Quillon"
                     and read(folder, "VESTRALUME/n/d.txt") == "4"), 30, 0.1, "the favourite")
         if app.alive():
-            harness.wait_settled(folder, quiet=1.0)
+            harness.wait_settled(folder, quiet=1.0, app=app)
         if app.alive():
             app.key("Escape")
         app.wait_exit(30)
@@ -85,7 +85,7 @@ def test(args, server, folder):
     kills = 0
     for kill in harness.kill_at_every_rename(folder):
         case = os.path.join(folder, "kill%d" % kill.n)
-        shutil.copytree(base, case, symlinks=True)
+        harness.copy_root(base, case)
         add_favourite(args, server, case, kill)
         if kill.killed():
             kills += 1
@@ -105,7 +105,7 @@ def test(args, server, folder):
             writes = [i + 1 for i, name in enumerate(replaced) if name in command_files]
             check(len(writes) == 7 and writes == list(range(1, 8)),
                   "the command's writes are the first replacements: %s" % replaced[:12])
-        shutil.rmtree(case)
+        harness.remove_root(case)
     # Each of the command's seven writes was killed once, and at least the
     # first write of the page build after them.
     check(kills >= 8, "only %d renames were killed" % kills)

@@ -6,7 +6,6 @@ power cut could cut; the same keys in the same order give the same renames
 on every run of the test."""
 
 import os
-import shutil
 
 import harness
 from harness import check
@@ -43,7 +42,7 @@ def run_keys(args, server, folder, env, kill, keys, done=None):
         if done:
             harness.wait_until(lambda: not app.alive() or done(), 120, 0.1, "the keys' work")
         if app.alive():
-            harness.wait_settled(folder, quiet=1.0)
+            harness.wait_settled(folder, quiet=1.0, app=app)
         if app.alive():
             app.key("Escape")
         app.wait_exit(30)
@@ -92,12 +91,12 @@ def test(args, server, folder):
     storm_kills = 0
     for kill in harness.kill_at_every_rename(folder, every=STORM_EVERY):
         case = os.path.join(folder, "storm%d" % kill.n)
-        shutil.copytree(base, case, symlinks=True)
+        harness.copy_root(base, case)
         run_keys(args, server, case, env, kill, STORM)
         when = "a kill at rename %d of a key storm" % kill.n if kill.killed() else "a key storm"
         check_state_files(args, case, when)
         storm_kills += kill.killed()
-        shutil.rmtree(case)
+        harness.remove_root(case)
 
     # The batch copy works in the working directory: 2000 distinct images.
     for k in range(1, 2001):
@@ -106,7 +105,7 @@ def test(args, server, folder):
     copy_kills = 0
     for kill in harness.kill_at_every_rename(folder, every=COPY_EVERY):
         case = os.path.join(folder, "copy%d" % kill.n)
-        shutil.copytree(base, case, symlinks=True)
+        harness.copy_root(base, case)
         run_keys(args, server, case, env, kill, ["F12"], lambda: copied_all(case))
         when = ("a kill at rename %d of the batch copy" % kill.n if kill.killed()
                 else "the batch copy")
@@ -114,7 +113,7 @@ def test(args, server, folder):
         check_state_files(args, case, when)
         print("%s: counter at %s" % (when, counter))
         copy_kills += kill.killed()
-        shutil.rmtree(case)
+        harness.remove_root(case)
     check(copy_kills == 5, "%d kills during the batch copy, not 5" % copy_kills)
     print("%d kills during a key storm, %d during the batch copy" % (storm_kills, copy_kills))
 

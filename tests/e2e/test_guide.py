@@ -8,12 +8,9 @@ every 10 seconds, and its card follows while the program runs; Esc ends the
 guide updater with the program; fetched again, the unchanged guide is only
 revalidated."""
 
-import functools
 import gzip
-import http.server
 import os
 import subprocess
-import threading
 import time
 from datetime import datetime, timezone
 
@@ -105,28 +102,6 @@ def expected_at(schedule, now):
     return expected
 
 
-class GuideServer:
-    """Serves a folder on 127.0.0.1, an ephemeral port; logs each request."""
-
-    def __init__(self, folder):
-        self.requests = []
-        requests = self.requests
-
-        class Handler(http.server.SimpleHTTPRequestHandler):
-            def log_request(self, code="-", size="-"):
-                requests.append((self.path, str(getattr(code, "value", code))))
-
-        self.server = http.server.ThreadingHTTPServer(
-            ("127.0.0.1", 0), functools.partial(Handler, directory=folder))
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-        self.thread.start()
-        self.address = "http://127.0.0.1:%d/" % self.server.server_address[1]
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
-
-
 def tool_env(folder):
     return harness.importer_env(folder, {"TZ": "UTC"})
 
@@ -179,13 +154,13 @@ def test(args, server, folder):
     harness.make_sample_root(args, folder)
     www = os.path.join(folder, "www")
     os.makedirs(www)
-    web = GuideServer(www)
+    web = harness.HttpServer(folder=www)
     try:
         now = int(time.time())
         schedule = make_guide(os.path.join(www, "guide.xml.gz"), now)
         playlist = os.path.join(folder, "channels.m3u")
         with open(playlist, "w", encoding="utf-8") as f:
-            f.write('#EXTM3U url-tvg="%sguide.xml.gz"\n' % web.address)
+            f.write('#EXTM3U url-tvg="%sguide.xml.gz"\n' % web.url())
             for number, (name, tvg_id, shift, _) in enumerate(CHANNELS, 1):
                 attributes = (' tvg-id="%s"' % tvg_id if tvg_id else "") + \
                              (' tvg-shift="%s"' % shift if shift else "")
@@ -196,7 +171,7 @@ def test(args, server, folder):
         print(result.stdout + result.stderr)
         check(result.returncode == 0, "the import failed")
         check("cards show what is on" in result.stdout, "the guide was not read at import")
-        check(web.requests == [("/guide.xml.gz", "200")], "guide requests: %s" % web.requests)
+        check(web.answers == [("/guide.xml.gz", "200")], "guide requests: %s" % web.answers)
 
         # The command-line view, right for every channel at the time it runs.
         asked = time.time()
@@ -254,7 +229,7 @@ def test(args, server, folder):
                                text=True, timeout=120)
         print(again.stdout + again.stderr)
         check(again.returncode == 0, "the refresh failed")
-        check(web.requests[1:] == [("/guide.xml.gz", "304")], "guide requests: %s" % web.requests)
+        check(web.answers[1:] == [("/guide.xml.gz", "304")], "guide requests: %s" % web.answers)
         sound, problems = harness.run_checker(args, folder)
         check(sound, "the checker finds:\n" + "\n".join(problems))
     finally:

@@ -10,7 +10,6 @@ answers 404 or redirects in circles changes nothing."""
 
 import http.server
 import os
-import threading
 
 import harness
 from harness import check, run_import, wait_until
@@ -78,43 +77,40 @@ def expect_sound(args, folder, when):
     check(sound, "after %s the checker finds:\n%s" % (when, "\n".join(problems)))
 
 
-class Server:
-    """Serves playlists on 127.0.0.1: /<name> from a table, /404, and a
-    redirect loop at /loop."""
+class PlaylistHandler(http.server.BaseHTTPRequestHandler):
+    """Answers /<name> from the server's table of playlists, /loop with a
+    redirect to itself, anything else with 404."""
 
-    def __init__(self, files):
-        outer = self
+    def do_GET(self):
+        name = self.path.lstrip("/")
+        files = self.server.owner.files
+        if name == "loop":
+            self.send_response(302)
+            self.send_header("Location", "/loop")
+            self.end_headers()
+        elif name in files:
+            body = files[name].encode("utf-8")
+            self.send_response(200)
+            self.send_header("Content-Type", "audio/x-mpegurl")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+        else:
+            self.send_error(404)
 
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                name = self.path.lstrip("/")
-                if name == "loop":
-                    self.send_response(302)
-                    self.send_header("Location", "/loop")
-                    self.end_headers()
-                elif name in files:
-                    body = files[name].encode("utf-8")
-                    self.send_response(200)
-                    self.send_header("Content-Type", "audio/x-mpegurl")
-                    self.send_header("Content-Length", str(len(body)))
-                    self.end_headers()
-                    self.wfile.write(body)
-                else:
-                    self.send_error(404)
-                outer.log.append(self.path)
+    def log_request(self, code="-", size="-"):
+        self.server.owner.note(self.path, code)
 
-            def log_message(self, *arguments):
-                pass
+    def log_message(self, *arguments):
+        pass
 
-        self.log = []
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.address = "http://127.0.0.1:%d/" % self.server.server_address[1]
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-        self.thread.start()
 
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
+def playlist_server(files):
+    """Serves playlists on 127.0.0.1: /<name> from the table `files`, /404,
+    and a redirect loop at /loop."""
+    web = harness.HttpServer(PlaylistHandler)
+    web.files = files
+    return web
 
 
 def test(args, server, folder):
@@ -176,9 +172,9 @@ def test(args, server, folder):
         app.stop()
 
     # Another playlist, downloaded: the favourite keeps its address.
-    web = Server({"second.m3u": playlist("beta", 18)})
+    web = playlist_server({"second.m3u": playlist("beta", 18)})
     try:
-        status, output = run_import(args, folder, web.address + "second.m3u")
+        status, output = run_import(args, folder, web.url() + "second.m3u")
         print(output)
         check(status == 0, "the download import failed:\n" + output)
         check(harness.read(folder, "VESTRALUME/1/count.txt") == "18\n", "count after the download")
@@ -187,7 +183,7 @@ def test(args, server, folder):
         before = harness.state_snapshot(folder)
         links = harness.read(folder, "VESTRALUME/links.tsv")
         for path, words in (("missing.m3u", "status 404"), ("loop", "redirects more than")):
-            status, output = run_import(args, folder, web.address + path)
+            status, output = run_import(args, folder, web.url() + path)
             check(status != 0 and words in output,
                   "%s: status %d, output:\n%s" % (path, status, output))
             check("The catalogue was not changed" in output, output)

@@ -7,7 +7,6 @@ only grown, and a favourite still opens what it opened. The next import
 cleans up what the killed one left and completes."""
 
 import os
-import shutil
 import subprocess
 
 import harness
@@ -77,7 +76,7 @@ def test(args, server, folder):
     outcomes = {"old": 0, "new": 0}
     for kill in harness.kill_at_every_rename(folder):
         case = os.path.join(folder, "kill%d" % kill.n)
-        shutil.copytree(base, case, symlinks=True)
+        harness.copy_root(base, case)
         subprocess.run(kill.tracer + harness.importer_command(args, case, playlists["beta"][0]),
                        env=harness.importer_env(case), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120)
@@ -99,7 +98,7 @@ def test(args, server, folder):
                                                     else "old"))
         if not kill.killed():
             check(catalogue == playlists["beta"][1], "the import without a kill is not in place")
-            shutil.rmtree(case)
+            harness.remove_root(case)
             break
 
         # --wait: the next import makes its cards itself and removes what it
@@ -113,7 +112,7 @@ def test(args, server, folder):
         check(not leftovers, "%s left behind in VESTRALUME/: %r" % (when, leftovers))
         sound, problems = harness.run_checker(args, case)
         check(sound, "%s after the next import:\n%s" % (when, "\n".join(problems)))
-        shutil.rmtree(case)
+        harness.remove_root(case)
     print("%d kills: the old catalogue stayed %d times, the new one was in place %d times"
           % (outcomes["old"] + outcomes["new"] - 1, outcomes["old"], outcomes["new"] - 1))
 

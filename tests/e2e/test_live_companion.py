@@ -1,7 +1,8 @@
 """The live pictures' companion on its own, without a window: hostile
-streams and kills. Servers on 127.0.0.1 (ephemeral ports, one per case)
-offer: a working HLS stream; a server that accepts and never answers; an
-endless body; an HLS playlist naming file:// segments (a canary file
+streams and kills. Servers on 127.0.0.1 (ephemeral ports, one per case,
+all started once: the companion captures one stream per server at a time,
+so the cases run side by side) offer: a working HLS stream; a server that
+accepts and never answers; an endless body; an HLS playlist naming file:// segments (a canary file
 outside the root); an 8K stream; an audio-only stream; a garbage body. One
 run of `quillon-live --once` under strace gives each its status in time
 (only the working one "live"), every thumbnail a whole picture, and no open
@@ -9,8 +10,6 @@ of the canary. Then the companion is killed with SIGKILL at random moments
 30 times: the checker passes, and every thumbnail and kept card is whole.
 Told "pause", it captures nothing (the server's log stays empty)."""
 
-import functools
-import http.server
 import os
 import random
 import shutil
@@ -23,22 +22,6 @@ import time
 
 import harness
 from harness import check, run_import, wait_until
-
-
-class Files(http.server.ThreadingHTTPServer):
-    """Serves `folder`, logging every path asked for."""
-
-    def __init__(self, folder):
-        self.requests = []
-        requests = self.requests
-
-        class Handler(http.server.SimpleHTTPRequestHandler):
-            def log_message(self, format, *args):
-                requests.append(self.path)
-
-        super().__init__(("127.0.0.1", 0), functools.partial(Handler, directory=folder))
-        self.daemon_threads = True
-        threading.Thread(target=self.serve_forever, daemon=True).start()
 
 
 class Raw(socketserver.ThreadingTCPServer):
@@ -56,6 +39,10 @@ class Raw(socketserver.ThreadingTCPServer):
 
         super().__init__(("127.0.0.1", 0), Handler)
         threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.shutdown()
+        self.server_close()
 
 
 def never_answers(connection):
@@ -112,7 +99,7 @@ def test(args, server, folder):
     servers = []
     try:
         def files():
-            servers.append(Files(www))
+            servers.append(harness.HttpServer(folder=www))
             return servers[-1]
 
         def raw(answer):
@@ -120,7 +107,7 @@ def test(args, server, folder):
             return "http://127.0.0.1:%d/stream.ts" % servers[-1].server_address[1]
 
         def at(server, path):
-            return "http://127.0.0.1:%d/%s" % (server.server_address[1], path)
+            return server.url(path)
 
         good, eight, audio, listing = files(), files(), files(), files()
         cases = [  # (name, address, expected states)
@@ -228,8 +215,7 @@ def test(args, server, folder):
         check(thumbnails() == before, "the same playlist again changed the thumbnails")
     finally:
         for s in servers:
-            s.shutdown()
-            s.server_close()
+            s.close()
 
 
 if __name__ == "__main__":

@@ -9,11 +9,8 @@ its picture comes back. While a player Quillon started plays, the servers
 are asked nothing. The companion ends with the viewer, and the checker
 passes at the end."""
 
-import functools
-import http.server
 import os
 import subprocess
-import threading
 import time
 
 import harness
@@ -39,30 +36,6 @@ def make_stream(folder, colour):
          os.path.join(folder, "index.m3u8")])
 
 
-class Server:
-    """An http server on 127.0.0.1 for `folder`, on an ephemeral port that it
-    keeps when started again."""
-
-    def __init__(self, folder, port=0):
-        self.folder = folder
-        self.requests = []
-        requests = self.requests
-
-        class Handler(http.server.SimpleHTTPRequestHandler):
-            def log_message(self, format, *args):
-                requests.append(self.path)
-
-        self.server = http.server.ThreadingHTTPServer(
-            ("127.0.0.1", port), functools.partial(Handler, directory=folder))
-        self.server.daemon_threads = True
-        self.port = self.server.server_address[1]
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
-
-
 def tile_colour(image, tile, scale, dx=0.0, dy=0.4):
     x, y = harness.tile_point(scale, tile, dx, dy)
     return image.average(x, y, 3)
@@ -77,8 +50,8 @@ def test(args, server, folder):
         check(maker.wait() == 0, "ffmpeg could not make a stream")
     dead_folder = os.path.join(folder, "www-dead")
     os.rename(os.path.join(www, str(DEAD)), dead_folder)
-    main = Server(www)
-    dead = Server(dead_folder)
+    main = harness.HttpServer(folder=www)
+    dead = harness.HttpServer(folder=dead_folder)
     try:
         harness.make_sample_root(args, folder)
         playlist = os.path.join(folder, "live.m3u")
@@ -146,7 +119,7 @@ def test(args, server, folder):
             check(max(dim) < 110, "the dead tile is not dimmed: %r" % (dim,))
             check(not harness.close_colour(dim, COLOURS[DEAD - 1], 50), "the dead tile shows its old picture")
 
-            dead = Server(dead_folder, dead.port)
+            dead = harness.HttpServer(folder=dead_folder, port=dead.port)
             wall_shows(expected, "picture back")
             print("picture back at %.1f s" % (time.monotonic() - start))
 

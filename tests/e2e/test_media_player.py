@@ -9,13 +9,10 @@ inside the window: tests/e2e/test_watch.py.) mpv's output driver for the
 virtual screen comes from a configuration folder (MPV_HOME), so the program's
 own arguments stay as shipped."""
 
-import functools
-import http.server
 import os
 import shutil
 import signal
 import subprocess
-import threading
 import time
 
 import harness
@@ -54,34 +51,13 @@ def make_stream(folder):
     return colours
 
 
-class StreamServer:
-    """An http server on 127.0.0.1 for `folder`, logging every path asked for."""
+def stream_address(streams, name):
+    return streams.url("%s/index.m3u8" % name)
 
-    def __init__(self, folder):
-        self.requests = []
-        requests = self.requests
 
-        class Handler(http.server.SimpleHTTPRequestHandler):
-            def log_message(self, format, *args):
-                requests.append(self.path)
-
-        handler = functools.partial(Handler, directory=folder)
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-        self.server.daemon_threads = True
-        self.port = self.server.server_address[1]
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-        self.thread.start()
-
-    def address(self, name):
-        return "http://127.0.0.1:%d/%s/index.m3u8" % (self.port, name)
-
-    def segments(self, name):
-        return [path for path in list(self.requests)
-                if path.startswith("/%s/seg" % name) and path.endswith(".ts")]
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
+def segments(streams, name):
+    """The segments of stream `name` asked for so far."""
+    return [path for path in streams.asked("/%s/seg" % name) if path.endswith(".ts")]
 
 
 def process(pid):
@@ -153,16 +129,16 @@ def test(args, server, folder):
         check(shutil.which(program), "%s is not installed (scripts/setup installs it)" % program)
     www = os.path.join(folder, "www")
     colours = make_stream(www)
-    streams = StreamServer(www)
+    streams = harness.HttpServer(folder=www)
     harness.make_sample_root(args, folder)
-    first, second = streams.address("one"), streams.address("two")
+    first, second = stream_address(streams, "one"), stream_address(streams, "two")
     playlist = os.path.join(folder, "streams.m3u")
     with open(playlist, "w") as f:
         f.write("#EXTM3U\n#EXTINF:-1,Test Pattern One\n%s\n"
                 "#EXTINF:-1,Test Pattern Two\n%s\n" % (first, second))
     status, output = run_import(args, folder, playlist)
     check(status == 0, "the import failed with status %d:\n%s" % (status, output))
-    check(not streams.segments("one") and not streams.segments("two"),
+    check(not segments(streams, "one") and not segments(streams, "two"),
           "the import fetched the streams")
     harness.write(folder, "VESTRALUME/n/h.txt", "2")  # no product page on this press
 
@@ -195,7 +171,7 @@ def test(args, server, folder):
         def watch(name, address, title, shot):
             player = wait_until(lambda: player_for(address, title), 20, 0.1,
                                 "mpv to start for " + address)
-            wait_until(lambda: len(streams.segments(name)) >= 3, 30, 0.1,
+            wait_until(lambda: len(segments(streams, name)) >= 3, 30, 0.1,
                        "mpv to fetch segments of " + address)
             window = wait_until(lambda: window_of(server, title), 30, 0.2,
                                 "an mpv window titled " + title)
@@ -210,7 +186,7 @@ def test(args, server, folder):
                 raise harness.Failure("the mpv window shows %r, the pattern has %r (%s)"
                                       % (last[0], colours, shot))
             print("%s: %d segments fetched, pattern on screen in %s" %
-                  (title, len(streams.segments(name)), shot))
+                  (title, len(segments(streams, name)), shot))
             return player
 
         app.key("shift+Return")

@@ -8,7 +8,6 @@ and shows the new catalogue."""
 
 import http.server
 import os
-import threading
 import time
 
 import harness
@@ -16,49 +15,44 @@ from harness import check, wait_until
 from test_import import playlist, run_import
 
 
-class Provider:
+class ProviderHandler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        provider = self.server.owner
+        sent = self.headers.get("If-None-Match")
+        etag = '"v%d"' % provider.version
+        if provider.failing:
+            status = 500
+            self.send_error(500)
+        elif sent == etag:
+            status = 304
+            self.send_response(304)
+            self.send_header("ETag", etag)
+            self.end_headers()
+        else:
+            status = 200
+            body = provider.bodies[provider.version].encode("utf-8")
+            self.send_response(200)
+            self.send_header("ETag", etag)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+        provider.exchanges.append((sent, status))
+
+    def log_message(self, *arguments):
+        pass
+
+
+class Provider(harness.HttpServer):
     """One playlist at /list.m3u with an ETag; a conditional request for the
     version served answers 304. `failing` makes every answer a 500."""
 
     def __init__(self):
-        outer = self
         self.version = 1
         self.bodies = {}
         self.failing = False
-        self.requests = []  # (If-None-Match sent, status answered)
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                sent = self.headers.get("If-None-Match")
-                etag = '"v%d"' % outer.version
-                if outer.failing:
-                    status = 500
-                    self.send_error(500)
-                elif sent == etag:
-                    status = 304
-                    self.send_response(304)
-                    self.send_header("ETag", etag)
-                    self.end_headers()
-                else:
-                    status = 200
-                    body = outer.bodies[outer.version].encode("utf-8")
-                    self.send_response(200)
-                    self.send_header("ETag", etag)
-                    self.send_header("Content-Length", str(len(body)))
-                    self.end_headers()
-                    self.wfile.write(body)
-                outer.requests.append((sent, status))
-
-            def log_message(self, *arguments):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.address = "http://127.0.0.1:%d/list.m3u" % self.server.server_address[1]
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
+        self.exchanges = []  # (If-None-Match sent, status answered)
+        super().__init__(ProviderHandler)
+        self.address = self.url("list.m3u")
 
 
 def root_snapshot(folder):
@@ -101,12 +95,12 @@ def test(args, server, folder):
         wait_until(lambda: not harness.card_makers(folder), 60, 0.2, "the background card maker")
 
         # Unchanged: one request, answered 304, nothing written.
-        del provider.requests[:]
+        del provider.exchanges[:]
         before = root_snapshot(folder)
         status, output = run_import(args, folder, "--refresh")
         print(output)
         check(status == 0 and "have not changed" in output, "the unchanged refresh:\n" + output)
-        check(provider.requests == [('"v1"', 304)], "requests: %r" % provider.requests)
+        check(provider.exchanges == [('"v1"', 304)], "requests: %r" % provider.exchanges)
         check(root_snapshot(folder) == before, "an unchanged refresh wrote something")
 
         # A failing server: nothing changed, one clear message.

@@ -5,7 +5,6 @@ request and every open connection counted; and the faults a channel can
 have: an address nobody listens on, a server that accepts and never
 answers, a stream cut off after a few seconds."""
 
-import functools
 import http.server
 import os
 import socket
@@ -39,7 +38,56 @@ def make_stream(folder, name, seconds, segment_seconds=1):
     return target
 
 
-class StreamServer:
+class StreamHandler(http.server.SimpleHTTPRequestHandler):
+    """Answers for a StreamServer: notes each path when it is asked for,
+    counts the connection open until the answer is sent, and answers
+    /cut/<name> with half of <name>'s stream."""
+
+    def log_message(self, format, *args):
+        pass
+
+    def handle_one_request(self):
+        owner = self.server.owner
+        self.raw_requestline = self.rfile.readline(65537)
+        if not self.raw_requestline:
+            self.close_connection = True
+            return
+        if not self.parse_request():
+            return
+        key = self.path.strip("/").split("/")[0]
+        with owner.lock:
+            owner.requests.append(self.path)
+            owner.open[key] = owner.open.get(key, 0) + 1
+        try:
+            if key == "cut":
+                self.send_cut(self.path.strip("/").split("/")[1])
+            else:
+                getattr(self, "do_" + self.command)()
+            self.wfile.flush()
+        except OSError:
+            self.close_connection = True
+        finally:
+            with owner.lock:
+                owner.open[key] -= 1
+
+    def send_cut(self, name):
+        owner = self.server.owner
+        with owner.lock:
+            again = owner.requests.count(self.path) > 1
+        if again:
+            self.send_error(404)
+            return
+        source = os.path.join(self.directory, name)
+        data = b"".join(open(os.path.join(source, n), "rb").read()
+                        for n in sorted(os.listdir(source)) if n.endswith(".ts"))
+        self.send_response(200)
+        self.send_header("Content-Type", "video/mp2t")
+        self.end_headers()
+        self.wfile.write(data[:len(data) // 2])
+        self.close_connection = True
+
+
+class StreamServer(harness.HttpServer):
     """http on 127.0.0.1 for `folder`: every path asked for is logged, open
     connections are counted by the first folder of their last path, and
     /cut/<name> sends the first half of <name>'s segments, one after the
@@ -47,77 +95,21 @@ class StreamServer:
     answers 404 (a stream that stops mid-play for good)."""
 
     def __init__(self, folder):
-        self.requests = []
         self.open = {}
-        self.lock = threading.Lock()
-        owner = self
-
-        class Handler(http.server.SimpleHTTPRequestHandler):
-            def log_message(self, format, *args):
-                pass
-
-            def handle_one_request(self):
-                self.raw_requestline = self.rfile.readline(65537)
-                if not self.raw_requestline:
-                    self.close_connection = True
-                    return
-                if not self.parse_request():
-                    return
-                key = self.path.strip("/").split("/")[0]
-                with owner.lock:
-                    owner.requests.append(self.path)
-                    owner.open[key] = owner.open.get(key, 0) + 1
-                try:
-                    if key == "cut":
-                        self.send_cut(self.path.strip("/").split("/")[1])
-                    else:
-                        getattr(self, "do_" + self.command)()
-                    self.wfile.flush()
-                except OSError:
-                    self.close_connection = True
-                finally:
-                    with owner.lock:
-                        owner.open[key] -= 1
-
-            def send_cut(self, name):
-                with owner.lock:
-                    again = owner.requests.count(self.path) > 1
-                if again:
-                    self.send_error(404)
-                    return
-                source = os.path.join(folder, name)
-                data = b"".join(open(os.path.join(source, n), "rb").read()
-                                for n in sorted(os.listdir(source)) if n.endswith(".ts"))
-                self.send_response(200)
-                self.send_header("Content-Type", "video/mp2t")
-                self.end_headers()
-                self.wfile.write(data[:len(data) // 2])
-                self.close_connection = True
-
-        handler = functools.partial(Handler, directory=folder)
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-        self.server.daemon_threads = True
-        self.port = self.server.server_address[1]
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-        self.thread.start()
+        super().__init__(StreamHandler, folder)
 
     def address(self, name):
-        return "http://127.0.0.1:%d/%s/index.m3u8" % (self.port, name)
+        return self.url("%s/index.m3u8" % name)
 
     def cut_address(self, name):
-        return "http://127.0.0.1:%d/cut/%s" % (self.port, name)
+        return self.url("cut/%s" % name)
 
     def asked(self, name):
-        with self.lock:
-            return [p for p in self.requests if p.startswith("/%s/" % name)]
+        return super().asked("/%s/" % name)
 
     def connections(self, name):
         with self.lock:
             return self.open.get(name, 0)
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
 
 
 class SilentServer:
