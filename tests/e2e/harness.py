@@ -587,6 +587,24 @@ def can_trace():
                           capture_output=True).returncode == 0
 
 
+def skip_unless_traceable():
+    """Whether the kill tests can run here; says why they are skipped when not."""
+    if can_trace():
+        return True
+    print("SKIPPED: strace cannot trace programs here (no ptrace)")
+    return False
+
+
+def end_traced_run(app, folder):
+    """Ends a run of the program that a kill may have ended already: when it
+    still runs, once its files are settled, with Esc."""
+    if app.alive():
+        wait_settled(folder, quiet=1.0, app=app)
+    if app.alive():
+        app.key("Escape")
+    app.wait_exit(30)
+
+
 class RenameKill:
     """One run of kill_at_every_rename: `n`, the `tracer` to put before the
     command (strace), and the strace `log` of the run."""

@@ -50,11 +50,7 @@ def add_favourite(args, server, folder, kill):
         wait_until(lambda: not app.alive() or
                    (read(folder, "VESTRALUME/n/n16b.txt") == "VESTRALUME/2/16.Quillon"
                     and read(folder, "VESTRALUME/n/d.txt") == "4"), 30, 0.1, "the favourite")
-        if app.alive():
-            harness.wait_settled(folder, quiet=1.0, app=app)
-        if app.alive():
-            app.key("Escape")
-        app.wait_exit(30)
+        harness.end_traced_run(app, folder)
     finally:
         app.stop()
 
@@ -75,8 +71,7 @@ def check_whole(args, folder, when):
 
 
 def test(args, server, folder):
-    if not harness.can_trace():
-        print("SKIPPED: strace cannot trace programs here (no ptrace)")
+    if not harness.skip_unless_traceable():
         return
     base = os.path.join(folder, "base")
     prepare(args, base)

@@ -41,11 +41,7 @@ def run_keys(args, server, folder, env, kill, keys, done=None):
         app.key(*keys, delay_ms=3)
         if done:
             harness.wait_until(lambda: not app.alive() or done(), 120, 0.1, "the keys' work")
-        if app.alive():
-            harness.wait_settled(folder, quiet=1.0, app=app)
-        if app.alive():
-            app.key("Escape")
-        app.wait_exit(30)
+        harness.end_traced_run(app, folder)
     finally:
         app.stop()
 
@@ -79,8 +75,7 @@ def check_batch_copy(folder, when):
 
 
 def test(args, server, folder):
-    if not harness.can_trace():
-        print("SKIPPED: strace cannot trace programs here (no ptrace)")
+    if not harness.skip_unless_traceable():
         return
     base = os.path.join(folder, "base")
     os.makedirs(base)

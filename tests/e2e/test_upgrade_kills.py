@@ -71,8 +71,7 @@ def favourites_in(root):
 
 def test(args, server, folder):
     del server
-    if not harness.can_trace():
-        print("SKIPPED: strace cannot trace programs here (no ptrace)")
+    if not harness.skip_unless_traceable():
         return
     launcher = install(args, os.path.join(folder, "prefix"))
     kills = 0
